@@ -1,0 +1,164 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "quarn/filter.h"
+#include "quarn/hnsw.h"
+#include "quarn/json.h"
+#include "quarn/metadata_index.h"
+#include "quarn/result.h"
+#include "quarn/storage.h"
+#include "quarn/wal.h"
+
+namespace quarn {
+
+struct SearchResult {
+  std::string id;
+  float distance;
+  std::optional<Json> metadata;
+};
+
+struct SearchParams {
+  std::size_t k = 10;
+  std::optional<std::size_t> ef_search;
+  const Filter* filter = nullptr;  // owned by the caller for the duration of the call
+  std::optional<float> max_distance;
+};
+
+// max(200, k + floor(10 * sqrt(k))).
+std::size_t default_ef(std::size_t k);
+
+struct Item {
+  std::string id;
+  std::vector<float> vector;
+  std::optional<Json> metadata;
+};
+
+struct OpenOptions {
+  std::optional<std::uint64_t> dim;
+  std::optional<std::string> metric;
+  std::optional<std::uint64_t> m;
+  std::optional<std::uint64_t> ef_construction;
+  bool quantize = false;
+};
+
+// Why an open failed; the binding words the message from it.
+struct OpenError {
+  enum class Kind { BadMetric, BadParameter, Engine };
+  Kind kind;
+  std::string message;             // BadMetric / BadParameter: the full message to raise
+  std::optional<QuarnError> error;  // Engine
+};
+
+struct Stats {
+  std::size_t num_vectors = 0;
+  std::size_t num_deleted = 0;
+  std::size_t num_layers = 0;
+  double avg_degree_layer0 = 0.0;
+  std::size_t max_degree_layer0 = 0;
+  std::size_t min_degree_layer0 = 0;
+  std::size_t memory_vectors_bytes = 0;
+  std::size_t memory_graph_bytes = 0;
+  std::size_t memory_quantized_bytes = 0;
+  bool uses_brute_force = true;
+  bool uses_quantized_search = false;
+};
+
+class Database {
+ public:
+  // Create-or-open with a dimension, open-only without one.
+  static std::variant<std::unique_ptr<Database>, OpenError> open(const std::string& path, const OpenOptions& options);
+  // An empty database; touches nothing on disk.
+  static std::unique_ptr<Database> create_empty(const std::string& path, std::size_t dim, Metric metric,
+                                                std::size_t m, std::size_t ef_construction, bool quantize);
+
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database();
+
+  // ---- single-record writes and reads ----
+  Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
+  Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
+  Status update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata);
+  Result<bool> remove(const std::string& id);
+  Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const;
+  std::vector<std::string> ids() const;
+  bool contains(const std::string& id) const;
+  std::size_t size() const;
+  std::size_t dim() const { return dim_; }
+  std::string metric_name() const;
+  std::size_t total_slots() const;
+  std::size_t deleted_count() const;
+  bool quantize_setting() const { return quantize_; }
+
+  // ---- batch writes ----
+  Status add_many(std::vector<Item> items);
+  Status upsert_many(std::vector<Item> items);
+  Result<std::size_t> delete_many(const std::vector<std::string>& ids);
+
+  // ---- search ----
+  Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const;
+  Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
+                                                             const SearchParams& params) const;
+  std::size_t count(const Filter* filter) const;
+
+  // ---- maintenance ----
+  Status save();
+  void compact();
+  Stats stats() const;
+  void enable_quantized_search();
+  void disable_quantized_search();
+  bool quantized_search() const;
+
+  // Applies the records of wal.quarn (used by open).
+  Status replay_wal();
+
+  // Verifies that the id map, slot table, metadata table, metadata index and live count agree
+  // (for tests); returns a description of the first disagreement, or nothing.
+  std::optional<std::string> check_invariants() const;
+
+ private:
+  Database(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim, bool quantize);
+
+  // Filtered k-nearest search; caller holds the index, slot-table and metadata locks shared.
+  std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+                                         const Filter& filter, const std::optional<SlotSet>& candidates) const;
+  // Turns pairs into results with ids and metadata, applying the max_distance cut; caller holds
+  // the slot-table and metadata locks shared.
+  std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, std::optional<float> max_distance) const;
+  // Replaces the metadata of a live slot in the table and the metadata index; caller holds
+  // the metadata and metadata-index locks exclusively.
+  void replace_metadata_locked(Slot slot, std::optional<Json> metadata);
+  void apply_wal_entry(WalEntry entry);
+
+  // Lock order, whenever two or more are held at once:
+  //   id_map_lock_ -> wal_mutex_ -> index_lock_ -> slot_table_lock_ -> metadata_lock_ -> metadata_index_lock_
+  mutable std::shared_mutex index_lock_;
+  std::unique_ptr<HnswIndex> index_;
+  mutable std::shared_mutex id_map_lock_;
+  std::unordered_map<std::string, Slot> id_to_slot_;
+  mutable std::shared_mutex slot_table_lock_;
+  std::vector<std::string> slot_to_id_;
+  mutable std::shared_mutex metadata_lock_;
+  std::vector<std::optional<Json>> metadata_;
+  mutable std::shared_mutex metadata_index_lock_;
+  MetadataIndex metadata_index_;
+  Storage storage_;
+  mutable std::mutex wal_mutex_;
+  Wal wal_;
+  std::size_t dim_;
+  bool quantize_;
+};
+
+}  // namespace quarn

@@ -1,0 +1,211 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <unordered_set>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "quarn/distance.h"
+#include "quarn/quantizer.h"
+#include "quarn/result.h"
+
+namespace quarn {
+
+class BufferedWriter;
+
+using Slot = std::uint32_t;
+inline constexpr Slot kNoEntryPoint = 0xFFFFFFFFu;
+// dim x live vectors below this is answered by exhaustive scan.
+inline constexpr std::size_t kScanLimit = 10'000'000;
+
+// (slot, distance) pair; result lists are ordered by ascending distance.
+struct Candidate {
+  Slot slot;
+  float distance;
+};
+
+// Read-only shared mapping of a whole file; unmapped on destruction.
+class FileMapping {
+ public:
+  // Maps the whole file read-only and shared; a file of length 0 is mapped with length 1.
+  static Result<FileMapping> map_file(const std::string& path);
+  FileMapping() = default;
+  FileMapping(FileMapping&& other) noexcept;
+  FileMapping& operator=(FileMapping&& other) noexcept;
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  ~FileMapping();
+
+  const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(addr_); }
+  // Length of the file in bytes (0 for an empty file, although one byte is mapped).
+  std::size_t file_size() const { return file_size_; }
+
+ private:
+  void* addr_ = nullptr;
+  std::size_t mapped_len_ = 0;
+  std::size_t file_size_ = 0;
+};
+
+// All vectors, slot-major: either an owned array or a read-only map of vectors.bin whose
+// vector floats are followed by the stored norms.
+class VectorStore {
+ public:
+  struct Owned {
+    std::vector<float> data;
+  };
+  struct Mapped {
+    FileMapping map;
+    std::size_t float_count;  // number of vector floats (n * dim) at the start of the map
+  };
+
+  VectorStore() : repr_(Owned{}) {}
+  explicit VectorStore(std::vector<float> data) : repr_(Owned{std::move(data)}) {}
+  // Precondition: the map holds at least float_count floats (checked by the loader).
+  VectorStore(FileMapping map, std::size_t float_count) : repr_(Mapped{std::move(map), float_count}) {}
+
+  bool is_mapped() const { return std::holds_alternative<Mapped>(repr_); }
+  const float* data() const;
+  // Number of vector floats (n * dim).
+  std::size_t float_count() const;
+  std::span<const float> row(Slot s, std::size_t dim) const { return {data() + std::size_t{s} * dim, dim}; }
+
+  // For a mapped store, a copy of every float after the vector floats; nothing when owned.
+  std::optional<std::vector<float>> mapped_norms() const;
+  // Copies the mapped vector floats into an owned array and releases the map; no-op when owned.
+  void ensure_owned();
+  // Owned array (converting first).
+  std::vector<float>& owned();
+
+ private:
+  std::variant<Owned, Mapped> repr_;
+};
+
+// One neighbour list of one layer, guarded by its own mutex.
+struct NeighborList {
+  mutable std::mutex mutex;
+  std::vector<Slot> slots;
+};
+
+// Graph node: one list per layer 0..level. The level never changes.
+class Node {
+ public:
+  explicit Node(std::size_t level) : layers_(level + 1) {}
+  std::size_t level() const { return layers_.size() - 1; }
+  std::size_t layer_count() const { return layers_.size(); }
+  NeighborList& layer(std::size_t l) { return layers_[l]; }
+  const NeighborList& layer(std::size_t l) const { return layers_[l]; }
+
+ private:
+  std::vector<NeighborList> layers_;
+};
+
+struct QuantizedSearch {
+  ScalarQuantizer quantizer;
+  std::vector<std::uint8_t> codes;  // dim codes per slot, one row for every slot
+};
+
+class HnswIndex {
+ public:
+  HnswIndex(std::size_t dim, std::size_t m, std::size_t ef_construction, Metric metric);
+
+  // Reconstruction from a snapshot: nodes, deleted set and parameters as stored.
+  struct Parts {
+    std::size_t dim;
+    Metric metric;
+    std::size_t m;
+    std::size_t ef_construction;
+    Slot entry_point;
+    std::size_t max_level;
+    VectorStore store;
+    std::vector<float> norms;
+    std::vector<std::unique_ptr<Node>> nodes;
+    std::unordered_set<Slot> deleted;
+  };
+  explicit HnswIndex(Parts parts);
+
+  HnswIndex(const HnswIndex&) = delete;
+  HnswIndex& operator=(const HnswIndex&) = delete;
+
+  // ---- construction (caller holds the index write lock) ----
+  Slot insert(std::vector<float> vector);
+  // Slots are consecutive from the node count before the call, in input order.
+  std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors);
+  // Links one node at every layer it owns; safe to run concurrently on different slots.
+  void connect_node(Slot slot, std::size_t level, Slot entry);
+  void update_vector(Slot slot, std::span<const float> vector);
+  std::size_t random_level() const;
+
+  // ---- search (caller holds the index lock at least shared) ----
+  std::vector<Candidate> search(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
+  std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
+                                      std::size_t layer) const;
+
+  // ---- quantized search ----
+  void enable_quantized_search();
+  void disable_quantized_search() { quantized_.reset(); }
+  void load_quantized(ScalarQuantizer quantizer, std::vector<std::uint8_t> codes);
+  bool has_quantized() const { return quantized_.has_value(); }
+  const std::optional<QuantizedSearch>& quantized() const { return quantized_; }
+  float quantized_distance(std::span<const float> query, Slot slot, std::span<float> scratch) const;
+  Slot search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const;
+  std::vector<Candidate> search_layer_quantized(std::span<const float> query, Slot entry, std::size_t ef) const;
+
+  // ---- deletion (the Database does this under the index write lock) ----
+  // Adds the slot to the deleted set and decrements the live count when it is a live slot
+  // below the node count; returns whether it did.
+  bool mark_deleted(Slot slot);
+  bool is_deleted(Slot slot) const { return deleted_.count(slot) != 0; }
+  const std::unordered_set<Slot>& deleted() const { return deleted_; }
+
+  // ---- persistence ----
+  // Writes the graph.quarn header, deleted slots and node records, then flushes the writer.
+  Status save_graph(BufferedWriter& out) const;
+
+  // ---- accessors ----
+  std::span<const float> vector(Slot s) const { return store_.row(s, dim_); }
+  const VectorStore& store() const { return store_; }
+  const std::vector<float>& norms() const { return norms_; }
+  std::size_t node_count() const { return nodes_.size(); }
+  const Node& node(Slot s) const { return *nodes_[s]; }
+  std::size_t live_count() const { return live_count_.load(std::memory_order_acquire); }
+  std::size_t deleted_count() const { return deleted_.size(); }
+  std::size_t max_level() const { return max_level_; }
+  Slot entry_point() const { return entry_point_; }
+  std::size_t dim() const { return dim_; }
+  std::size_t m() const { return m_; }
+  std::size_t m0() const { return m0_; }
+  std::size_t ef_construction() const { return ef_construction_; }
+  double ml() const { return ml_; }
+  Metric metric() const { return metric_; }
+
+ private:
+  float distance_to(std::span<const float> query, Slot s) const { return distance(query, vector(s), metric_); }
+  // Appends codes (if quantized), norm, floats and an empty node; the store must be owned.
+  Slot append_row(std::span<const float> vector, std::size_t level);
+
+  // Field order follows the data model; nodes are held by pointer so the list mutexes never move.
+  VectorStore store_;
+  std::vector<float> norms_;
+  std::vector<std::unique_ptr<Node>> nodes_;
+  std::optional<QuantizedSearch> quantized_;
+  std::unordered_set<Slot> deleted_;
+  std::size_t max_level_ = 0;
+  std::size_t m_;
+  std::size_t m0_;
+  std::size_t ef_construction_;
+  double ml_;
+  std::size_t dim_;
+  std::atomic<std::size_t> live_count_{0};
+  Slot entry_point_ = kNoEntryPoint;
+  Metric metric_;
+};
+
+}  // namespace quarn

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "quarn/result.h"
+
+namespace quarn {
+
+// Owns one file descriptor; closes it on destruction.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes now and reports a failure of close().
+  Status close();
+
+  // Opens for appending, creating with 0666 before the umask.
+  static Result<FileHandle> open_append(const std::string& path);
+  // Creates or truncates for writing, 0666 before the umask.
+  static Result<FileHandle> create_truncate(const std::string& path);
+  static Result<FileHandle> open_read(const std::string& path);
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes through a fixed buffer to a file descriptor it owns; large writes bypass the buffer.
+class BufferedWriter {
+ public:
+  static constexpr std::size_t kBufferSize = 8192;
+  explicit BufferedWriter(FileHandle file);
+
+  Status write(const void* data, std::size_t size);
+  Status write_u8(std::uint8_t v) { return write(&v, 1); }
+  Status write_u32(std::uint32_t v);
+  Status write_f32(float v);
+  // Pushes the buffered bytes to the operating system (no fsync).
+  Status flush();
+  // Flushes and closes the file.
+  Status close();
+
+ private:
+  FileHandle file_;
+  std::vector<std::uint8_t> buffer_;
+};
+
+// Cursor over bytes in memory; every read fails with io_eof() when data runs out.
+class ByteReader {
+ public:
+  explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
+
+  std::size_t remaining() const { return data_.size() - pos_; }
+  std::size_t position() const { return pos_; }
+  std::span<const std::uint8_t> rest() const { return data_.subspan(pos_); }
+
+  Result<std::uint8_t> read_u8();
+  Result<std::uint32_t> read_u32();
+  Result<float> read_f32();
+  // A span of `size` bytes inside the data.
+  Result<std::span<const std::uint8_t>> read_bytes(std::size_t size);
+
+ private:
+  std::span<const std::uint8_t> data_;
+  std::size_t pos_ = 0;
+};
+
+// Little-endian appends to a byte buffer.
+void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v);
+void put_f32(std::vector<std::uint8_t>& out, float v);
+
+// Reads a whole file into memory.
+Result<std::vector<std::uint8_t>> read_file(const std::string& path);
+// Whether stat() succeeds on the path.
+bool path_exists(const std::string& path);
+// mkdir -p with 0777 before the umask; an existing directory is fine.
+Status create_directories(const std::string& path);
+// Joins a directory and a file name with '/'.
+std::string join_path(const std::string& dir, const std::string& name);
+Status rename_file(const std::string& from, const std::string& to);
+// Unlinks; a missing file is an error (ENOENT) like any other.
+Status remove_file(const std::string& path);
+
+}  // namespace quarn

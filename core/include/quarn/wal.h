@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "quarn/io.h"
+#include "quarn/json.h"
+#include "quarn/result.h"
+
+namespace quarn {
+
+namespace wal_format {
+inline constexpr char kFileName[] = "wal.quarn";
+inline constexpr std::uint8_t kInsert = 1;
+inline constexpr std::uint8_t kDelete = 2;
+inline constexpr std::uint8_t kUpdate = 3;
+// type byte + payload length + checksum
+inline constexpr std::size_t kFrameOverhead = 9;
+}  // namespace wal_format
+
+struct WalInsert {
+  std::string id;
+  std::vector<float> vector;
+  std::optional<Json> metadata;
+};
+struct WalDelete {
+  std::string id;
+};
+struct WalUpdate {
+  std::string id;
+  std::optional<std::vector<float>> vector;
+  // absent: keep; present and empty: clear; present with a value: replace
+  std::optional<std::optional<Json>> metadata;
+};
+using WalEntry = std::variant<WalInsert, WalDelete, WalUpdate>;
+
+// CRC-32 of IEEE 802.3 (zlib's crc32), over the given bytes, continuing from `crc`.
+std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
+
+// The whole frame of one record: type, payload length, payload, checksum.
+std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry);
+// Decodes a payload of the given type; nothing when the type is unknown or a field fails.
+std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const std::uint8_t> payload);
+
+// Field encodings inside a payload.
+void write_string(std::vector<std::uint8_t>& out, std::string_view s);
+void write_vector(std::vector<std::uint8_t>& out, std::span<const float> v);
+void write_metadata(std::vector<std::uint8_t>& out, const std::optional<Json>& metadata);
+
+// Cursor over one payload; a failed read moves it to the end.
+struct PayloadCursor {
+  std::span<const std::uint8_t> data;
+  std::size_t pos = 0;
+};
+std::optional<std::string> read_string(PayloadCursor& cursor);  // fails on short data or bad UTF-8
+std::optional<std::vector<float>> read_vector(PayloadCursor& cursor);
+// Outer optional: success; inner: absent for length 0. Fails on short data or unparsable JSON.
+std::optional<std::optional<Json>> read_metadata(PayloadCursor& cursor);
+
+bool is_valid_utf8(std::span<const std::uint8_t> bytes, std::string* error = nullptr);
+
+// The log file writer. The caller holds the database's log mutex for every call.
+class Wal {
+ public:
+  explicit Wal(std::string path) : path_(std::move(path)) {}
+
+  // Opens the file lazily (append, create 0666), writes one frame and flushes it. Never syncs.
+  Status append(const WalEntry& entry);
+  // Drops the writer (flushing and closing it) and deletes the file if it exists.
+  Status reset();
+  // Reads every record: stops at a torn tail or a bad checksum, skips undecodable records.
+  Result<std::vector<WalEntry>> read_all() const;
+
+  const std::string& path() const { return path_; }
+  bool writer_open() const { return writer_.has_value(); }
+
+ private:
+  std::string path_;
+  std::optional<BufferedWriter> writer_;
+};
+
+}  // namespace quarn

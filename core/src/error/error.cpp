@@ -1,0 +1,50 @@
+#include "quarn/error.h"
+
+#include <cstring>
+
+namespace quarn {
+
+QuarnError QuarnError::dimension_mismatch(std::size_t expected, std::size_t got) {
+  return QuarnError(Kind::DimensionMismatch,
+                    "expected " + std::to_string(expected) + ", got " + std::to_string(got));
+}
+
+QuarnError QuarnError::duplicate_id(const std::string& id) { return QuarnError(Kind::DuplicateId, id); }
+
+QuarnError QuarnError::not_found(const std::string& id) { return QuarnError(Kind::NotFound, id); }
+
+QuarnError QuarnError::database_not_found(const std::string& path) {
+  return QuarnError(Kind::DatabaseNotFound, path);
+}
+
+QuarnError QuarnError::io_errno(int err) { return QuarnError(Kind::Io, std::strerror(err), IoKind::Os); }
+
+QuarnError QuarnError::io_invalid_data(std::string message) {
+  return QuarnError(Kind::Io, std::move(message), IoKind::InvalidData);
+}
+
+QuarnError QuarnError::io_eof() {
+  return QuarnError(Kind::Io, "failed to fill whole buffer", IoKind::UnexpectedEof);
+}
+
+QuarnError QuarnError::corrupt(std::string message) { return QuarnError(Kind::Corrupt, std::move(message)); }
+
+std::string QuarnError::text() const {
+  switch (kind_) {
+    case Kind::DimensionMismatch:
+      return "dimension mismatch: " + detail_;
+    case Kind::DuplicateId:
+      return "id '" + detail_ + "' already exists, use upsert instead";
+    case Kind::NotFound:
+      return "id '" + detail_ + "' not found";
+    case Kind::DatabaseNotFound:
+      return "database not found at '" + detail_ + "'";
+    case Kind::Io:
+      return "io error: " + detail_;
+    case Kind::Corrupt:
+      return "corrupt data: " + detail_;
+  }
+  return detail_;
+}
+
+}  // namespace quarn
