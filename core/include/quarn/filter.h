@@ -36,7 +36,8 @@ struct Filter {
 
   // Candidate slots from the index, or nothing when the index cannot answer the filter. Every
   // live slot that passes `matches` is in a returned set. Filters the index would answer too
-  // narrowly (no leaves, or a null operand of Eq / In) resolve to nothing.
+  // narrowly (an And without leaves, an Eq or In operand that is null, an array or an object)
+  // resolve to nothing.
   std::optional<SlotSet> resolve_from_index(const MetadataIndex& index) const;
 };
 

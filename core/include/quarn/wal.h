@@ -42,7 +42,8 @@ using WalEntry = std::variant<WalInsert, WalDelete, WalUpdate>;
 // CRC-32 of IEEE 802.3 (zlib's crc32), over the given bytes, continuing from `crc`.
 std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 
-// The whole frame of one record: type, payload length, payload, checksum.
+// The whole frame of one record: type, payload length, payload, checksum. Empty when the
+// payload would not fit its 32-bit length field.
 std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry);
 // Decodes a payload of the given type; nothing when the type is unknown or a field fails.
 std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const std::uint8_t> payload);
@@ -70,11 +71,15 @@ class Wal {
   explicit Wal(std::string path) : path_(std::move(path)) {}
 
   // Opens the file lazily (append, create 0666), writes one frame and flushes it. Never syncs.
+  // A failed write closes the file and cuts it back to its last complete record.
   Status append(const WalEntry& entry);
   // Drops the writer (flushing and closing it) and deletes the file if it exists.
   Status reset();
   // Reads every record: stops at a torn tail or a bad checksum, skips undecodable records.
-  Result<std::vector<WalEntry>> read_all() const;
+  // A missing file has no records. The file is left as it is, but the bytes from the first
+  // torn or damaged record on are cut off when the next append opens the file, so that
+  // records appended after them stay readable.
+  Result<std::vector<WalEntry>> read_all();
 
   const std::string& path() const { return path_; }
   bool writer_open() const { return writer_.has_value(); }
@@ -82,6 +87,10 @@ class Wal {
  private:
   std::string path_;
   std::optional<BufferedWriter> writer_;
+  // Length of the file up to the end of the last record appended through writer_.
+  std::uint64_t size_ = 0;
+  // Where the readable records end, when read_all found unreadable bytes after them.
+  std::optional<std::uint64_t> readable_end_;
 };
 
 }  // namespace quarn

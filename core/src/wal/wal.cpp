@@ -1,0 +1,175 @@
+#include "quarn/wal.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarn {
+
+namespace {
+
+// Sequential reads through an 8192-byte buffer. read_exact yields false when the file ends
+// before `size` bytes arrived, and an error only for a failure of the operating system.
+class LogReader {
+ public:
+  explicit LogReader(int fd) : fd_(fd) {}
+
+  Result<bool> read_exact(std::uint8_t* dst, std::size_t size) {
+    while (size > 0) {
+      if (pos_ == end_) {
+        if (size >= buffer_.size()) {
+          auto n = read_some(dst, size);
+          if (!n.ok()) return std::move(n).error();
+          if (*n == 0) return false;
+          dst += *n;
+          size -= *n;
+          continue;
+        }
+        auto n = read_some(buffer_.data(), buffer_.size());
+        if (!n.ok()) return std::move(n).error();
+        if (*n == 0) return false;
+        pos_ = 0;
+        end_ = *n;
+      }
+      const std::size_t take = std::min(size, end_ - pos_);
+      std::copy_n(buffer_.data() + pos_, take, dst);
+      pos_ += take;
+      dst += take;
+      size -= take;
+    }
+    return true;
+  }
+
+ private:
+  Result<std::size_t> read_some(std::uint8_t* dst, std::size_t size) {
+    for (;;) {
+      const ssize_t n = ::read(fd_, dst, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return QuarnError::io_errno(errno);
+    }
+  }
+
+  int fd_;
+  std::array<std::uint8_t, 8192> buffer_{};
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+};
+
+std::uint32_t decode_u32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Payloads are read in pieces of this size, so a damaged length field costs at most this much
+// memory beyond the bytes the file really holds.
+constexpr std::size_t kPayloadChunk = std::size_t{1} << 20;
+
+// Reads a payload of `length` bytes into `payload`; false at a torn tail.
+Result<bool> read_payload(LogReader& reader, std::uint32_t length, std::uint64_t size_hint,
+                          std::vector<std::uint8_t>& payload) {
+  payload.clear();
+  payload.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, size_hint)));
+  while (payload.size() < length) {
+    const std::size_t old = payload.size();
+    const std::size_t chunk = std::min<std::size_t>(length - old, kPayloadChunk);
+    payload.resize(old + chunk);
+    auto complete = reader.read_exact(payload.data() + old, chunk);
+    if (!complete.ok() || !*complete) return complete;
+  }
+  return true;
+}
+
+}  // namespace
+
+Status Wal::append(const WalEntry& entry) {
+  const std::vector<std::uint8_t> frame = encode_wal_entry(entry);
+  if (frame.empty()) return QuarnError::io_invalid_data("log record larger than 4 GiB");
+  if (!writer_) {
+    if (readable_end_) {
+      if (::truncate(path_.c_str(), static_cast<off_t>(*readable_end_)) != 0 && errno != ENOENT) {
+        return QuarnError::io_errno(errno);
+      }
+      readable_end_.reset();
+    }
+    auto file = FileHandle::open_append(path_);
+    if (!file.ok()) return std::move(file).error();
+    struct stat st {};
+    if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    writer_.emplace(std::move(*file));
+  }
+  Status status = writer_->write(frame.data(), frame.size());
+  if (status.ok()) status = writer_->flush();
+  if (!status.ok()) {
+    // Part of the frame may have reached the file; cutting it off keeps the records that
+    // later appends add readable. The file is reopened by the next append.
+    writer_.reset();
+    (void)::truncate(path_.c_str(), static_cast<off_t>(size_));
+    return status;
+  }
+  size_ += frame.size();
+  return Status::success();
+}
+
+Status Wal::reset() {
+  readable_end_.reset();
+  if (writer_) {
+    // The file is deleted next; a failure to close it changes nothing.
+    (void)writer_->close();
+    writer_.reset();
+  }
+  if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return QuarnError::io_errno(errno);
+  return Status::success();
+}
+
+Result<std::vector<WalEntry>> Wal::read_all() {
+  std::vector<WalEntry> entries;
+  readable_end_.reset();
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return entries;
+    return QuarnError::io_errno(errno);
+  }
+  auto file = FileHandle::open_read(path_);
+  if (!file.ok()) return std::move(file).error();
+  if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
+  const auto file_size = static_cast<std::uint64_t>(st.st_size);
+  if (file_size == 0) return entries;
+
+  LogReader reader(file->get());
+  std::vector<std::uint8_t> payload;
+  std::uint64_t consumed = 0;
+  std::uint64_t readable_end = 0;
+  for (;;) {
+    std::uint8_t header[5];
+    auto complete = reader.read_exact(header, sizeof header);
+    if (!complete.ok()) return std::move(complete).error();
+    if (!*complete) break;
+    const std::uint8_t type = header[0];
+    const std::uint32_t length = decode_u32(header + 1);
+    consumed += sizeof header;
+
+    const std::uint64_t left = file_size > consumed ? file_size - consumed : 0;
+    complete = read_payload(reader, length, left, payload);
+    if (!complete.ok()) return std::move(complete).error();
+    if (!*complete) break;
+
+    std::uint8_t stored[4];
+    complete = reader.read_exact(stored, sizeof stored);
+    if (!complete.ok()) return std::move(complete).error();
+    if (!*complete) break;
+    consumed += std::uint64_t{length} + sizeof stored;
+
+    const std::uint32_t crc = crc32(payload, crc32(std::span<const std::uint8_t>(&type, 1)));
+    if (crc != decode_u32(stored)) break;
+    readable_end = consumed;
+
+    if (auto entry = decode_wal_payload(type, payload)) entries.push_back(std::move(*entry));
+  }
+  if (readable_end < file_size) readable_end_ = readable_end;
+  return entries;
+}
+
+}  // namespace quarn
