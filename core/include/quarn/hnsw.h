@@ -143,7 +143,11 @@ class HnswIndex {
   std::size_t random_level() const;
 
   // ---- search (caller holds the index lock at least shared) ----
+  // Exhaustive scan when dim x live count is below kScanLimit, graph search otherwise.
   std::vector<Candidate> search(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  // The graph path of `search` whatever the size: beam max(ef, k), deleted slots dropped, and
+  // with quantized search the candidates re-ranked by exact distance.
+  std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const;
   Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                       std::size_t layer) const;
@@ -188,8 +192,14 @@ class HnswIndex {
 
  private:
   float distance_to(std::span<const float> query, Slot s) const { return distance(query, vector(s), metric_); }
-  // Appends codes (if quantized), norm, floats and an empty node; the store must be owned.
+  // Appends codes (if quantized), norm, floats and an empty node, converting a mapped store.
   Slot append_row(std::span<const float> vector, std::size_t level);
+  // Writes the slot's code row when quantized search is on.
+  void write_codes(Slot slot, std::span<const float> vector);
+  // Exhaustive scan: brute-force kernel without deletions, pairwise distances otherwise.
+  std::vector<Candidate> scan(std::span<const float> query, std::size_t k) const;
+  std::vector<Candidate> search_graph_quantized(std::span<const float> query, std::size_t k,
+                                                std::size_t beam) const;
 
   // Field order follows the data model; nodes are held by pointer so the list mutexes never move.
   VectorStore store_;

@@ -1,0 +1,159 @@
+#include "quarn/distance.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <simsimd/simsimd.h>
+
+namespace quarn {
+
+namespace {
+
+// The dispatching kernels pick their implementation lazily through unsynchronised statics;
+// asking for the capabilities once resolves every kernel, so later calls from many threads
+// only read them.
+void ensure_kernels_resolved() {
+  static const bool resolved = (simsimd_capabilities(), true);
+  (void)resolved;
+}
+
+// Formulas in double precision for spans of unequal length; components of `b` past its end
+// count as zero.
+float fallback_distance(std::span<const float> a, std::span<const float> b, Metric metric) {
+  double dot = 0.0;
+  double aa = 0.0;
+  double bb = 0.0;
+  double l2 = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const double x = a[i];
+    const double y = i < b.size() ? static_cast<double>(b[i]) : 0.0;
+    dot += x * y;
+    aa += x * x;
+    bb += y * y;
+    const double d = x - y;
+    l2 += d * d;
+  }
+  switch (metric) {
+    case Metric::Cosine: {
+      const double denom = std::sqrt(aa) * std::sqrt(bb);
+      if (denom == 0.0) return 1.0f;
+      return static_cast<float>(1.0 - dot / denom);
+    }
+    case Metric::Euclidean:
+      return static_cast<float>(l2);
+    case Metric::DotProduct:
+      return static_cast<float>(-dot);
+  }
+  return 0.0f;
+}
+
+}  // namespace
+
+std::string_view metric_name(Metric metric) {
+  switch (metric) {
+    case Metric::Cosine:
+      return "cosine";
+    case Metric::Euclidean:
+      return "euclidean";
+    case Metric::DotProduct:
+      return "dot_product";
+  }
+  return "cosine";
+}
+
+std::optional<Metric> parse_metric(std::string_view name) {
+  if (name == "cosine") return Metric::Cosine;
+  if (name == "euclidean" || name == "l2") return Metric::Euclidean;
+  if (name == "dot" || name == "dot_product") return Metric::DotProduct;
+  return std::nullopt;
+}
+
+float distance(std::span<const float> a, std::span<const float> b, Metric metric) {
+  if (a.size() != b.size()) return fallback_distance(a, b, metric);
+  ensure_kernels_resolved();
+  simsimd_distance_t result = 0.0;
+  switch (metric) {
+    case Metric::Cosine:
+      simsimd_cos_f32(a.data(), b.data(), a.size(), &result);
+      return static_cast<float>(result);
+    case Metric::Euclidean:
+      simsimd_l2sq_f32(a.data(), b.data(), a.size(), &result);
+      return static_cast<float>(result);
+    case Metric::DotProduct:
+      simsimd_dot_f32(a.data(), b.data(), a.size(), &result);
+      return -static_cast<float>(result);
+  }
+  return 0.0f;
+}
+
+std::vector<float> gemv_dot_products(std::span<const float> query, const float* matrix, std::size_t dim,
+                                     std::size_t n) {
+  std::vector<float> out;
+  out.reserve(n);
+  ensure_kernels_resolved();
+  const std::size_t len = std::min(query.size(), dim);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float* row = matrix + i * dim;
+    if (query.size() == dim) {
+      simsimd_distance_t dot = 0.0;
+      simsimd_dot_f32(query.data(), row, dim, &dot);
+      out.push_back(static_cast<float>(dot));
+    } else {
+      double dot = 0.0;
+      for (std::size_t j = 0; j < len; ++j) dot += static_cast<double>(query[j]) * static_cast<double>(row[j]);
+      out.push_back(static_cast<float>(dot));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+float sum_of_squares(std::span<const float> v) {
+  float s = 0.0f;
+  for (float x : v) s += x * x;
+  return s;
+}
+
+}  // namespace
+
+std::vector<float> brute_force_scores(std::span<const float> query, const float* matrix, const float* norms,
+                                      std::size_t dim, std::size_t n, Metric metric) {
+  std::vector<float> scores = gemv_dot_products(query, matrix, dim, n);
+  switch (metric) {
+    case Metric::Euclidean: {
+      const float q2 = sum_of_squares(query);
+      for (std::size_t i = 0; i < n; ++i) {
+        const float nn = norms[i] * norms[i];
+        const float twice = 2.0f * scores[i];
+        scores[i] = (nn + q2) - twice;
+      }
+      break;
+    }
+    case Metric::DotProduct:
+      for (float& s : scores) s = -s;
+      break;
+    case Metric::Cosine: {
+      const float q2 = sum_of_squares(query);
+      if (q2 == 0.0f) {
+        for (float& s : scores) s = 1.0f;
+        break;
+      }
+      const float qn = std::sqrt(q2);
+      for (std::size_t i = 0; i < n; ++i) {
+        if (norms[i] == 0.0f) {
+          scores[i] = 1.0f;
+        } else {
+          const float denom = norms[i] * qn;
+          scores[i] = 1.0f - scores[i] / denom;
+        }
+      }
+      break;
+    }
+  }
+  return scores;
+}
+
+float vector_norm(std::span<const float> v) { return std::sqrt(sum_of_squares(v)); }
+
+}  // namespace quarn

@@ -1,0 +1,74 @@
+#include <algorithm>
+
+#include "layer_walk.h"
+#include "quarn/hnsw.h"
+
+namespace quarn {
+
+void HnswIndex::enable_quantized_search() {
+  if (nodes_.empty()) return;
+  const std::span<const float> all(store_.data(), store_.float_count());
+  ScalarQuantizer quantizer = ScalarQuantizer::train(all, dim_);
+  std::vector<std::uint8_t> codes = quantizer.quantize_batch(all, dim_);
+  quantized_ = QuantizedSearch{std::move(quantizer), std::move(codes)};
+}
+
+void HnswIndex::load_quantized(ScalarQuantizer quantizer, std::vector<std::uint8_t> codes) {
+  quantized_ = QuantizedSearch{std::move(quantizer), std::move(codes)};
+}
+
+float HnswIndex::quantized_distance(std::span<const float> query, Slot slot, std::span<float> scratch) const {
+  const QuantizedSearch& state = *quantized_;
+  const std::size_t offset = std::size_t{slot} * dim_;
+  const std::vector<float>& mins = state.quantizer.mins;
+  const std::vector<float>& scales = state.quantizer.scales;
+  // A damaged state (short code block, quantizer of another dimension) is never read past its
+  // end; such a slot is compared exactly instead.
+  if (offset + dim_ > state.codes.size() || mins.size() < dim_ || scales.size() < dim_ || scratch.size() < dim_) {
+    return distance_to(query, slot);
+  }
+  const std::uint8_t* row = state.codes.data() + offset;
+  for (std::size_t i = 0; i < dim_; ++i) {
+    // Rounded product, then the sum: the library is built without FMA contraction.
+    const float product = static_cast<float>(row[i]) * scales[i];
+    scratch[i] = product + mins[i];
+  }
+  return distance(query, scratch.first(dim_), metric_);
+}
+
+Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const {
+  std::vector<float> scratch(dim_, 0.0f);
+  return detail::greedy_walk(*this, [&](Slot s) { return quantized_distance(query, s, scratch); }, entry, layer);
+}
+
+std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> query, Slot entry,
+                                                         std::size_t ef) const {
+  std::vector<float> scratch(dim_, 0.0f);
+  const std::vector<std::uint8_t>& codes = quantized_->codes;
+  return detail::beam_search(
+      *this, [&](Slot s) { return quantized_distance(query, s, scratch); },
+      [&](Slot s) {
+        const std::size_t offset = std::size_t{s} * dim_;
+        if (offset < codes.size()) __builtin_prefetch(codes.data() + offset);
+      },
+      entry, ef, 0);
+}
+
+std::vector<Candidate> HnswIndex::search_graph_quantized(std::span<const float> query, std::size_t k,
+                                                         std::size_t beam) const {
+  Slot c = entry_point_;
+  for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single_quantized(query, c, layer);
+  const std::vector<Candidate> found = search_layer_quantized(query, c, beam);
+  std::vector<Candidate> ranked;
+  ranked.reserve(found.size());
+  for (const Candidate& cand : found) {
+    if (deleted_.count(cand.slot) != 0) continue;
+    ranked.push_back({cand.slot, distance_to(query, cand.slot)});
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  if (ranked.size() > k) ranked.resize(k);
+  return ranked;
+}
+
+}  // namespace quarn

@@ -1,0 +1,89 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "quarn/hnsw.h"
+#include "quarn/io.h"
+
+namespace quarn {
+
+Result<FileMapping> FileMapping::map_file(const std::string& path) {
+  auto file = FileHandle::open_read(path);
+  if (!file.ok()) return std::move(file).error();
+  struct stat st {};
+  if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
+  const auto size = static_cast<std::size_t>(st.st_size);
+  // mmap rejects a length of 0; an empty file is mapped with one byte so the map is never null.
+  const std::size_t len = size == 0 ? 1 : size;
+  void* addr = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, file->get(), 0);
+  if (addr == MAP_FAILED) return QuarnError::io_errno(errno);
+  FileMapping mapping;
+  mapping.addr_ = addr;
+  mapping.mapped_len_ = len;
+  mapping.file_size_ = size;
+  return mapping;
+}
+
+FileMapping::FileMapping(FileMapping&& other) noexcept
+    : addr_(other.addr_), mapped_len_(other.mapped_len_), file_size_(other.file_size_) {
+  other.addr_ = nullptr;
+  other.mapped_len_ = 0;
+  other.file_size_ = 0;
+}
+
+FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
+  if (this != &other) {
+    if (addr_ != nullptr) ::munmap(addr_, mapped_len_);
+    addr_ = other.addr_;
+    mapped_len_ = other.mapped_len_;
+    file_size_ = other.file_size_;
+    other.addr_ = nullptr;
+    other.mapped_len_ = 0;
+    other.file_size_ = 0;
+  }
+  return *this;
+}
+
+FileMapping::~FileMapping() {
+  if (addr_ != nullptr) ::munmap(addr_, mapped_len_);
+}
+
+const float* VectorStore::data() const {
+  if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.data();
+  return reinterpret_cast<const float*>(std::get<Mapped>(repr_).map.data());
+}
+
+std::size_t VectorStore::float_count() const {
+  if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.size();
+  return std::get<Mapped>(repr_).float_count;
+}
+
+std::optional<std::vector<float>> VectorStore::mapped_norms() const {
+  const auto* mapped = std::get_if<Mapped>(&repr_);
+  if (mapped == nullptr) return std::nullopt;
+  const std::size_t total = mapped->map.file_size() / sizeof(float);
+  const std::size_t count = total > mapped->float_count ? total - mapped->float_count : 0;
+  std::vector<float> norms(count);
+  if (count > 0) {
+    std::memcpy(norms.data(), mapped->map.data() + mapped->float_count * sizeof(float), count * sizeof(float));
+  }
+  return norms;
+}
+
+void VectorStore::ensure_owned() {
+  auto* mapped = std::get_if<Mapped>(&repr_);
+  if (mapped == nullptr) return;
+  std::vector<float> data(mapped->float_count);
+  if (!data.empty()) std::memcpy(data.data(), mapped->map.data(), data.size() * sizeof(float));
+  repr_ = Owned{std::move(data)};  // drops the map
+}
+
+std::vector<float>& VectorStore::owned() {
+  ensure_owned();
+  return std::get<Owned>(repr_).data;
+}
+
+}  // namespace quarn

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quarn/distance.h"
+
+namespace quarn {
+namespace {
+
+using Vec = std::vector<float>;
+
+TEST(Distance, EuclideanIsSquaredAndDotIsNegated) {
+  EXPECT_EQ(distance(Vec{0, 0}, Vec{3, 4}, Metric::Euclidean), 25.0f);
+  EXPECT_EQ(distance(Vec{1, 2}, Vec{3, 4}, Metric::DotProduct), -11.0f);
+}
+
+TEST(Distance, CosineRangesFromZeroForSelfToTwoForNegation) {
+  std::mt19937 rng(7);
+  std::normal_distribution<float> normal;
+  for (int trial = 0; trial < 20; ++trial) {
+    Vec a(37), neg(37);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      a[i] = normal(rng);
+      neg[i] = -a[i];
+    }
+    const float self = distance(a, a, Metric::Cosine);
+    EXPECT_GE(self, 0.0f);
+    EXPECT_NEAR(self, 0.0f, 1e-5f);
+    EXPECT_NEAR(distance(a, neg, Metric::Cosine), 2.0f, 1e-5f);
+  }
+}
+
+TEST(Distance, PairwiseCosineOfZeroVectors) {
+  const Vec zero(8, 0.0f);
+  Vec one(8, 0.0f);
+  one[3] = 1.0f;
+  EXPECT_EQ(distance(zero, zero, Metric::Cosine), 0.0f);
+  EXPECT_EQ(distance(zero, one, Metric::Cosine), 1.0f);
+  // Orthogonal vectors have a dot product of exactly zero.
+  Vec other(8, 0.0f);
+  other[5] = 2.0f;
+  EXPECT_EQ(distance(one, other, Metric::Cosine), 1.0f);
+}
+
+TEST(Distance, SimdKernelsMatchDoublePrecisionReference) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> uni(-1.0f, 1.0f);
+  for (std::size_t dim : {1u, 3u, 16u, 17u, 100u, 768u}) {
+    Vec a(dim), b(dim);
+    for (std::size_t i = 0; i < dim; ++i) {
+      a[i] = uni(rng);
+      b[i] = uni(rng);
+    }
+    double dot = 0, aa = 0, bb = 0, l2 = 0;
+    for (std::size_t i = 0; i < dim; ++i) {
+      dot += double(a[i]) * b[i];
+      aa += double(a[i]) * a[i];
+      bb += double(b[i]) * b[i];
+      l2 += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    }
+    const double tol = 1e-4 * (1.0 + std::sqrt(aa * bb));
+    EXPECT_NEAR(distance(a, b, Metric::DotProduct), -dot, tol) << dim;
+    EXPECT_NEAR(distance(a, b, Metric::Euclidean), l2, 1e-4 * (1.0 + l2)) << dim;
+    EXPECT_NEAR(distance(a, b, Metric::Cosine), 1.0 - dot / std::sqrt(aa * bb), 1e-4) << dim;
+  }
+}
+
+TEST(Distance, UnequalLengthsUseTheLengthOfTheFirstSpan) {
+  const Vec a{1, 2};
+  const Vec b{3, 4, 100};
+  EXPECT_FLOAT_EQ(distance(a, b, Metric::Euclidean), 8.0f);
+  EXPECT_FLOAT_EQ(distance(a, b, Metric::DotProduct), -11.0f);
+  EXPECT_FLOAT_EQ(distance(a, b, Metric::Cosine), static_cast<float>(1.0 - 11.0 / (std::sqrt(5.0) * 5.0)));
+  // An empty first span: 0 for Euclidean and dot product, exactly 1 for cosine.
+  EXPECT_EQ(distance(Vec{}, b, Metric::Euclidean), 0.0f);
+  EXPECT_EQ(distance(Vec{}, b, Metric::DotProduct), 0.0f);
+  EXPECT_EQ(distance(Vec{}, b, Metric::Cosine), 1.0f);
+  EXPECT_EQ(distance(Vec{0, 0}, Vec{1}, Metric::Cosine), 1.0f);
+  // A shorter second span is read only within its length (missing components count as 0).
+  EXPECT_FLOAT_EQ(distance(b, a, Metric::Euclidean), 10000.0f + 8.0f);
+}
+
+TEST(BruteForce, MatchesPairwiseDistancesOnRandomData) {
+  constexpr std::size_t dim = 24, n = 50;
+  std::mt19937 rng(3);
+  std::normal_distribution<float> normal;
+  Vec matrix(n * dim), norms(n), query(dim);
+  for (float& x : matrix) x = normal(rng);
+  for (float& x : query) x = normal(rng);
+  for (std::size_t i = 0; i < n; ++i) norms[i] = vector_norm({matrix.data() + i * dim, dim});
+
+  const Vec dots = gemv_dot_products(query, matrix.data(), dim, n);
+  ASSERT_EQ(dots.size(), n);
+  for (Metric metric : {Metric::Cosine, Metric::Euclidean, Metric::DotProduct}) {
+    const Vec scores = brute_force_scores(query, matrix.data(), norms.data(), dim, n, metric);
+    ASSERT_EQ(scores.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::span<const float> row(matrix.data() + i * dim, dim);
+      EXPECT_NEAR(scores[i], distance(query, row, metric), 1e-3f) << metric_name(metric) << " row " << i;
+    }
+  }
+  // Row i of the dot products is query . row i, not negated.
+  for (std::size_t i = 0; i < n; ++i) {
+    EXPECT_NEAR(dots[i], -distance(query, {matrix.data() + i * dim, dim}, Metric::DotProduct), 1e-4f);
+  }
+}
+
+TEST(BruteForce, CosineScoresZeroNormsAsOne) {
+  constexpr std::size_t dim = 4;
+  const Vec matrix{0, 0, 0, 0, 1, 0, 0, 0};
+  const Vec norms{0.0f, 1.0f};
+  const Vec zero(dim, 0.0f);
+  // A zero row scores 1.0 even against a zero query, unlike the pairwise function.
+  EXPECT_EQ(brute_force_scores(zero, matrix.data(), norms.data(), dim, 2, Metric::Cosine), (Vec{1.0f, 1.0f}));
+  const Vec q{2, 0, 0, 0};
+  const Vec scores = brute_force_scores(q, matrix.data(), norms.data(), dim, 2, Metric::Cosine);
+  EXPECT_EQ(scores[0], 1.0f);
+  EXPECT_EQ(scores[1], 0.0f);
+}
+
+TEST(BruteForce, EuclideanOfAVectorWithItselfIsOnlyRoundedToZero) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> uni(-100.0f, 100.0f);
+  Vec v(33);
+  for (float& x : v) x = uni(rng);
+  const float norm = vector_norm(v);
+  const float score = brute_force_scores(v, v.data(), &norm, v.size(), 1, Metric::Euclidean)[0];
+  // norm^2 + q2 - 2 q.v: rounding can leave a small value of either sign; it is not clamped.
+  EXPECT_NEAR(score, 0.0f, 1e-5f * norm * norm);
+}
+
+TEST(Distance, VectorNormIsTheSquareRootOfTheSumOfSquares) {
+  EXPECT_EQ(vector_norm(Vec{3, 4}), 5.0f);
+  EXPECT_EQ(vector_norm(Vec{}), 0.0f);
+}
+
+TEST(Metric, NamesRoundTripAndAliasesParse) {
+  EXPECT_EQ(metric_name(Metric::Cosine), "cosine");
+  EXPECT_EQ(metric_name(Metric::Euclidean), "euclidean");
+  EXPECT_EQ(metric_name(Metric::DotProduct), "dot_product");
+  EXPECT_EQ(parse_metric("cosine"), Metric::Cosine);
+  EXPECT_EQ(parse_metric("l2"), Metric::Euclidean);
+  EXPECT_EQ(parse_metric("euclidean"), Metric::Euclidean);
+  EXPECT_EQ(parse_metric("dot"), Metric::DotProduct);
+  EXPECT_EQ(parse_metric("dot_product"), Metric::DotProduct);
+  EXPECT_FALSE(parse_metric("Cosine").has_value());
+  EXPECT_FALSE(parse_metric("manhattan").has_value());
+  EXPECT_FALSE(parse_metric("").has_value());
+}
+
+TEST(BlasHint, IsWrittenOncePerProcessAcrossThreads) {
+  const std::string hint =
+      "quarn: brute-force search would be ~5x faster with BLAS. Install it with:\n"
+      "  sudo apt install libopenblas-dev   # Debian/Ubuntu\n"
+      "  sudo dnf install openblas-devel    # Fedora/RHEL\n"
+      "  Then rebuild: pip install --force-reinstall quarn\n";
+  ASSERT_FALSE(blas_hint_shown());
+  testing::internal::CaptureStderr();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back([] { show_blas_hint_once(); });
+  for (auto& t : threads) t.join();
+  show_blas_hint_once();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), hint);
+  EXPECT_TRUE(blas_hint_shown());
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "quarn/hnsw.h"
+
+namespace quarn::testing_util {
+
+// QUARN_TEST_SCALE=small (set by the sanitizer script) shrinks heavy tests.
+inline bool small_scale() {
+  const char* scale = std::getenv("QUARN_TEST_SCALE");
+  return scale != nullptr && std::strcmp(scale, "small") == 0;
+}
+
+inline std::vector<std::vector<float>> random_vectors(std::size_t n, std::size_t dim, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> normal;
+  std::vector<std::vector<float>> out(n, std::vector<float>(dim));
+  for (auto& v : out) {
+    for (float& x : v) x = normal(rng);
+  }
+  return out;
+}
+
+// Overlapping Gaussian clusters (noise 2 around centres uniform in [-3, 3] per component), the
+// shape real embeddings tend to have. Far-apart clusters would turn into separate islands of
+// the layer-0 graph, which nearest-first neighbour selection does not bridge.
+inline std::vector<std::vector<float>> clustered_vectors(std::size_t n, std::size_t dim, std::size_t clusters,
+                                                         unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> normal;
+  std::uniform_real_distribution<float> uni(-3.0f, 3.0f);
+  std::vector<std::vector<float>> centres(clusters, std::vector<float>(dim));
+  for (auto& c : centres) {
+    for (float& x : c) x = uni(rng);
+  }
+  std::uniform_int_distribution<std::size_t> pick(0, clusters - 1);
+  std::vector<std::vector<float>> out(n, std::vector<float>(dim));
+  for (auto& v : out) {
+    const auto& c = centres[pick(rng)];
+    for (std::size_t i = 0; i < dim; ++i) v[i] = c[i] + 2.0f * normal(rng);
+  }
+  return out;
+}
+
+// Every neighbour list of the index, checked against the per-layer capacity.
+inline bool lists_within_capacity(const HnswIndex& index) {
+  for (std::size_t s = 0; s < index.node_count(); ++s) {
+    const Node& node = index.node(static_cast<Slot>(s));
+    for (std::size_t l = 0; l < node.layer_count(); ++l) {
+      const std::size_t cap = l == 0 ? index.m0() : index.m();
+      if (node.layer(l).slots.size() > cap) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace quarn::testing_util
