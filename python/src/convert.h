@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "errors.h"
+#include "quarn/json.h"
+
+namespace quarn_py {
+
+// A single-vector argument: a sequence of numbers (read at once) or a one-dimensional float32
+// NumPy array (held until `to_vec` copies it). The sequence form is tried first.
+class VectorInput {
+ public:
+  static VectorInput extract(PyObject* obj, const char* name);
+  // TypeError "The given array is not contiguous" for a strided array.
+  std::vector<float> to_vec() &&;
+
+ private:
+  std::vector<float> values_;
+  py::object array_;
+};
+
+// A batch argument: a two-dimensional float32 NumPy array (tried first) or a sequence of
+// sequences of numbers. Rows may differ in length; the engine checks them.
+class BatchVectorInput {
+ public:
+  static BatchVectorInput extract(PyObject* obj, const char* name);
+  // TypeError "The given array is not contiguous" unless the array is row-major contiguous.
+  std::vector<std::vector<float>> to_vecs() &&;
+
+ private:
+  std::vector<std::vector<float>> rows_;
+  py::object array_;
+};
+
+// Metadata dict to a JSON value through json.dumps and the engine's parser; whatever dumps
+// raises passes unchanged, unparsable text is ValueError "invalid metadata: {}".
+quarn::Json pythonize_dict(PyObject* dict);
+
+// JSON value (or its compact text) to a new Python object through json.loads.
+py::object json_to_python(const quarn::Json& value);
+py::object json_text_to_python(const std::string& text);
+
+}  // namespace quarn_py

@@ -1,0 +1,187 @@
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "args.h"
+#include "database_object.h"
+
+namespace quarn_py {
+
+namespace {
+
+PyTypeObject* the_type = nullptr;
+
+constexpr const char* kNotFound = "database not found \u2014 specify dim to create a new one";
+
+[[noreturn]] void raise_open_error(const quarn::OpenError& error, bool open_only) {
+  if (open_only) raise(PyExc_ValueError, kNotFound);
+  if (error.kind == quarn::OpenError::Kind::Engine && error.error) raise_engine(*error.error);
+  raise(PyExc_ValueError, error.message);
+}
+
+PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* const keywords[] = {"path", "dim", "metric", "m", "ef_construction", "quantize", nullptr};
+    PyObject* path_obj = nullptr;
+    PyObject* dim_obj = nullptr;
+    PyObject* metric_obj = nullptr;
+    PyObject* m_obj = nullptr;
+    PyObject* ef_obj = nullptr;
+    PyObject* quantize_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj);
+    const std::string path = string_arg(path_obj, "path");
+    quarn::OpenOptions options;
+    options.dim = optional_unsigned_arg(dim_obj, "dim");
+    options.metric = optional_string_arg(metric_obj, "metric");
+    options.m = optional_unsigned_arg(m_obj, "m");
+    options.ef_construction = optional_unsigned_arg(ef_obj, "ef_construction");
+    options.quantize = quantize_obj != nullptr && bool_arg(quantize_obj, "quantize");
+
+    auto opened = quarn::Database::open(path, options);
+    if (auto* error = std::get_if<quarn::OpenError>(&opened)) raise_open_error(*error, !options.dim.has_value());
+    auto engine = std::move(std::get<std::unique_ptr<quarn::Database>>(opened));
+
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) throw py::error_already_set();  // the engine is dropped on unwinding
+    new (&reinterpret_cast<DatabaseObject*>(self)->engine) std::unique_ptr<quarn::Database>(std::move(engine));
+    return self;
+  });
+}
+
+// Drops the engine: the log is flushed and closed; nothing is saved.
+void db_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&reinterpret_cast<DatabaseObject*>(self)->engine);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+Py_ssize_t db_len(PyObject* self) {
+  return guarded_as<Py_ssize_t>(-1, [&] {
+    const std::size_t size = engine_of(self).size();
+    if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "length too large");
+    return static_cast<Py_ssize_t>(size);
+  });
+}
+
+int db_contains(PyObject* self, PyObject* key) {
+  return guarded_as<int>(-1, [&] { return engine_of(self).contains(string_arg(key, "id")) ? 1 : 0; });
+}
+
+PyObject* get_dim(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).dim()); }
+
+PyObject* get_metric(PyObject* self, void*) {
+  return guarded([&] { return py::str(engine_of(self).metric_name()).release().ptr(); });
+}
+
+PyObject* get_total_slots(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).total_slots()); }
+
+PyObject* get_deleted_count(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).deleted_count()); }
+
+PyObject* get_quantized_search(PyObject* self, void*) { return PyBool_FromLong(engine_of(self).quantized_search()); }
+
+template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
+PyCFunction with_keywords() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
+
+constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
+
+PyMethodDef db_methods[] = {
+    {"add", with_keywords<db_add>(), kKw, "add($self, id, vector, metadata=None)\n--\n\n"},
+    {"upsert", with_keywords<db_upsert>(), kKw,
+     "upsert($self, id, vector, metadata=None)\n--\n\nAdd or update a vector."},
+    {"add_many", with_keywords<db_add_many>(), kKw, "add_many($self, ids, vectors, metadatas=None)\n--\n\n"},
+    {"search", with_keywords<db_search>(), kKw,
+     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
+     "Search for the k nearest neighbors.\n"
+     "Returns list of SearchResult objects with .id, .distance, .metadata attributes.\n"
+     "`where_filter`: optional dict like {\"field\": \"value\"} or {\"field\": {\"$ne\": \"value\"}}\n"
+     "`max_distance`: optional float \u2014 discard results beyond this distance."},
+    {"search_many", with_keywords<db_search_many>(), kKw,
+     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
+     "Search multiple queries in parallel. Returns list of list of SearchResult.\n"
+     "`where_filter`: optional metadata filter (same syntax as search).\n"
+     "`max_distance`: optional float \u2014 discard results beyond this distance."},
+    {"get", with_keywords<db_get>(), kKw, "get($self, id)\n--\n\n"},
+    {"delete", with_keywords<db_delete>(), kKw, "delete($self, id)\n--\n\n"},
+    {"delete_many", with_keywords<db_delete_many>(), kKw, "delete_many($self, ids)\n--\n\n"},
+    {"update", with_keywords<db_update>(), kKw, "update($self, id, vector=None, metadata=None)\n--\n\n"},
+    {"upsert_many", with_keywords<db_upsert_many>(), kKw,
+     "upsert_many($self, ids, vectors, metadatas=None)\n--\n\n"
+     "Batch upsert \u2014 inserts new vectors, updates existing ones."},
+    {"count", with_keywords<db_count>(), kKw,
+     "count($self, where_filter=None)\n--\n\nCount vectors matching a filter, or all vectors if no filter."},
+    {"ids", db_ids, METH_NOARGS, "ids($self)\n--\n\n"},
+    {"save", db_save, METH_NOARGS, "save($self)\n--\n\n"},
+    {"compact", db_compact, METH_NOARGS,
+     "compact($self)\n--\n\n"
+     "Rebuild the index with only live vectors, reclaiming deleted slots.\n"
+     "Call this after many deletes to reduce memory usage and disk size."},
+    {"enable_quantized_search", db_enable_quantized_search, METH_NOARGS,
+     "enable_quantized_search($self)\n--\n\n"
+     "Enable quantized search: uses SQ8 quantized vectors for faster HNSW traversal\n"
+     "with full-precision re-ranking. Automatically enabled when quantize=True is set."},
+    {"disable_quantized_search", db_disable_quantized_search, METH_NOARGS,
+     "disable_quantized_search($self)\n--\n\nDisable quantized search."},
+    {"stats", db_stats, METH_NOARGS,
+     "stats($self)\n--\n\n"
+     "Get graph-level statistics for diagnostics.\n"
+     "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
+     "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
+     "memory_quantized_bytes, uses_brute_force, uses_quantized_search."},
+    {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save on exit."},
+    {"__exit__", with_keywords<db_exit>(), kKw,
+     "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef db_getset[] = {
+    {"dim", get_dim, nullptr, nullptr, nullptr},
+    {"metric", get_metric, nullptr, nullptr, nullptr},
+    {"total_slots", get_total_slots, nullptr, "Total allocated slots (active + deleted).", nullptr},
+    {"deleted_count", get_deleted_count, nullptr, "Number of deleted slots that haven't been reclaimed.", nullptr},
+    {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// The class text signature comes from this docstring; the class docstring itself is empty.
+constexpr const char* kClassDoc =
+    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False)\n--\n\n";
+
+PyType_Slot db_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(db_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(db_dealloc)},
+    {Py_tp_methods, db_methods},
+    {Py_tp_getset, db_getset},
+    {Py_sq_length, reinterpret_cast<void*>(db_len)},
+    {Py_sq_contains, reinterpret_cast<void*>(db_contains)},
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {0, nullptr},
+};
+
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
+#endif
+
+PyType_Spec db_spec = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
+                       static_cast<unsigned int>(kFlags), db_slots};
+
+}  // namespace
+
+PyObject* database_type() {
+  if (the_type == nullptr) {
+    PyObject* type = PyType_FromSpec(&db_spec);
+    if (type == nullptr) return nullptr;
+    the_type = reinterpret_cast<PyTypeObject*>(type);  // one reference kept for the process
+  }
+  Py_INCREF(the_type);
+  return reinterpret_cast<PyObject*>(the_type);
+}
+
+}  // namespace quarn_py

@@ -1,0 +1,358 @@
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "args.h"
+#include "convert.h"
+#include "database_object.h"
+#include "filter_parse.h"
+#include "search_result.h"
+
+namespace quarn_py {
+
+namespace {
+
+std::optional<quarn::Json> metadata_value(PyObject* dict) {
+  if (dict == nullptr) return std::nullopt;
+  return pythonize_dict(dict);
+}
+
+std::optional<quarn::Filter> filter_value(PyObject* dict) {
+  if (dict == nullptr) return std::nullopt;
+  return parse_filter(dict);
+}
+
+PyObject* none() { Py_RETURN_NONE; }
+
+py::list float_list(const std::vector<float>& values) {
+  py::list out(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* number = PyFloat_FromDouble(static_cast<double>(values[i]));
+    if (number == nullptr) throw py::error_already_set();
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), number);
+  }
+  return out;
+}
+
+// Shared by add and upsert: (id, vector, metadata=None).
+struct SingleWrite {
+  std::string id;
+  std::vector<float> vector;
+  std::optional<quarn::Json> metadata;
+};
+
+SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* format) {
+  static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+  PyObject* id_obj = nullptr;
+  PyObject* vector_obj = nullptr;
+  PyObject* metadata_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &id_obj, &vector_obj, &metadata_obj);
+  std::string id = string_arg(id_obj, "id");
+  VectorInput vector = VectorInput::extract(vector_obj, "vector");
+  PyObject* metadata = optional_dict_arg(metadata_obj, "metadata");
+  std::vector<float> values = std::move(vector).to_vec();
+  return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
+}
+
+// Shared by add_many and upsert_many: (ids, vectors, metadatas=None) zipped into items.
+std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
+  static const char* const keywords[] = {"ids", "vectors", "metadatas", nullptr};
+  PyObject* ids_obj = nullptr;
+  PyObject* vectors_obj = nullptr;
+  PyObject* metadatas_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj);
+  std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
+  BatchVectorInput vectors_input = BatchVectorInput::extract(vectors_obj, "vectors");
+  PyObject* metadatas = optional_list_arg(metadatas_obj, "metadatas");
+  std::vector<std::vector<float>> vectors = std::move(vectors_input).to_vecs();
+
+  if (ids.size() != vectors.size()) {
+    raise(PyExc_ValueError, "ids length (" + std::to_string(ids.size()) + ") != vectors length (" +
+                                std::to_string(vectors.size()) + ")");
+  }
+  std::vector<std::optional<quarn::Json>> metadata(ids.size());
+  if (metadatas != nullptr) {
+    const auto given = static_cast<std::size_t>(PyList_GET_SIZE(metadatas));
+    if (given != ids.size()) {
+      raise(PyExc_ValueError, "metadatas length (" + std::to_string(given) + ") != ids length (" +
+                                  std::to_string(ids.size()) + ")");
+    }
+    // Hold every item first: json.dumps may run code that changes the list.
+    std::vector<py::object> items;
+    items.reserve(given);
+    for (std::size_t i = 0; i < given; ++i) {
+      items.push_back(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(metadatas, static_cast<Py_ssize_t>(i))));
+    }
+    for (std::size_t i = 0; i < given; ++i) {
+      PyObject* item = items[i].ptr();
+      if (item == Py_None) continue;
+      if (!PyDict_Check(item)) raise(PyExc_ValueError, "metadatas must be list of dicts or None");
+      metadata[i] = pythonize_dict(item);
+    }
+  }
+
+  std::vector<quarn::Item> out;
+  out.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    out.push_back(quarn::Item{std::move(ids[i]), std::move(vectors[i]), std::move(metadata[i])});
+  }
+  return out;
+}
+
+// Shared by search and search_many: (vector(s), k=10, ef_search=None, where_filter=None,
+// max_distance=None). The filter is parsed after every argument has been converted.
+struct SearchArgs {
+  std::size_t k = 10;
+  std::optional<std::size_t> ef_search;
+  std::optional<quarn::Filter> filter;
+  std::optional<float> max_distance;
+  PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
+
+  quarn::SearchParams params() const {
+    quarn::SearchParams p;
+    p.k = k;
+    p.ef_search = ef_search;
+    p.filter = filter ? &*filter : nullptr;
+    p.max_distance = max_distance;
+    return p;
+  }
+};
+
+template <class Input>
+SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, const char* const* keywords,
+                       Input& input) {
+  PyObject* input_obj = nullptr;
+  PyObject* k_obj = nullptr;
+  PyObject* ef_obj = nullptr;
+  PyObject* filter_obj = nullptr;
+  PyObject* max_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj);
+  input = Input::extract(input_obj, keywords[0]);
+  SearchArgs out;
+  if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
+  out.ef_search = optional_unsigned_arg(ef_obj, "ef_search");
+  out.filter_dict = optional_dict_arg(filter_obj, "where_filter");
+  out.max_distance = optional_float_arg(max_obj, "max_distance");
+  return out;
+}
+
+}  // namespace
+
+PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    SingleWrite w = single_write_args(args, kwargs, "OO|O:add");
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.add(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    return none();
+  });
+}
+
+PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    SingleWrite w = single_write_args(args, kwargs, "OO|O:upsert");
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.upsert(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    return none();
+  });
+}
+
+PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+    PyObject* id_obj = nullptr;
+    PyObject* vector_obj = nullptr;
+    PyObject* metadata_obj = nullptr;
+    parse_args(args, kwargs, "O|OO:update", keywords, &id_obj, &vector_obj, &metadata_obj);
+    std::string id = string_arg(id_obj, "id");
+    std::optional<VectorInput> vector;
+    if (vector_obj != nullptr && vector_obj != Py_None) vector = VectorInput::extract(vector_obj, "vector");
+    PyObject* metadata_dict = optional_dict_arg(metadata_obj, "metadata");
+    std::optional<std::vector<float>> values;
+    if (vector) values = std::move(*vector).to_vec();
+    std::optional<quarn::Json> metadata = metadata_value(metadata_dict);
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.update(id, std::move(values), std::move(metadata)); }));
+    return none();
+  });
+}
+
+PyObject* db_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"id", nullptr};
+    PyObject* id_obj = nullptr;
+    parse_args(args, kwargs, "O:delete", keywords, &id_obj);
+    std::string id = string_arg(id_obj, "id");
+    quarn::Database& db = engine_of(self);
+    const bool deleted = take(without_gil([&] { return db.remove(id); }));
+    return py::bool_(deleted).release().ptr();
+  });
+}
+
+PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"id", nullptr};
+    PyObject* id_obj = nullptr;
+    parse_args(args, kwargs, "O:get", keywords, &id_obj);
+    std::string id = string_arg(id_obj, "id");
+    auto [vector, metadata] = take(engine_of(self).get(id));
+    py::object meta = metadata ? json_to_python(*metadata) : py::none();
+    return py::make_tuple(float_list(vector), meta).release().ptr();
+  });
+}
+
+PyObject* db_ids(PyObject* self, PyObject*) {
+  return guarded([&] {
+    std::vector<std::string> ids = engine_of(self).ids();
+    py::list out(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::str(ids[i]).release().ptr());
+    }
+    return out.release().ptr();
+  });
+}
+
+PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:add_many");
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.add_many(std::move(items)); }));
+    return none();
+  });
+}
+
+PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:upsert_many");
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.upsert_many(std::move(items)); }));
+    return none();
+  });
+}
+
+PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"ids", nullptr};
+    PyObject* ids_obj = nullptr;
+    parse_args(args, kwargs, "O:delete_many", keywords, &ids_obj);
+    std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
+    quarn::Database& db = engine_of(self);
+    const std::size_t deleted = take(without_gil([&] { return db.delete_many(ids); }));
+    return PyLong_FromSize_t(deleted);
+  });
+}
+
+PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"vector", "k", "ef_search", "where_filter", "max_distance", nullptr};
+    VectorInput input;
+    SearchArgs a = search_args(args, kwargs, "O|OOOO:search", keywords, input);
+    std::vector<float> query = std::move(input).to_vec();
+    a.filter = filter_value(a.filter_dict);
+    const quarn::SearchParams params = a.params();
+    quarn::Database& db = engine_of(self);
+    auto hits = take(without_gil([&] { return db.search(query, params); }));
+    return make_result_list(std::move(hits)).release().ptr();
+  });
+}
+
+PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"vectors", "k", "ef_search", "where_filter", "max_distance", nullptr};
+    BatchVectorInput input;
+    SearchArgs a = search_args(args, kwargs, "O|OOOO:search_many", keywords, input);
+    std::vector<std::vector<float>> queries = std::move(input).to_vecs();
+    a.filter = filter_value(a.filter_dict);
+    const quarn::SearchParams params = a.params();
+    quarn::Database& db = engine_of(self);
+    auto lists = take(without_gil([&] { return db.search_many(queries, params); }));
+    py::list out(lists.size());
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), make_result_list(std::move(lists[i])).release().ptr());
+    }
+    return out.release().ptr();
+  });
+}
+
+PyObject* db_count(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"where_filter", nullptr};
+    PyObject* filter_obj = nullptr;
+    parse_args(args, kwargs, "|O:count", keywords, &filter_obj);
+    const std::optional<quarn::Filter> filter = filter_value(optional_dict_arg(filter_obj, "where_filter"));
+    return PyLong_FromSize_t(engine_of(self).count(filter ? &*filter : nullptr));
+  });
+}
+
+PyObject* db_save(PyObject* self, PyObject*) {
+  return guarded([&] {
+    quarn::Database& db = engine_of(self);
+    check(without_gil([&] { return db.save(); }));
+    return none();
+  });
+}
+
+PyObject* db_compact(PyObject* self, PyObject*) {
+  return guarded([&] {
+    quarn::Database& db = engine_of(self);
+    without_gil([&] {
+      db.compact();
+      return 0;
+    });
+    return none();
+  });
+}
+
+PyObject* db_enable_quantized_search(PyObject* self, PyObject*) {
+  return guarded([&] {
+    engine_of(self).enable_quantized_search();
+    return none();
+  });
+}
+
+PyObject* db_disable_quantized_search(PyObject* self, PyObject*) {
+  return guarded([&] {
+    engine_of(self).disable_quantized_search();
+    return none();
+  });
+}
+
+PyObject* db_stats(PyObject* self, PyObject*) {
+  return guarded([&] {
+    const quarn::Stats s = engine_of(self).stats();
+    py::dict out;
+    out["num_vectors"] = py::int_(s.num_vectors);
+    out["num_deleted"] = py::int_(s.num_deleted);
+    out["num_layers"] = py::int_(s.num_layers);
+    out["avg_degree_layer0"] = py::float_(s.avg_degree_layer0);
+    out["max_degree_layer0"] = py::int_(s.max_degree_layer0);
+    out["min_degree_layer0"] = py::int_(s.min_degree_layer0);
+    out["memory_vectors_bytes"] = py::int_(s.memory_vectors_bytes);
+    out["memory_graph_bytes"] = py::int_(s.memory_graph_bytes);
+    out["memory_quantized_bytes"] = py::int_(s.memory_quantized_bytes);
+    out["uses_brute_force"] = py::bool_(s.uses_brute_force);
+    out["uses_quantized_search"] = py::bool_(s.uses_quantized_search);
+    return out.release().ptr();
+  });
+}
+
+PyObject* db_enter(PyObject* self, PyObject*) {
+  Py_INCREF(self);
+  return self;
+}
+
+// Saves with the interpreter lock held, also when the block raised; returns False so that
+// the block's exception propagates.
+PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"_exc_type", "_exc_val", "_exc_tb", nullptr};
+    PyObject* exc_type = nullptr;
+    PyObject* exc_val = nullptr;
+    PyObject* exc_tb = nullptr;
+    parse_args(args, kwargs, "|OOO:__exit__", keywords, &exc_type, &exc_val, &exc_tb);
+    check(engine_of(self).save());
+    Py_RETURN_FALSE;
+  });
+}
+
+}  // namespace quarn_py

