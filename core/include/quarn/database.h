@@ -95,6 +95,8 @@ class Database {
   Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const;
   std::vector<std::string> ids() const;
   bool contains(const std::string& id) const;
+  // The slot holding a live id (diagnostics and tests).
+  std::optional<Slot> slot_of(const std::string& id) const;
   std::size_t size() const;
   std::size_t dim() const { return dim_; }
   std::string metric_name() const;
@@ -131,19 +133,60 @@ class Database {
  private:
   Database(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim, bool quantize);
 
+  // Exclusive guards of the index and the three per-slot tables, taken in lock order.
+  struct TableGuard {
+    explicit TableGuard(const Database& db);
+    std::unique_lock<std::shared_mutex> index;
+    std::unique_lock<std::shared_mutex> slot_table;
+    std::unique_lock<std::shared_mutex> metadata;
+    std::unique_lock<std::shared_mutex> metadata_index;
+  };
+
+  // ---- write steps shared by single writes, batch writes and log replay ----
+  // The caller holds id_map_lock_ exclusively for each of these.
+  //
+  // Inserts a new record under the next slot (the id must not be live) and maps the id to it.
+  Slot insert_record_locked(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
+  // Replaces the vector (when given) and the metadata (when given; an empty inner value
+  // clears it) of a live slot.
+  void replace_record_locked(Slot slot, const std::vector<float>* vector,
+                             std::optional<std::optional<Json>> metadata);
+  // Unmaps a live id and turns its slot into a tombstone.
+  void delete_record_locked(const std::string& id, Slot slot);
+  // Inserts new records with one batch_insert, each id once: the slot goes to the first
+  // occurrence of an id, the contents to its last. Maps the ids. Caller also holds `guard`.
+  void insert_batch_held(std::vector<Item> items, const TableGuard& guard);
+  // Writes id and metadata into the tables at a freshly inserted slot; caller holds the
+  // slot-table, metadata and metadata-index locks exclusively.
+  void store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata);
+  // Tombstones a slot in the index and the tables; caller holds `guard`.
+  void clear_slot_held(Slot slot, const TableGuard& guard);
+
+  // Appends one record to the log under the log mutex.
+  Status log_append(const WalEntry& entry);
+  // Metadata entry of a slot, or none for a slot beyond the table.
+  const std::optional<Json>& metadata_at(Slot slot) const;
+
   // Filtered k-nearest search; caller holds the index, slot-table and metadata locks shared.
   std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                          const Filter& filter, const std::optional<SlotSet>& candidates) const;
+  std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
+                                       const std::optional<SlotSet>& candidates) const;
+  std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+                                       const Filter& filter, const std::optional<SlotSet>& candidates) const;
   // Turns pairs into results with ids and metadata, applying the max_distance cut; caller holds
   // the slot-table and metadata locks shared.
   std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, std::optional<float> max_distance) const;
   // Replaces the metadata of a live slot in the table and the metadata index; caller holds
   // the metadata and metadata-index locks exclusively.
   void replace_metadata_locked(Slot slot, std::optional<Json> metadata);
+  // Applies one decoded log record through the shared write steps, never appending to the log.
   void apply_wal_entry(WalEntry entry);
 
   // Lock order, whenever two or more are held at once:
   //   id_map_lock_ -> wal_mutex_ -> index_lock_ -> slot_table_lock_ -> metadata_lock_ -> metadata_index_lock_
+  // Writers and compaction hold id_map_lock_ exclusively from their look-ups until the index and
+  // tables are changed (across the log append); searches never take it.
   mutable std::shared_mutex index_lock_;
   std::unique_ptr<HnswIndex> index_;
   mutable std::shared_mutex id_map_lock_;

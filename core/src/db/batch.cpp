@@ -1,0 +1,118 @@
+// Batch writes: one dimension pass, one duplicate pass, one log pass and one batch_insert per
+// batch. Like the single writes, they hold the id-map lock exclusively from the look-ups until
+// the tables are written.
+#include <unordered_map>
+
+#include "quarn/database.h"
+
+namespace quarn {
+
+namespace {
+
+std::optional<QuarnError> check_dimensions(const std::vector<Item>& items, std::size_t dim) {
+  for (const Item& item : items) {
+    if (item.vector.size() != dim) return QuarnError::dimension_mismatch(dim, item.vector.size());
+  }
+  return std::nullopt;
+}
+
+// Moves an item into an Insert record for the log and back again, to avoid copying vectors.
+Status log_item(Wal& wal, Item& item) {
+  WalEntry entry = WalInsert{std::move(item.id), std::move(item.vector), std::move(item.metadata)};
+  Status status = wal.append(entry);
+  auto& insert = std::get<WalInsert>(entry);
+  item.id = std::move(insert.id);
+  item.vector = std::move(insert.vector);
+  item.metadata = std::move(insert.metadata);
+  return status;
+}
+
+}  // namespace
+
+void Database::insert_batch_held(std::vector<Item> items, const TableGuard&) {
+  if (items.empty()) return;
+  // An id named more than once takes one slot, at its first occurrence, with the contents of
+  // its last: exactly what replaying the batch's Insert records produces.
+  std::vector<Item> unique;
+  unique.reserve(items.size());
+  std::unordered_map<std::string, std::size_t> position;
+  position.reserve(items.size());
+  for (Item& item : items) {
+    auto [it, fresh] = position.try_emplace(item.id, unique.size());
+    if (fresh) {
+      unique.push_back(std::move(item));
+    } else {
+      unique[it->second].vector = std::move(item.vector);
+      unique[it->second].metadata = std::move(item.metadata);
+    }
+  }
+  std::vector<std::vector<float>> vectors;
+  vectors.reserve(unique.size());
+  for (Item& item : unique) vectors.push_back(std::move(item.vector));
+  const std::vector<Slot> slots = index_->batch_insert(std::move(vectors));
+  for (std::size_t i = 0; i < unique.size(); ++i) {
+    store_record_held(slots[i], unique[i].id, std::move(unique[i].metadata));
+    id_to_slot_.insert_or_assign(std::move(unique[i].id), slots[i]);
+  }
+}
+
+Status Database::add_many(std::vector<Item> items) {
+  if (auto error = check_dimensions(items, dim_)) return std::move(*error);
+  if (items.empty()) return Status::success();
+  std::unique_lock id_guard(id_map_lock_);
+  if (!id_to_slot_.empty()) {
+    for (const Item& item : items) {
+      if (id_to_slot_.count(item.id) != 0) return QuarnError::duplicate_id(item.id);
+    }
+  }
+  {
+    std::lock_guard wal_guard(wal_mutex_);
+    for (Item& item : items) QUARN_TRY(log_item(wal_, item));
+  }
+  TableGuard guard(*this);
+  insert_batch_held(std::move(items), guard);
+  return Status::success();
+}
+
+Status Database::upsert_many(std::vector<Item> items) {
+  if (auto error = check_dimensions(items, dim_)) return std::move(*error);
+  if (items.empty()) return Status::success();
+  std::unique_lock id_guard(id_map_lock_);
+  {
+    std::lock_guard wal_guard(wal_mutex_);
+    for (Item& item : items) QUARN_TRY(log_item(wal_, item));
+  }
+  TableGuard guard(*this);
+  std::vector<Item> fresh;
+  for (Item& item : items) {
+    auto it = id_to_slot_.find(item.id);
+    if (it == id_to_slot_.end()) {
+      fresh.push_back(std::move(item));
+      continue;
+    }
+    // Existing ids keep their slots; an item without metadata clears the slot's metadata.
+    index_->update_vector(it->second, item.vector);
+    replace_metadata_locked(it->second, std::move(item.metadata));
+  }
+  insert_batch_held(std::move(fresh), guard);
+  return Status::success();
+}
+
+Result<std::size_t> Database::delete_many(const std::vector<std::string>& ids) {
+  std::unique_lock id_guard(id_map_lock_);
+  std::lock_guard wal_guard(wal_mutex_);
+  TableGuard guard(*this);
+  std::size_t deleted = 0;
+  for (const std::string& id : ids) {
+    auto it = id_to_slot_.find(id);
+    if (it == id_to_slot_.end()) continue;
+    // A failed append leaves this id and every later one untouched; earlier ones stay deleted.
+    QUARN_TRY(wal_.append(WalDelete{id}));
+    clear_slot_held(it->second, guard);
+    id_to_slot_.erase(it);
+    ++deleted;
+  }
+  return deleted;
+}
+
+}  // namespace quarn

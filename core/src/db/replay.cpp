@@ -1,0 +1,57 @@
+// Applying the records of wal.quarn on open. Entries go through the same write steps as the
+// public operations, without their checks and without appending to the log.
+#include "quarn/database.h"
+
+namespace quarn {
+
+namespace {
+
+template <class... Fs>
+struct Overloaded : Fs... {
+  using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+}  // namespace
+
+Status Database::replay_wal() {
+  Result<std::vector<WalEntry>> entries = [&] {
+    std::lock_guard guard(wal_mutex_);
+    return wal_.read_all();
+  }();
+  if (!entries.ok()) return std::move(entries).error();
+  for (WalEntry& entry : *entries) apply_wal_entry(std::move(entry));
+  return Status::success();
+}
+
+void Database::apply_wal_entry(WalEntry entry) {
+  std::unique_lock id_guard(id_map_lock_);
+  std::visit(Overloaded{
+                 [&](WalInsert& insert) {
+                   // A vector of the wrong length is never written by this system; such a
+                   // record is skipped whether or not the id exists.
+                   if (insert.vector.size() != dim_) return;
+                   auto it = id_to_slot_.find(insert.id);
+                   if (it != id_to_slot_.end()) {
+                     replace_record_locked(it->second, &insert.vector,
+                                           std::optional<std::optional<Json>>(std::move(insert.metadata)));
+                   } else {
+                     insert_record_locked(insert.id, std::move(insert.vector), std::move(insert.metadata));
+                   }
+                 },
+                 [&](WalDelete& del) {
+                   auto it = id_to_slot_.find(del.id);
+                   if (it != id_to_slot_.end()) delete_record_locked(del.id, it->second);
+                 },
+                 [&](WalUpdate& upd) {
+                   auto it = id_to_slot_.find(upd.id);
+                   if (it == id_to_slot_.end()) return;
+                   const bool vector_fits = upd.vector.has_value() && upd.vector->size() == dim_;
+                   replace_record_locked(it->second, vector_fits ? &*upd.vector : nullptr, std::move(upd.metadata));
+                 },
+             },
+             entry);
+}
+
+}  // namespace quarn

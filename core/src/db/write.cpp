@@ -1,0 +1,145 @@
+// Single-record writes and reads.
+//
+// Every writer holds the id-map lock exclusively from its look-up of the id until the index
+// and the tables have been changed, with the log append in between. So a duplicate check
+// cannot be overtaken by another writer of the same id, compaction cannot renumber a slot a
+// writer has looked up, and for any one id the log holds the changes in the order memory saw
+// them. The index lock stays held until the tables are written, so a search never meets a slot
+// whose table entries are missing or stale.
+#include "quarn/database.h"
+
+namespace quarn {
+
+Status Database::log_append(const WalEntry& entry) {
+  std::lock_guard guard(wal_mutex_);
+  return wal_.append(entry);
+}
+
+void Database::store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata) {
+  if (slot_to_id_.size() <= slot) slot_to_id_.resize(std::size_t{slot} + 1);
+  slot_to_id_[slot] = id;
+  if (metadata_.size() <= slot) metadata_.resize(std::size_t{slot} + 1);
+  metadata_index_.index(slot, metadata);
+  metadata_[slot] = std::move(metadata);
+}
+
+void Database::replace_metadata_locked(Slot slot, std::optional<Json> metadata) {
+  if (metadata_.size() <= slot) metadata_.resize(std::size_t{slot} + 1);
+  metadata_index_.remove(slot, metadata_[slot]);
+  metadata_index_.index(slot, metadata);
+  metadata_[slot] = std::move(metadata);
+}
+
+void Database::clear_slot_held(Slot slot, const TableGuard&) {
+  index_->mark_deleted(slot);
+  if (slot < slot_to_id_.size()) slot_to_id_[slot].clear();
+  if (slot < metadata_.size()) {
+    metadata_index_.remove(slot, metadata_[slot]);
+    metadata_[slot].reset();
+  }
+}
+
+Slot Database::insert_record_locked(const std::string& id, std::vector<float> vector,
+                                    std::optional<Json> metadata) {
+  TableGuard guard(*this);
+  const Slot slot = index_->insert(std::move(vector));
+  store_record_held(slot, id, std::move(metadata));
+  id_to_slot_.insert_or_assign(id, slot);
+  return slot;
+}
+
+void Database::replace_record_locked(Slot slot, const std::vector<float>* vector,
+                                     std::optional<std::optional<Json>> metadata) {
+  std::unique_lock<std::shared_mutex> index_guard;
+  if (vector != nullptr) {
+    index_guard = std::unique_lock(index_lock_);
+    index_->update_vector(slot, *vector);
+  }
+  if (metadata.has_value()) {
+    std::unique_lock meta_guard(metadata_lock_);
+    std::unique_lock meta_index_guard(metadata_index_lock_);
+    replace_metadata_locked(slot, std::move(*metadata));
+  }
+}
+
+void Database::delete_record_locked(const std::string& id, Slot slot) {
+  TableGuard guard(*this);
+  clear_slot_held(slot, guard);
+  id_to_slot_.erase(id);
+}
+
+Status Database::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+  if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
+  std::unique_lock id_guard(id_map_lock_);
+  if (id_to_slot_.count(id) != 0) return QuarnError::duplicate_id(id);
+  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
+  QUARN_TRY(log_append(entry));
+  auto& insert = std::get<WalInsert>(entry);
+  insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata));
+  return Status::success();
+}
+
+Status Database::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+  if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
+  std::unique_lock id_guard(id_map_lock_);
+  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
+  QUARN_TRY(log_append(entry));
+  auto& insert = std::get<WalInsert>(entry);
+  auto it = id_to_slot_.find(id);
+  if (it != id_to_slot_.end()) {
+    // The new metadata replaces the old whole, so an upsert without metadata clears it.
+    replace_record_locked(it->second, &insert.vector, std::optional<std::optional<Json>>(std::move(insert.metadata)));
+  } else {
+    insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata));
+  }
+  return Status::success();
+}
+
+Status Database::update(const std::string& id, std::optional<std::vector<float>> vector,
+                        std::optional<Json> metadata) {
+  std::unique_lock id_guard(id_map_lock_);
+  auto it = id_to_slot_.find(id);
+  if (it == id_to_slot_.end()) return QuarnError::not_found(id);
+  if (vector.has_value() && vector->size() != dim_) return QuarnError::dimension_mismatch(dim_, vector->size());
+  const Slot slot = it->second;
+  // Absent metadata keeps the stored one; update never clears it.
+  std::optional<std::optional<Json>> new_metadata;
+  if (metadata.has_value()) new_metadata.emplace(std::move(metadata));
+  WalEntry entry = WalUpdate{id, std::move(vector), std::move(new_metadata)};
+  QUARN_TRY(log_append(entry));
+  auto& upd = std::get<WalUpdate>(entry);
+  replace_record_locked(slot, upd.vector ? &*upd.vector : nullptr, std::move(upd.metadata));
+  return Status::success();
+}
+
+Result<bool> Database::remove(const std::string& id) {
+  std::unique_lock id_guard(id_map_lock_);
+  auto it = id_to_slot_.find(id);
+  if (it == id_to_slot_.end()) return false;
+  const Slot slot = it->second;
+  // The id is unmapped only once the record is in the log: a failed append leaves the
+  // record fully live.
+  QUARN_TRY(log_append(WalDelete{id}));
+  delete_record_locked(id, slot);
+  return true;
+}
+
+Result<std::pair<std::vector<float>, std::optional<Json>>> Database::get(const std::string& id) const {
+  // The id-map lock stays shared until both copies are made, so no writer or compaction can
+  // change or renumber the slot in between.
+  std::shared_lock id_guard(id_map_lock_);
+  auto it = id_to_slot_.find(id);
+  if (it == id_to_slot_.end()) return QuarnError::not_found(id);
+  const Slot slot = it->second;
+  std::vector<float> vector;
+  {
+    std::shared_lock index_guard(index_lock_);
+    if (slot >= index_->node_count()) return QuarnError::corrupt("vector slot missing");
+    auto row = index_->vector(slot);
+    vector.assign(row.begin(), row.end());
+  }
+  std::shared_lock meta_guard(metadata_lock_);
+  return std::pair{std::move(vector), metadata_at(slot)};
+}
+
+}  // namespace quarn
