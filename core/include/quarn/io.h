@@ -87,6 +87,10 @@ void put_f32(std::vector<std::uint8_t>& out, float v);
 
 // Reads a whole file into memory.
 Result<std::vector<std::uint8_t>> read_file(const std::string& path);
+// Reads at most `limit` bytes from the start of a file.
+Result<std::vector<std::uint8_t>> read_file_prefix(const std::string& path, std::size_t limit);
+// Size in bytes of the file at the path.
+Result<std::uint64_t> file_size(const std::string& path);
 // Whether stat() succeeds on the path.
 bool path_exists(const std::string& path);
 // mkdir -p with 0777 before the umask; an existing directory is fine.

@@ -10,11 +10,21 @@ inline constexpr char kVectorsFile[] = "vectors.bin";
 inline constexpr char kQuantizedFile[] = "vectors.sq8";
 inline constexpr char kGraphTemp[] = "graph.tmp";
 inline constexpr char kVectorsTemp[] = "vectors.tmp";
+// The quantizer file has a temporary of its own so that a save can write every temporary
+// before it renames the first one.
+inline constexpr char kQuantizedTemp[] = "vectors.sq8.tmp";
 
 inline constexpr std::uint32_t kGraphMagic = 0x48535747;  // bytes "GWSH"
 inline constexpr std::uint32_t kGraphVersion = 2;
 inline constexpr std::size_t kGraphHeaderSize = 37;
 inline constexpr std::uint32_t kMetaMagic = 0x4D455441;  // bytes "ATEM"
 inline constexpr std::size_t kWriteBufferSize = 8192;
+
+// Node levels are drawn below 64 (the index caps them there), so a node has at most 65 lists.
+inline constexpr std::uint32_t kMaxLayerCount = 65;
+// Smallest encodings: a node record (its layer count) and a metadata record (slot, id
+// length, JSON length).
+inline constexpr std::size_t kMinNodeRecord = 4;
+inline constexpr std::size_t kMinMetaRecord = 12;
 
 }  // namespace quarn::snapshot_format

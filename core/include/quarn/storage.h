@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,11 +24,19 @@ struct MetaRecord {
 // Appends the metadata section (magic, count, records) to a writer.
 Status write_metadata_section(BufferedWriter& out, const std::vector<MetaRecord>& records);
 
+// Size of vectors.bin for n slots of the given dimension: 4 * n * (dim + 1) bytes, or nothing
+// when that does not fit in 64 bits.
+std::optional<std::uint64_t> vectors_file_size(std::uint64_t n, std::uint64_t dim);
+
 // The snapshot paths of one database directory.
 struct Storage {
+  std::string dir;
   std::string graph_path;
   std::string vectors_path;
   std::string quantized_path;
+  std::string graph_temp_path;
+  std::string vectors_temp_path;
+  std::string quantized_temp_path;
 
   static Storage make(const std::string& dir);
   bool snapshot_present() const;
@@ -38,7 +47,14 @@ struct Storage {
   };
   // Parses graph.quarn, maps vectors.bin and installs vectors.sq8 when present. Damaged or
   // hostile files give Io errors (invalid data or "failed to fill whole buffer"), never a crash.
+  // A live slot that no metadata record names has lost its id and is loaded as deleted.
   Result<Loaded> load() const;
+
+  // Completes a save that was interrupted after it had written all of its temporaries: when
+  // graph.tmp parses completely and vectors.tmp (or, already renamed, vectors.bin) has the
+  // size that graph.tmp implies, moves the remaining temporaries into place in save order.
+  // Anything else is left as it is. Fails only when a rename fails.
+  Status finish_interrupted_save() const;
 };
 
 }  // namespace quarn

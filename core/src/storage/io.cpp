@@ -161,6 +161,30 @@ Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
   return data;
 }
 
+Result<std::vector<std::uint8_t>> read_file_prefix(const std::string& path, std::size_t limit) {
+  auto file = FileHandle::open_read(path);
+  if (!file.ok()) return std::move(file).error();
+  std::vector<std::uint8_t> data(limit);
+  std::size_t filled = 0;
+  while (filled < limit) {
+    ssize_t n = ::read(file->get(), data.data() + filled, limit - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return QuarnError::io_errno(errno);
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  data.resize(filled);
+  return data;
+}
+
+Result<std::uint64_t> file_size(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool path_exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;

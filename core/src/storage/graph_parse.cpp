@@ -1,0 +1,173 @@
+#include "graph_parse.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "quarn/json.h"
+#include "quarn/snapshot_format.h"
+#include "quarn/wal.h"
+
+namespace quarn::storage_detail {
+
+namespace fmt = snapshot_format;
+
+namespace {
+
+QuarnError invalid(std::string message) { return QuarnError::io_invalid_data(std::move(message)); }
+
+std::string out_of_range(const char* what, std::uint64_t slot, std::size_t node_count) {
+  return std::string(what) + " " + std::to_string(slot) + " out of range for " + std::to_string(node_count) +
+         " nodes";
+}
+
+// Reads the node records; every count is checked against the bytes left before anything is
+// allocated for it.
+Status parse_nodes(ByteReader& in, std::uint32_t n, ParsedGraph& g) {
+  if (in.remaining() / fmt::kMinNodeRecord < n) return QuarnError::io_eof();
+  g.nodes.reserve(n);
+  for (std::uint32_t s = 0; s < n; ++s) {
+    auto layers = in.read_u32();
+    if (!layers.ok()) return std::move(layers).error();
+    if (*layers == 0 || *layers > fmt::kMaxLayerCount) {
+      return invalid("node " + std::to_string(s) + " has an invalid layer count: " + std::to_string(*layers));
+    }
+    auto node = std::make_unique<Node>(*layers - 1);
+    for (std::uint32_t l = 0; l < *layers; ++l) {
+      auto count = in.read_u32();
+      if (!count.ok()) return std::move(count).error();
+      if (in.remaining() / 4 < *count) return QuarnError::io_eof();
+      std::vector<Slot>& slots = node->layer(l).slots;
+      slots.resize(*count);
+      for (Slot& v : slots) {
+        v = *in.read_u32();
+        if (v >= n) {
+          return invalid("node " + std::to_string(s) + " lists " + out_of_range("neighbour slot", v, n));
+        }
+      }
+    }
+    g.nodes.push_back(std::move(node));
+  }
+  return Status::success();
+}
+
+}  // namespace
+
+Result<ParsedGraph> parse_graph(ByteReader& in) {
+  ParsedGraph g;
+  auto magic = in.read_u32();
+  if (!magic.ok()) return std::move(magic).error();
+  if (*magic != fmt::kGraphMagic) return invalid("bad graph magic");
+  auto version = in.read_u32();
+  if (!version.ok()) return std::move(version).error();
+  if (*version != fmt::kGraphVersion) return invalid("unsupported graph version: " + std::to_string(*version));
+  auto dim = in.read_u32();
+  if (!dim.ok()) return std::move(dim).error();
+  auto metric = in.read_u8();
+  if (!metric.ok()) return std::move(metric).error();
+  if (*metric >= 3) return invalid("unknown metric: " + std::to_string(*metric));
+
+  std::uint32_t fields[6];  // m, ef_construction, entry point, top layer, N, D
+  for (std::uint32_t& f : fields) {
+    auto v = in.read_u32();
+    if (!v.ok()) return std::move(v).error();
+    f = *v;
+  }
+  g.dim = *dim;
+  g.metric = static_cast<Metric>(*metric);
+  g.m = fields[0];
+  g.ef_construction = fields[1];
+  g.entry_point = fields[2];
+  g.top_layer = fields[3];
+  const std::uint32_t n = fields[4];
+  const std::uint32_t d = fields[5];
+  if (g.dim == 0) return invalid("graph dimension is 0");
+  if (g.m < 2) return invalid("graph m is " + std::to_string(g.m) + ", below 2");
+
+  if (in.remaining() / 4 < d) return QuarnError::io_eof();
+  for (std::uint32_t i = 0; i < d; ++i) {
+    const Slot s = *in.read_u32();
+    if (s >= n) return invalid(out_of_range("deleted slot", s, n));
+    g.deleted.insert(s);
+  }
+
+  QUARN_TRY(parse_nodes(in, n, g));
+
+  if (n == 0) {
+    if (g.entry_point != kNoEntryPoint) return invalid(out_of_range("entry point", g.entry_point, 0));
+    if (g.top_layer != 0) return invalid("empty graph with top layer " + std::to_string(g.top_layer));
+  } else {
+    if (g.entry_point >= n) return invalid(out_of_range("entry point", g.entry_point, n));
+    const std::size_t level = g.nodes[g.entry_point]->level();
+    if (g.top_layer != level) {
+      return invalid("top layer " + std::to_string(g.top_layer) + " does not match the entry point's level " +
+                     std::to_string(level));
+    }
+  }
+  return g;
+}
+
+Result<std::vector<MetaRecord>> parse_metadata_section(ByteReader& in, std::size_t node_count,
+                                                       const std::unordered_set<Slot>& deleted) {
+  auto magic = in.read_u32();
+  if (!magic.ok()) return std::move(magic).error();
+  if (*magic != fmt::kMetaMagic) return invalid("bad metadata section magic");
+  auto count = in.read_u32();
+  if (!count.ok()) return std::move(count).error();
+  if (in.remaining() / fmt::kMinMetaRecord < *count) return QuarnError::io_eof();
+
+  std::vector<MetaRecord> records;
+  records.reserve(*count);
+  std::unordered_set<Slot> seen_slots;
+  std::unordered_set<std::string_view> seen_ids;  // views into the file data
+  seen_slots.reserve(*count);
+  seen_ids.reserve(*count);
+  for (std::uint32_t i = 0; i < *count; ++i) {
+    auto slot = in.read_u32();
+    if (!slot.ok()) return std::move(slot).error();
+    auto id_len = in.read_u32();
+    if (!id_len.ok()) return std::move(id_len).error();
+    auto id = in.read_bytes(*id_len);
+    if (!id.ok()) return std::move(id).error();
+    std::string utf8_error;
+    if (!is_valid_utf8(*id, &utf8_error)) return invalid(utf8_error);
+    auto json_len = in.read_u32();
+    if (!json_len.ok()) return std::move(json_len).error();
+    auto json = in.read_bytes(*json_len);
+    if (!json.ok()) return std::move(json).error();
+
+    const std::string_view id_text(reinterpret_cast<const char*>(id->data()), id->size());
+    if (*slot >= node_count) return invalid(out_of_range("metadata record slot", *slot, node_count));
+    if (deleted.count(*slot) != 0) return invalid("metadata record for deleted slot " + std::to_string(*slot));
+    if (!seen_slots.insert(*slot).second) {
+      return invalid("duplicate metadata record for slot " + std::to_string(*slot));
+    }
+    if (!seen_ids.insert(id_text).second) {
+      return invalid("duplicate metadata record for id '" + std::string(id_text) + "'");
+    }
+
+    MetaRecord record;
+    record.id = std::string(id_text);
+    record.slot = *slot;
+    // Empty or unparsable JSON leaves the record without metadata.
+    if (*json_len != 0) {
+      JsonParse parsed = json_parse(std::string_view(reinterpret_cast<const char*>(json->data()), json->size()));
+      record.metadata = std::move(parsed.value);
+    }
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::vector<Slot> unnamed_live_slots(std::size_t node_count, const std::unordered_set<Slot>& deleted,
+                                     const std::vector<MetaRecord>& records) {
+  std::vector<bool> named(node_count, false);
+  for (const MetaRecord& r : records) named[r.slot] = true;
+  std::vector<Slot> out;
+  for (std::size_t s = 0; s < node_count; ++s) {
+    if (!named[s] && deleted.count(static_cast<Slot>(s)) == 0) out.push_back(static_cast<Slot>(s));
+  }
+  return out;
+}
+
+}  // namespace quarn::storage_detail

@@ -1,0 +1,62 @@
+#include <cstring>
+
+#include "graph_parse.h"
+#include "quarn/io.h"
+#include "quarn/storage.h"
+
+namespace quarn {
+
+// A save writes vectors.tmp, then vectors.sq8.tmp (quantize setting on), then graph.tmp, and
+// renames them only after all three are complete; it removes stale temporaries first. So a
+// graph.tmp that parses completely proves that the other temporaries of the same save were
+// complete too, and the save can be finished by doing its remaining renames. The log is kept:
+// its records set absolute state, so replaying it over the newer snapshot gives the same
+// records.
+
+namespace {
+
+bool has_size(const std::string& path, std::uint64_t size) {
+  auto actual = file_size(path);
+  return actual.ok() && *actual == size;
+}
+
+// Whether a quantizer file has the given dimension and one code row for each of n slots.
+bool quantized_matches(const std::string& path, std::uint32_t dim, std::uint64_t n) {
+  auto head = read_file_prefix(path, 4);
+  if (!head.ok() || head->size() != 4) return false;
+  std::uint32_t stored;
+  std::memcpy(&stored, head->data(), 4);
+  const std::uint64_t size = 4 + 8 * std::uint64_t{dim} + n * dim;
+  return stored == dim && has_size(path, size);
+}
+
+}  // namespace
+
+Status Storage::finish_interrupted_save() const {
+  if (!path_exists(graph_temp_path)) return Status::success();
+  auto bytes = read_file(graph_temp_path);
+  if (!bytes.ok()) return Status::success();
+  ByteReader in(*bytes);
+  auto graph = storage_detail::parse_graph(in);
+  if (!graph.ok()) return Status::success();
+  const std::size_t n = graph->nodes.size();
+  if (!storage_detail::parse_metadata_section(in, n, graph->deleted).ok()) return Status::success();
+  const auto vectors_size = vectors_file_size(n, graph->dim);
+  if (!vectors_size) return Status::success();
+
+  const bool vectors_pending = path_exists(vectors_temp_path);
+  if (vectors_pending ? !has_size(vectors_temp_path, *vectors_size) : !has_size(vectors_path, *vectors_size)) {
+    return Status::success();
+  }
+
+  if (vectors_pending) QUARN_TRY(rename_file(vectors_temp_path, vectors_path));
+  if (path_exists(quantized_temp_path) && quantized_matches(quantized_temp_path, graph->dim, n)) {
+    QUARN_TRY(rename_file(quantized_temp_path, quantized_path));
+  } else if (path_exists(quantized_path) && !quantized_matches(quantized_path, graph->dim, n)) {
+    // Left from an older snapshot; the new one was saved without quantized vectors.
+    (void)remove_file(quantized_path);
+  }
+  return rename_file(graph_temp_path, graph_path);
+}
+
+}  // namespace quarn

@@ -1,0 +1,116 @@
+#include <string>
+#include <utility>
+
+#include "graph_parse.h"
+#include "quarn/io.h"
+#include "quarn/quantizer.h"
+#include "quarn/snapshot_format.h"
+#include "quarn/storage.h"
+
+namespace quarn {
+
+namespace fmt = snapshot_format;
+using storage_detail::ParsedGraph;
+
+std::optional<std::uint64_t> vectors_file_size(std::uint64_t n, std::uint64_t dim) {
+  std::uint64_t floats_per_slot;
+  std::uint64_t floats;
+  std::uint64_t bytes;
+  if (__builtin_add_overflow(dim, 1, &floats_per_slot)) return std::nullopt;
+  if (__builtin_mul_overflow(n, floats_per_slot, &floats)) return std::nullopt;
+  if (__builtin_mul_overflow(floats, 4, &bytes)) return std::nullopt;
+  return bytes;
+}
+
+Storage Storage::make(const std::string& dir) {
+  Storage s;
+  s.dir = dir;
+  s.graph_path = join_path(dir, fmt::kGraphFile);
+  s.vectors_path = join_path(dir, fmt::kVectorsFile);
+  s.quantized_path = join_path(dir, fmt::kQuantizedFile);
+  s.graph_temp_path = join_path(dir, fmt::kGraphTemp);
+  s.vectors_temp_path = join_path(dir, fmt::kVectorsTemp);
+  s.quantized_temp_path = join_path(dir, fmt::kQuantizedTemp);
+  return s;
+}
+
+bool Storage::snapshot_present() const { return path_exists(graph_path) && path_exists(vectors_path); }
+
+namespace {
+
+// Reads vectors.sq8 and checks it against the graph: the quantizer must have the graph's
+// dimension and there must be one code row per slot.
+Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGraph& g) {
+  auto bytes = read_file(path);
+  if (!bytes.ok()) return std::move(bytes).error();
+  ByteReader in(*bytes);
+  auto quantizer = ScalarQuantizer::load(in);
+  if (!quantizer.ok()) return std::move(quantizer).error();
+  if (quantizer->dim != g.dim) {
+    return QuarnError::io_invalid_data("vectors.sq8 dimension " + std::to_string(quantizer->dim) +
+                                       " does not match the graph dimension " + std::to_string(g.dim));
+  }
+  const std::uint64_t expected = std::uint64_t{g.dim} * g.nodes.size();
+  if (in.remaining() != expected) {
+    return QuarnError::io_invalid_data("vectors.sq8 holds " + std::to_string(in.remaining()) +
+                                       " codes, expected " + std::to_string(expected));
+  }
+  auto rest = in.rest();
+  return QuantizedSearch{std::move(*quantizer), std::vector<std::uint8_t>(rest.begin(), rest.end())};
+}
+
+}  // namespace
+
+Result<Storage::Loaded> Storage::load() const {
+  auto bytes = read_file(graph_path);
+  if (!bytes.ok()) return std::move(bytes).error();
+  auto mapping = FileMapping::map_file(vectors_path);
+  if (!mapping.ok()) return std::move(mapping).error();
+
+  ByteReader in(*bytes);
+  auto parsed = storage_detail::parse_graph(in);
+  if (!parsed.ok()) return std::move(parsed).error();
+  ParsedGraph& g = *parsed;
+  const std::size_t n = g.nodes.size();
+
+  // The file must hold exactly the vectors and norms of every slot.
+  const auto expected = vectors_file_size(n, g.dim);
+  if (!expected || mapping->file_size() != *expected) {
+    return QuarnError::io_invalid_data(
+        "vectors.bin holds " + std::to_string(mapping->file_size()) + " bytes, expected " +
+        (expected ? std::to_string(*expected) : std::string("more than 2^64")) + " for " + std::to_string(n) +
+        " slots of dimension " + std::to_string(g.dim));
+  }
+
+  std::optional<QuantizedSearch> quantized;
+  if (path_exists(quantized_path)) {
+    auto q = read_quantized(quantized_path, g);
+    if (!q.ok()) return std::move(q).error();
+    quantized = std::move(*q);
+  }
+
+  auto records = storage_detail::parse_metadata_section(in, n, g.deleted);
+  if (!records.ok()) return std::move(records).error();
+  for (Slot s : storage_detail::unnamed_live_slots(n, g.deleted, *records)) g.deleted.insert(s);
+
+  const std::size_t float_count = n * std::size_t{g.dim};
+  VectorStore store(std::move(*mapping), float_count);
+  std::vector<float> norms = std::move(*store.mapped_norms());
+  HnswIndex::Parts parts{g.dim,
+                         g.metric,
+                         g.m,
+                         g.ef_construction,
+                         g.entry_point,
+                         g.top_layer,
+                         std::move(store),
+                         std::move(norms),
+                         std::move(g.nodes),
+                         std::move(g.deleted)};
+  Loaded loaded;
+  loaded.index = std::make_unique<HnswIndex>(std::move(parts));
+  if (quantized) loaded.index->load_quantized(std::move(quantized->quantizer), std::move(quantized->codes));
+  loaded.records = std::move(*records);
+  return loaded;
+}
+
+}  // namespace quarn

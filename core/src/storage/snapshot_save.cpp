@@ -1,0 +1,85 @@
+#include <bit>
+#include <mutex>
+#include <shared_mutex>
+
+#include "quarn/database.h"
+#include "quarn/io.h"
+#include "quarn/quantizer.h"
+
+namespace quarn {
+
+static_assert(std::endian::native == std::endian::little, "snapshot files hold little-endian floats");
+
+namespace {
+
+// Creates or truncates `path`, lets `fill` write through a buffered writer, then flushes and
+// closes the file.
+template <class Fill>
+Status write_file(const std::string& path, Fill&& fill) {
+  auto file = FileHandle::create_truncate(path);
+  if (!file.ok()) return std::move(file).error();
+  BufferedWriter out(std::move(*file));
+  QUARN_TRY(fill(out));
+  return out.close();
+}
+
+}  // namespace
+
+// Every temporary is written completely before the first rename, graph.tmp last, so that an
+// interrupted save can be finished at the next open (Storage::finish_interrupted_save) instead
+// of leaving new vectors beside an old graph.
+Status Database::save() {
+  std::shared_lock id_map(id_map_lock_);
+  std::lock_guard wal(wal_mutex_);
+  std::shared_lock index(index_lock_);
+  std::shared_lock metadata(metadata_lock_);
+
+  std::vector<MetaRecord> records;
+  records.reserve(id_to_slot_.size());
+  for (const auto& [id, slot] : id_to_slot_) {
+    records.push_back({id, slot, slot < metadata_.size() ? metadata_[slot] : std::nullopt});
+  }
+
+  if (!storage_.dir.empty()) QUARN_TRY(create_directories(storage_.dir));
+  // A temporary left by an earlier failed save of this process may still complete that save;
+  // commit it before the temporaries are replaced.
+  QUARN_TRY(storage_.finish_interrupted_save());
+  for (const std::string* stale :
+       {&storage_.graph_temp_path, &storage_.vectors_temp_path, &storage_.quantized_temp_path}) {
+    (void)remove_file(*stale);
+  }
+
+  const VectorStore& store = index_->store();
+  const std::span<const float> floats(store.data(), store.float_count());
+  const std::vector<float>& norms = index_->norms();
+  auto write_vectors = [&](BufferedWriter& out) -> Status {
+    QUARN_TRY(out.write(floats.data(), floats.size_bytes()));
+    return out.write(norms.data(), norms.size() * sizeof(float));
+  };
+  QUARN_TRY(write_file(storage_.vectors_temp_path, write_vectors));
+  if (quantize_) {
+    const ScalarQuantizer quantizer = ScalarQuantizer::train(floats, dim_);
+    const std::vector<std::uint8_t> codes = quantizer.quantize_batch(floats, dim_);
+    auto write_quantized = [&](BufferedWriter& out) -> Status {
+      QUARN_TRY(quantizer.save(out));
+      return out.write(codes.data(), codes.size());
+    };
+    QUARN_TRY(write_file(storage_.quantized_temp_path, write_quantized));
+  }
+  auto write_graph = [&](BufferedWriter& out) -> Status {
+    QUARN_TRY(index_->save_graph(out));
+    return write_metadata_section(out, records);
+  };
+  QUARN_TRY(write_file(storage_.graph_temp_path, write_graph));
+
+  QUARN_TRY(rename_file(storage_.vectors_temp_path, storage_.vectors_path));
+  if (quantize_) {
+    QUARN_TRY(rename_file(storage_.quantized_temp_path, storage_.quantized_path));
+  } else if (path_exists(storage_.quantized_path)) {
+    (void)remove_file(storage_.quantized_path);
+  }
+  QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
+  return wal_.reset();
+}
+
+}  // namespace quarn
