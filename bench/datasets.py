@@ -1,0 +1,167 @@
+"""Benchmark datasets: base vectors, held-out queries, exact ground truth, filters.
+
+Every dataset is generated (or embedded) once and cached as an .npz file, so the
+worker processes that measure one library each load identical data.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import time
+from dataclasses import asdict, dataclass, field
+
+import numpy as np
+
+K = 10
+CACHE_VERSION = 3
+# Category field attached to records of datasets with filters: 100 values, uniform.
+CATEGORIES = 100
+
+
+@dataclass
+class DatasetSpec:
+    name: str
+    kind: str              # "clustered" or "minilm"
+    n: int
+    nq: int
+    dim: int
+    metric: str            # "l2" or "cosine"
+    seed: int = 0
+    filters: bool = False  # attach a category to every record and measure filtered search
+    quantized: bool = False
+    note: str = ""
+    extra: dict = field(default_factory=dict)
+
+    def key(self) -> str:
+        return f"{self.name}-{self.kind}-{self.n}-{self.nq}-{self.dim}-{self.metric}-{self.seed}-v{CACHE_VERSION}"
+
+
+# Filters are given once in the shared where-syntax (quarn and ChromaDB accept it as is)
+# together with the predicate on the category, from which the other peers' filters and
+# the exact filtered answers are made.
+FILTERS = {
+    "10%": {"where": {"cat": {"$lt": 10}}, "lo": 0, "hi": 10},
+    "1%": {"where": {"cat": 42}, "lo": 42, "hi": 43},
+}
+
+
+def filter_mask(cat: np.ndarray, name: str) -> np.ndarray:
+    f = FILTERS[name]
+    return (cat >= f["lo"]) & (cat < f["hi"])
+
+
+def clustered(n: int, dim: int, seed: int, clusters: int = 200) -> np.ndarray:
+    """Gaussian clusters with unequal spreads, overlapping enough that graph search
+    needs a real beam (a plain isotropic cloud or well-separated blobs would be too easy)."""
+    rng = np.random.default_rng(seed)
+    centers = rng.normal(size=(clusters, dim)).astype(np.float32)
+    scales = rng.uniform(0.4, 1.0, size=clusters).astype(np.float32)
+    which = rng.integers(0, clusters, size=n)
+    out = np.empty((n, dim), np.float32)
+    step = 65536
+    for s in range(0, n, step):
+        w = which[s:s + step]
+        noise = rng.normal(size=(len(w), dim)).astype(np.float32)
+        out[s:s + step] = centers[w] + noise * scales[w, None]
+    return out
+
+
+def exact_knn(base: np.ndarray, queries: np.ndarray, metric: str, k: int = K,
+              mask: np.ndarray | None = None) -> np.ndarray:
+    """Exact k nearest neighbours (row indices of ``base``) in float64, optionally among
+    the rows where ``mask`` is true. Rows with fewer matches are padded with -1."""
+    idx = np.arange(len(base)) if mask is None else np.flatnonzero(mask)
+    b = base[idx].astype(np.float64)
+    q = queries.astype(np.float64)
+    if metric == "cosine":
+        b = b / np.maximum(np.linalg.norm(b, axis=1, keepdims=True), 1e-30)
+        q = q / np.maximum(np.linalg.norm(q, axis=1, keepdims=True), 1e-30)
+    bn = (b * b).sum(1)
+    kk = min(k, len(idx))
+    out = np.full((len(q), k), -1, np.int64)
+    for s in range(0, len(q), 256):
+        qs = q[s:s + 256]
+        if metric == "cosine":
+            d = -(qs @ b.T)
+        else:
+            d = bn[None, :] - 2.0 * (qs @ b.T)
+        if kk == 0:
+            continue
+        part = np.argpartition(d, kk - 1, axis=1)[:, :kk]
+        order = np.take_along_axis(d, part, 1).argsort(1, kind="stable")
+        out[s:s + 256, :kk] = idx[np.take_along_axis(part, order, 1)]
+    return out
+
+
+def _make_vectors(spec: DatasetSpec, log) -> tuple[np.ndarray, np.ndarray, str]:
+    if spec.kind == "minilm":
+        from bench.embeddings import available, sentence_embeddings
+
+        if available():
+            log(f"[{spec.name}] embedding {spec.n + spec.nq} sentences with all-MiniLM-L6-v2 "
+                "(NumPy forward pass; cached afterwards)")
+            vecs, _ = sentence_embeddings(spec.n + spec.nq, progress=log)
+            source = "all-MiniLM-L6-v2 embeddings of Python standard-library docstring sentences"
+        else:
+            log(f"[{spec.name}] embedding model not installed: clustered synthetic vectors instead")
+            vecs = clustered(spec.n + spec.nq, spec.dim, spec.seed)
+            source = "clustered synthetic (embedding model not installed)"
+        rng = np.random.default_rng(spec.seed + 1)
+        perm = rng.permutation(len(vecs))
+        vecs = vecs[perm]
+    else:
+        vecs = clustered(spec.n + spec.nq, spec.dim, spec.seed)
+        source = "clustered synthetic (200 Gaussian clusters)"
+    return vecs[:spec.n], vecs[spec.n:], source
+
+
+def prepare(spec: DatasetSpec, cache_dir: str, log=print) -> str:
+    """Create the dataset file for ``spec`` unless cached; return its path."""
+    os.makedirs(cache_dir, exist_ok=True)
+    path = os.path.join(cache_dir, spec.key() + ".npz")
+    if os.path.exists(path):
+        return path
+    t0 = time.time()
+    base, queries, source = _make_vectors(spec, log)
+    arrays = {"base": base, "queries": queries,
+              "gt": exact_knn(base, queries, spec.metric)}
+    if spec.filters:
+        cat = np.random.default_rng(spec.seed + 7).integers(0, CATEGORIES, size=spec.n).astype(np.int64)
+        arrays["cat"] = cat
+        for name in FILTERS:
+            arrays["gt_" + name] = exact_knn(base, queries, spec.metric, mask=filter_mask(cat, name))
+    meta = dict(asdict(spec), source=source)
+    arrays["meta"] = np.frombuffer(json.dumps(meta).encode(), dtype=np.uint8)
+    tmp = path + ".tmp.npz"
+    np.savez(tmp, **arrays)
+    os.replace(tmp, path)
+    log(f"[{spec.name}] prepared in {time.time() - t0:.1f} s ({source})")
+    return path
+
+
+class Dataset:
+    """A prepared dataset as loaded by a worker."""
+
+    def __init__(self, path: str):
+        with np.load(path) as z:
+            self.meta = json.loads(bytes(z["meta"]).decode())
+            self.base = np.ascontiguousarray(z["base"])
+            self.queries = np.ascontiguousarray(z["queries"])
+            self.gt = z["gt"]
+            self.cat = z["cat"] if "cat" in z.files else None
+            self.gt_filtered = {n: z["gt_" + n] for n in FILTERS if "gt_" + n in z.files}
+        self.name = self.meta["name"]
+        self.metric = self.meta["metric"]
+        self.dim = self.base.shape[1]
+        self.n = len(self.base)
+
+
+def recall(found: list, truth: np.ndarray, k: int = K) -> float:
+    """Mean recall@k: share of the true k nearest (ignoring -1 padding) among the ids found."""
+    total = hit = 0
+    for ids, t in zip(found, truth):
+        want = set(int(x) for x in t[:k] if x >= 0)
+        total += len(want)
+        hit += len(want.intersection(int(x) for x in list(ids)[:k]))
+    return hit / total if total else 1.0

@@ -1,0 +1,336 @@
+"""The peers quarn is measured against, behind the interface of engines.Engine.
+
+All graph indexes are built with M = 16 and ef_construction = 200 and run with the
+same number of threads. Cosine data for faiss is L2-normalised and searched by inner
+product (faiss has no cosine metric); the normalisation is part of its timed build.
+"""
+
+from __future__ import annotations
+
+import os
+
+import numpy as np
+
+from bench.engines import Engine, Quarn
+
+M = 16
+EF_CONSTRUCTION = 200
+
+
+def _normalized(x):
+    x = np.array(x, dtype=np.float32, copy=True)
+    x /= np.maximum(np.linalg.norm(x, axis=-1, keepdims=True), 1e-30)
+    return x
+
+
+class Hnswlib(Engine):
+    name = "hnswlib"
+    modules = ("hnswlib",)
+    supports_filter = True
+    note = "filter as a Python callable (called per visited node, single-threaded)"
+
+    def _new(self, capacity):
+        import hnswlib
+
+        idx = hnswlib.Index(space="l2" if self.metric == "l2" else "cosine", dim=self.dim)
+        idx.init_index(max_elements=capacity, ef_construction=EF_CONSTRUCTION, M=M, random_seed=100)
+        idx.set_num_threads(self.threads)
+        return idx
+
+    def build(self, vectors, cats=None):
+        self.n = len(vectors)
+        self.idx = self._new(self.n)
+        self.idx.add_items(vectors, np.arange(self.n), num_threads=self.threads)
+
+    def set_ef(self, ef):
+        self.idx.set_ef(ef)
+
+    def search_one(self, q, k):
+        return self.idx.knn_query(q, k=k)[0]
+
+    def search_batch(self, qs, k):
+        return self.idx.knn_query(qs, k=k, num_threads=self.threads)[0]
+
+    def ids_one(self, raw):
+        return list(np.asarray(raw).ravel())
+
+    def make_filter(self, flt):
+        mask = flt["mask"]
+        # hnswlib raises when fewer than k records match, so never ask for more.
+        return dict(flt, fn=lambda label: bool(mask[label]), matches=int(mask.sum()))
+
+    def search_one_filtered(self, q, k, flt):
+        return self.idx.knn_query(q, k=min(k, flt["matches"]), num_threads=1, filter=flt["fn"])[0]
+
+    def search_batch_filtered(self, qs, k, flt):
+        return self.idx.knn_query(qs, k=min(k, flt["matches"]), num_threads=1, filter=flt["fn"])[0]
+
+    def save(self):
+        self.path = os.path.join(self.workdir, "index.hnswlib")
+        self.idx.save_index(self.path)
+        return self.path
+
+    def reopen(self):
+        import hnswlib
+
+        self.idx = None
+        idx = hnswlib.Index(space="l2" if self.metric == "l2" else "cosine", dim=self.dim)
+        idx.load_index(self.path, max_elements=self.n)
+        idx.set_num_threads(self.threads)
+        self.idx = idx
+
+    def single_adder(self, capacity):
+        idx = self._new(capacity)
+        return lambda i, v, cat: idx.add_items(v[None, :], [i])
+
+
+class Faiss(Engine):
+    name = "faiss"
+    modules = ("faiss",)
+    supports_filter = True
+    note = "IndexHNSWFlat; filter as an IDSelectorBitmap"
+
+    def __init__(self, *a, **kw):
+        super().__init__(*a, **kw)
+        import faiss
+
+        faiss.omp_set_num_threads(self.threads)
+        self.faiss = faiss
+        self.faiss_metric = faiss.METRIC_L2 if self.metric == "l2" else faiss.METRIC_INNER_PRODUCT
+
+    def _new(self):
+        idx = self.faiss.IndexHNSWFlat(self.dim, M, self.faiss_metric)
+        idx.hnsw.efConstruction = EF_CONSTRUCTION
+        return idx
+
+    def _rows(self, x):
+        x = np.ascontiguousarray(x, dtype=np.float32)
+        return _normalized(x) if self.metric == "cosine" else x
+
+    def build(self, vectors, cats=None):
+        self.idx = self._new()
+        x = self._rows(vectors)
+        if not self.idx.is_trained:
+            self.idx.train(x)
+        self.idx.add(x)
+
+    def prepare_queries(self, queries):
+        return self._rows(queries)
+
+    def set_ef(self, ef):
+        self.ef = ef
+        self.idx.hnsw.efSearch = ef
+
+    def search_one(self, q, k):
+        return self.idx.search(q[None, :], k)[1]
+
+    def search_batch(self, qs, k):
+        return self.idx.search(qs, k)[1]
+
+    def ids_one(self, raw):
+        return list(np.asarray(raw).ravel())
+
+    def ids_batch(self, raw):
+        return [list(r) for r in raw]
+
+    def make_filter(self, flt):
+        bits = np.packbits(flt["mask"].astype(np.uint8), bitorder="little")
+        sel = self.faiss.IDSelectorBitmap(len(flt["mask"]), self.faiss.swig_ptr(bits))
+        return dict(flt, bits=bits, sel=sel)
+
+    def _params(self, flt):
+        p = self.faiss.SearchParametersHNSW()
+        p.efSearch = self.ef
+        p.sel = flt["sel"]
+        return p
+
+    def search_one_filtered(self, q, k, flt):
+        return self.idx.search(q[None, :], k, params=self._params(flt))[1]
+
+    def search_batch_filtered(self, qs, k, flt):
+        return self.idx.search(qs, k, params=self._params(flt))[1]
+
+    def save(self):
+        self.path = os.path.join(self.workdir, "index.faiss")
+        self.faiss.write_index(self.idx, self.path)
+        return self.path
+
+    def reopen(self):
+        self.idx = None
+        self.idx = self.faiss.read_index(self.path)
+        self.idx.hnsw.efSearch = self.ef
+
+    def single_adder(self, capacity):
+        idx = self._new()
+        if self.metric == "cosine":
+            return lambda i, v, cat: idx.add(_normalized(v[None, :]))
+        return lambda i, v, cat: idx.add(v[None, :])
+
+
+class FaissSQ8(Faiss):
+    name = "faiss-sq8"
+    quantized_of = "faiss"
+    supports_filter = False
+    note = "IndexHNSWSQ with 8-bit scalar quantizer (trained on the base vectors)"
+
+    def _new(self):
+        idx = self.faiss.IndexHNSWSQ(self.dim, self.faiss.ScalarQuantizer.QT_8bit, M, self.faiss_metric)
+        idx.hnsw.efConstruction = EF_CONSTRUCTION
+        return idx
+
+
+class Usearch(Engine):
+    name = "usearch"
+    modules = ("usearch",)
+    dtype = "f32"
+    note = "usearch.index.Index, dtype f32"
+
+    def _new(self):
+        from usearch.index import Index
+
+        return Index(ndim=self.dim, metric="l2sq" if self.metric == "l2" else "cos",
+                     connectivity=M, expansion_add=EF_CONSTRUCTION, dtype=self.dtype)
+
+    def build(self, vectors, cats=None):
+        self.idx = self._new()
+        self.idx.add(np.arange(len(vectors)), vectors, threads=self.threads)
+
+    def set_ef(self, ef):
+        self.ef = ef
+        self.idx.expansion_search = ef
+
+    def search_one(self, q, k):
+        return self.idx.search(q, k).keys
+
+    def search_batch(self, qs, k):
+        return self.idx.search(qs, k, threads=self.threads).keys
+
+    def ids_one(self, raw):
+        return list(np.asarray(raw).ravel())
+
+    def ids_batch(self, raw):
+        return [list(r) for r in raw]
+
+    def save(self):
+        self.path = os.path.join(self.workdir, "index.usearch")
+        self.idx.save(self.path)
+        return self.path
+
+    def reopen(self):
+        from usearch.index import Index
+
+        self.idx = None
+        self.idx = Index.restore(self.path)
+        self.idx.expansion_search = self.ef
+
+    def single_adder(self, capacity):
+        idx = self._new()
+        return lambda i, v, cat: idx.add(i, v)
+
+
+class UsearchI8(Usearch):
+    name = "usearch-i8"
+    quantized_of = "usearch"
+    dtype = "i8"
+    note = "usearch.index.Index, dtype i8 (built from float32 input)"
+
+
+class Chroma(Engine):
+    name = "chromadb"
+    modules = ("chromadb",)
+    supports_filter = True
+    note = ("PersistentClient; its HNSW settings are given in the collection configuration; "
+            "ef_search takes effect when the collection is loaded, so each change reopens the client; "
+            "its 1.x configuration has no thread setting")
+    save_note = "ChromaDB writes while adding: no separate save step"
+
+    COLLECTION = "bench"
+
+    def __init__(self, *a, **kw):
+        os.environ.setdefault("ANONYMIZED_TELEMETRY", "False")
+        super().__init__(*a, **kw)
+        import chromadb
+        from chromadb.config import Settings
+
+        self.chromadb = chromadb
+        self.settings = Settings(anonymized_telemetry=False, allow_reset=True)
+        self.ef = None
+
+    def _client(self, sub):
+        path = os.path.join(self.workdir, sub)
+        return self.chromadb.PersistentClient(path=path, settings=self.settings), path
+
+    def _create(self, client, ef=10):
+        return client.create_collection(
+            self.COLLECTION, embedding_function=None,
+            configuration={"hnsw": {"space": "l2" if self.metric == "l2" else "cosine",
+                                    "ef_construction": EF_CONSTRUCTION, "max_neighbors": M,
+                                    "ef_search": ef}})
+
+    def _add_all(self, col, client, vectors, cats):
+        step = client.get_max_batch_size()
+        for s in range(0, len(vectors), step):
+            e = min(len(vectors), s + step)
+            metas = None if cats is None else [{"cat": int(c)} for c in cats[s:e]]
+            col.add(ids=[str(i) for i in range(s, e)], embeddings=vectors[s:e], metadatas=metas)
+
+    def build(self, vectors, cats=None):
+        self.client, self.path = self._client("db")
+        self.col = self._create(self.client)
+        self._add_all(self.col, self.client, vectors, cats)
+        self.ef = 10
+        self.first_q = vectors[0]
+
+    def _reload(self):
+        from chromadb.api.client import SharedSystemClient
+
+        self.col = None
+        self.client = None
+        SharedSystemClient.clear_system_cache()
+        self.client, _ = self._client("db")
+        self.col = self.client.get_collection(self.COLLECTION)
+
+    def set_ef(self, ef):
+        if ef != self.ef:
+            self.col.modify(configuration={"hnsw": {"ef_search": ef}})
+            self._reload()
+            self.ef = ef
+            self.col.query(query_embeddings=self.first_q[None, :], n_results=1)  # load the index untimed
+
+    def search_one(self, q, k):
+        return self.col.query(query_embeddings=q[None, :], n_results=k, include=["distances"])
+
+    def search_batch(self, qs, k):
+        return self.col.query(query_embeddings=qs, n_results=k, include=["distances"])
+
+    def ids_one(self, raw):
+        return [int(x) for x in raw["ids"][0]]
+
+    def ids_batch(self, raw):
+        return [[int(x) for x in row] for row in raw["ids"]]
+
+    def search_one_filtered(self, q, k, flt):
+        return self.col.query(query_embeddings=q[None, :], n_results=k, where=flt["where"],
+                              include=["distances"])
+
+    def search_batch_filtered(self, qs, k, flt):
+        return self.col.query(query_embeddings=qs, n_results=k, where=flt["where"], include=["distances"])
+
+    def save(self):
+        return self.path
+
+    def reopen(self):
+        self._reload()
+
+    def single_adder(self, capacity):
+        client, _ = self._client("single")
+        col = self._create(client)
+
+        def add(i, v, cat):
+            col.add(ids=[str(i)], embeddings=v[None, :], metadatas=None if cat is None else [{"cat": int(cat)}])
+        self._single_keep = (client, col)
+        return add
+
+
+ENGINES = {e.name: e for e in (Quarn, Hnswlib, Faiss, FaissSQ8, Usearch, UsearchI8, Chroma)}
+PEERS = [n for n in ENGINES if n != "quarn"]
