@@ -31,6 +31,14 @@ std::vector<float> gemv_dot_products(std::span<const float> query, const float* 
 std::vector<float> brute_force_scores(std::span<const float> query, const float* matrix, const float* norms,
                                       std::size_t dim, std::size_t n, Metric metric);
 
+// brute_force_scores for several queries at once, one score array per query in query order,
+// each bit for bit equal to what brute_force_scores returns for that query. Rows are read in
+// blocks shared by all the queries, so the store is streamed once per call rather than once per
+// query; callers pass a small tile of queries (a few to a few dozen).
+std::vector<std::vector<float>> brute_force_scores_many(std::span<const std::span<const float>> queries,
+                                                        const float* matrix, const float* norms, std::size_t dim,
+                                                        std::size_t n, Metric metric);
+
 // Euclidean norm accumulated in single precision, as stored per slot.
 float vector_norm(std::span<const float> v);
 

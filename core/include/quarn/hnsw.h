@@ -148,6 +148,14 @@ class HnswIndex {
   // The graph path of `search` whatever the size: beam max(ef, k), deleted slots dropped, and
   // with quantized search the candidates re-ranked by exact distance.
   std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  // Whether search() would answer every query by the brute-force scan without deletions,
+  // the case search_many_exhaustive speeds up.
+  bool batch_scan_applies() const;
+  // search() for each query, one result list per query in query order, equal to what search()
+  // returns for it. When batch_scan_applies() the queries share one pass over the store; pass
+  // a small tile of queries. Otherwise each query is searched on its own.
+  std::vector<std::vector<Candidate>> search_many_exhaustive(std::span<const std::span<const float>> queries,
+                                                              std::size_t k, std::size_t ef) const;
   Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                       std::size_t layer) const;
@@ -198,6 +206,8 @@ class HnswIndex {
   void write_codes(Slot slot, std::span<const float> vector);
   // Exhaustive scan: brute-force kernel without deletions, pairwise distances otherwise.
   std::vector<Candidate> scan(std::span<const float> query, std::size_t k) const;
+  // Rows the brute-force kernel scores: every row of the store.
+  std::size_t scan_rows() const;
   std::vector<Candidate> search_graph_quantized(std::span<const float> query, std::size_t k,
                                                 std::size_t beam) const;
 

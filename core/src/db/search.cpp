@@ -27,6 +27,14 @@ std::size_t filtered_beam(std::size_t ef, std::size_t k) {
   return std::max(ef, four_k);
 }
 
+// Queries per tile of the batched scan: at most 16, fewer for small batches so that every
+// worker still gets a tile.
+std::size_t scan_tile_size(std::size_t queries) {
+  constexpr std::size_t kMaxTile = 16;
+  const std::size_t workers = std::max<std::size_t>(worker_count(), 1);
+  return std::clamp<std::size_t>((queries + workers - 1) / workers, 1, kMaxTile);
+}
+
 }  // namespace
 
 std::vector<Candidate> Database::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
@@ -147,6 +155,20 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
   const std::size_t ef = params.ef_search.value_or(default_ef(params.k));
   if (params.filter == nullptr) {
     if (index_->entry_point() == kNoEntryPoint) return results;
+    if (index_->batch_scan_applies()) {
+      // Tiles of queries share each pass over the store.
+      const std::size_t tile = scan_tile_size(queries.size());
+      parallel_for((queries.size() + tile - 1) / tile, [&](std::size_t t) {
+        const auto begin = static_cast<std::ptrdiff_t>(t * tile);
+        const auto end = static_cast<std::ptrdiff_t>(std::min(queries.size(), t * tile + tile));
+        const std::vector<std::span<const float>> batch(queries.begin() + begin, queries.begin() + end);
+        const std::vector<std::vector<Candidate>> found = index_->search_many_exhaustive(batch, params.k, ef);
+        for (std::size_t j = 0; j < found.size(); ++j) {
+          results[static_cast<std::size_t>(begin) + j] = assemble(found[j], params.max_distance);
+        }
+      });
+      return results;
+    }
     // Workers take no database lock: the calling thread holds the shared locks for them.
     parallel_for(queries.size(), [&](std::size_t i) {
       results[i] = assemble(index_->search(queries[i], params.k, ef), params.max_distance);

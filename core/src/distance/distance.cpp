@@ -117,9 +117,11 @@ float sum_of_squares(std::span<const float> v) {
 
 }  // namespace
 
-std::vector<float> brute_force_scores(std::span<const float> query, const float* matrix, const float* norms,
-                                      std::size_t dim, std::size_t n, Metric metric) {
-  std::vector<float> scores = gemv_dot_products(query, matrix, dim, n);
+namespace {
+
+// Turns raw dot products into distances of the metric, in place.
+void finish_scores(std::span<const float> query, const float* norms, Metric metric, std::vector<float>& scores) {
+  const std::size_t n = scores.size();
   switch (metric) {
     case Metric::Euclidean: {
       const float q2 = sum_of_squares(query);
@@ -151,7 +153,54 @@ std::vector<float> brute_force_scores(std::span<const float> query, const float*
       break;
     }
   }
+}
+
+// Rows scored per pass over a tile of queries: about 128 KB, so the block stays in L2 while
+// every query of the tile reads it.
+constexpr std::size_t kBlockBytes = 128 * 1024;
+
+}  // namespace
+
+std::vector<float> brute_force_scores(std::span<const float> query, const float* matrix, const float* norms,
+                                      std::size_t dim, std::size_t n, Metric metric) {
+  std::vector<float> scores = gemv_dot_products(query, matrix, dim, n);
+  finish_scores(query, norms, metric, scores);
   return scores;
+}
+
+std::vector<std::vector<float>> brute_force_scores_many(std::span<const std::span<const float>> queries,
+                                                        const float* matrix, const float* norms, std::size_t dim,
+                                                        std::size_t n, Metric metric) {
+  std::vector<std::vector<float>> out(queries.size());
+  ensure_kernels_resolved();
+  std::vector<std::size_t> blocked;
+  blocked.reserve(queries.size());
+  for (std::size_t q = 0; q < queries.size(); ++q) {
+    if (queries[q].size() == dim) {
+      out[q].resize(n);
+      blocked.push_back(q);
+    } else {
+      out[q] = gemv_dot_products(queries[q], matrix, dim, n);
+    }
+  }
+  // Each dot product is the same kernel call on the same spans as in gemv_dot_products, so
+  // every value matches the one-query path exactly; only the loop order differs.
+  const std::size_t row_bytes = std::max<std::size_t>(dim * sizeof(float), 1);
+  const std::size_t block = std::max<std::size_t>(kBlockBytes / row_bytes, 1);
+  for (std::size_t begin = 0; begin < n; begin += block) {
+    const std::size_t end = std::min(n, begin + block);
+    for (std::size_t q : blocked) {
+      const float* query = queries[q].data();
+      float* scores = out[q].data();
+      for (std::size_t i = begin; i < end; ++i) {
+        simsimd_distance_t dot = 0.0;
+        simsimd_dot_f32(query, matrix + i * dim, dim, &dot);
+        scores[i] = static_cast<float>(dot);
+      }
+    }
+  }
+  for (std::size_t q = 0; q < queries.size(); ++q) finish_scores(queries[q], norms, metric, out[q]);
+  return out;
 }
 
 float vector_norm(std::span<const float> v) { return std::sqrt(sum_of_squares(v)); }

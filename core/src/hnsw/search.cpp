@@ -1,10 +1,94 @@
 #include <algorithm>
+#include <cmath>
 
 #include "graph_util.h"
 #include "layer_walk.h"
 #include "quarn/hnsw.h"
+#include "quarn/pool.h"
 
 namespace quarn {
+
+namespace {
+
+// The k nearest pairs in ascending distance by partial selection and sort. For equal distances
+// the order is whatever these algorithms make of the input order.
+void keep_nearest(std::vector<Candidate>& pairs, std::size_t k) {
+  if (k < pairs.size()) {
+    std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(k), pairs.end(),
+                     detail::MaxHeapOrder{});
+    pairs.resize(k);
+  }
+  std::sort(pairs.begin(), pairs.end(), detail::MaxHeapOrder{});
+}
+
+// Above this k the bounded heap stops paying for itself.
+constexpr std::size_t kHeapSelectLimit = 1024;
+
+// The k+1 smallest scores by a bounded max-heap, ascending. When they are NaN-free and strictly
+// increasing, the k nearest are the same set in the same order whatever selection algorithm
+// picks them, so they are the answer keep_nearest would give; otherwise returns false.
+bool nearest_without_ties(const std::vector<float>& scores, std::size_t k, std::vector<Candidate>& out) {
+  const std::size_t n = scores.size();
+  if (k == 0 || k >= n || k > kHeapSelectLimit) return false;
+  std::vector<Candidate> heap;
+  heap.reserve(k + 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float d = scores[i];
+    if (heap.size() <= k) {
+      if (std::isnan(d)) return false;
+      heap.push_back({static_cast<Slot>(i), d});
+      std::push_heap(heap.begin(), heap.end(), detail::MaxHeapOrder{});
+    } else if (d < heap.front().distance) {
+      std::pop_heap(heap.begin(), heap.end(), detail::MaxHeapOrder{});
+      heap.back() = {static_cast<Slot>(i), d};
+      std::push_heap(heap.begin(), heap.end(), detail::MaxHeapOrder{});
+    } else if (std::isnan(d)) {
+      return false;
+    }
+  }
+  std::sort_heap(heap.begin(), heap.end(), detail::MaxHeapOrder{});
+  for (std::size_t i = 0; i + 1 < heap.size(); ++i) {
+    if (!(heap[i].distance < heap[i + 1].distance)) return false;
+  }
+  heap.pop_back();
+  out = std::move(heap);
+  return true;
+}
+
+// The k nearest rows of one query's scores (row = slot), shared by the one-query and the
+// batched scan so that both pick and order equal distances alike.
+std::vector<Candidate> nearest_of_scores(const std::vector<float>& scores, std::size_t k) {
+  std::vector<Candidate> pairs;
+  if (nearest_without_ties(scores, k, pairs)) return pairs;
+  pairs.reserve(scores.size());
+  for (std::size_t i = 0; i < scores.size(); ++i) pairs.push_back({static_cast<Slot>(i), scores[i]});
+  keep_nearest(pairs, k);
+  return pairs;
+}
+
+// Stores of at least this many floats are scored by several workers for one query.
+constexpr std::size_t kSplitScanFloats = 2'000'000;
+
+// brute_force_scores over contiguous row ranges on the pool. Every row's score depends only on
+// the query, the row and its norm, so the pieces equal the one-call result exactly.
+std::vector<float> split_scores(std::span<const float> query, const float* matrix, const float* norms,
+                                std::size_t dim, std::size_t n, Metric metric) {
+  if (n == 0) return {};
+  const std::size_t pieces = std::min<std::size_t>(2 * worker_count(), n);
+  const std::size_t per_piece = (n + pieces - 1) / pieces;
+  std::vector<float> scores(n);
+  parallel_for(pieces, [&](std::size_t p) {
+    const std::size_t begin = std::min(n, p * per_piece);
+    const std::size_t end = std::min(n, begin + per_piece);
+    if (begin == end) return;
+    const std::vector<float> part =
+        brute_force_scores(query, matrix + begin * dim, norms + begin, dim, end - begin, metric);
+    std::copy(part.begin(), part.end(), scores.begin() + static_cast<std::ptrdiff_t>(begin));
+  });
+  return scores;
+}
+
+}  // namespace
 
 std::vector<Candidate> HnswIndex::search(std::span<const float> query, std::size_t k, std::size_t ef) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
@@ -34,27 +118,48 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
 
 std::vector<Candidate> HnswIndex::scan(std::span<const float> query, std::size_t k) const {
   show_blas_hint_once();
-  std::vector<Candidate> pairs;
   if (deleted_.empty()) {
-    const std::size_t rows = dim_ == 0 ? nodes_.size() : store_.float_count() / dim_;
-    const std::vector<float> scores = brute_force_scores(query, store_.data(), norms_.data(), dim_, rows, metric_);
-    pairs.reserve(rows);
-    for (std::size_t i = 0; i < rows; ++i) pairs.push_back({static_cast<Slot>(i), scores[i]});
-  } else {
-    pairs.reserve(live_count());
-    for (std::size_t s = 0; s < nodes_.size(); ++s) {
-      const auto slot = static_cast<Slot>(s);
-      if (deleted_.count(slot) != 0) continue;
-      pairs.push_back({slot, distance_to(query, slot)});
-    }
+    const std::size_t rows = scan_rows();
+    const bool split = rows * dim_ >= kSplitScanFloats && worker_count() > 1;
+    return nearest_of_scores(split ? split_scores(query, store_.data(), norms_.data(), dim_, rows, metric_)
+                                   : brute_force_scores(query, store_.data(), norms_.data(), dim_, rows, metric_),
+                             k);
   }
-  if (k < pairs.size()) {
-    std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(k), pairs.end(),
-                     detail::MaxHeapOrder{});
-    pairs.resize(k);
+  std::vector<Candidate> pairs;
+  pairs.reserve(live_count());
+  for (std::size_t s = 0; s < nodes_.size(); ++s) {
+    const auto slot = static_cast<Slot>(s);
+    if (deleted_.count(slot) != 0) continue;
+    pairs.push_back({slot, distance_to(query, slot)});
   }
-  std::sort(pairs.begin(), pairs.end(), detail::MaxHeapOrder{});
+  keep_nearest(pairs, k);
   return pairs;
+}
+
+std::size_t HnswIndex::scan_rows() const { return dim_ == 0 ? nodes_.size() : store_.float_count() / dim_; }
+
+bool HnswIndex::batch_scan_applies() const {
+  return entry_point_ != kNoEntryPoint && deleted_.empty() && dim_ * live_count() < kScanLimit;
+}
+
+std::vector<std::vector<Candidate>> HnswIndex::search_many_exhaustive(std::span<const std::span<const float>> queries,
+                                                                      std::size_t k, std::size_t ef) const {
+  for (const auto& q : queries) {
+    if (q.size() != dim_) detail::fatal("query dimension mismatch");
+  }
+  std::vector<std::vector<Candidate>> out(queries.size());
+  if (!batch_scan_applies()) {
+    for (std::size_t i = 0; i < queries.size(); ++i) out[i] = search(queries[i], k, ef);
+    return out;
+  }
+  show_blas_hint_once();
+  std::vector<std::vector<float>> scores =
+      brute_force_scores_many(queries, store_.data(), norms_.data(), dim_, scan_rows(), metric_);
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    out[i] = nearest_of_scores(scores[i], k);
+    std::vector<float>().swap(scores[i]);
+  }
+  return out;
 }
 
 Slot HnswIndex::search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const {
