@@ -94,49 +94,49 @@ def exact_knn(base: np.ndarray, queries: np.ndarray, metric: str, k: int = K,
     return out
 
 
-def _make_vectors(spec: DatasetSpec, log) -> tuple[np.ndarray, np.ndarray, str]:
-    if spec.kind == "minilm":
+def _make_vectors(dset: DatasetSpec, log) -> tuple[np.ndarray, np.ndarray, str]:
+    if dset.kind == "minilm":
         from bench.embeddings import available, sentence_embeddings
 
         if available():
-            log(f"[{spec.name}] embedding {spec.n + spec.nq} sentences with all-MiniLM-L6-v2 "
+            log(f"[{dset.name}] embedding {dset.n + dset.nq} sentences with all-MiniLM-L6-v2 "
                 "(NumPy forward pass; cached afterwards)")
-            vecs, _ = sentence_embeddings(spec.n + spec.nq, progress=log)
+            vecs, _ = sentence_embeddings(dset.n + dset.nq, progress=log)
             source = "all-MiniLM-L6-v2 embeddings of Python standard-library docstring sentences"
         else:
-            log(f"[{spec.name}] embedding model not installed: clustered synthetic vectors instead")
-            vecs = clustered(spec.n + spec.nq, spec.dim, spec.seed)
+            log(f"[{dset.name}] embedding model not installed: clustered synthetic vectors instead")
+            vecs = clustered(dset.n + dset.nq, dset.dim, dset.seed)
             source = "clustered synthetic (embedding model not installed)"
-        rng = np.random.default_rng(spec.seed + 1)
+        rng = np.random.default_rng(dset.seed + 1)
         perm = rng.permutation(len(vecs))
         vecs = vecs[perm]
     else:
-        vecs = clustered(spec.n + spec.nq, spec.dim, spec.seed)
+        vecs = clustered(dset.n + dset.nq, dset.dim, dset.seed)
         source = "clustered synthetic (200 Gaussian clusters)"
-    return vecs[:spec.n], vecs[spec.n:], source
+    return vecs[:dset.n], vecs[dset.n:], source
 
 
-def prepare(spec: DatasetSpec, cache_dir: str, log=print) -> str:
-    """Create the dataset file for ``spec`` unless cached; return its path."""
+def prepare(dset: DatasetSpec, cache_dir: str, log=print) -> str:
+    """Create the dataset file for ``dset`` unless cached; return its path."""
     os.makedirs(cache_dir, exist_ok=True)
-    path = os.path.join(cache_dir, spec.key() + ".npz")
+    path = os.path.join(cache_dir, dset.key() + ".npz")
     if os.path.exists(path):
         return path
     t0 = time.time()
-    base, queries, source = _make_vectors(spec, log)
+    base, queries, source = _make_vectors(dset, log)
     arrays = {"base": base, "queries": queries,
-              "gt": exact_knn(base, queries, spec.metric)}
-    if spec.filters:
-        cat = np.random.default_rng(spec.seed + 7).integers(0, CATEGORIES, size=spec.n).astype(np.int64)
+              "gt": exact_knn(base, queries, dset.metric)}
+    if dset.filters:
+        cat = np.random.default_rng(dset.seed + 7).integers(0, CATEGORIES, size=dset.n).astype(np.int64)
         arrays["cat"] = cat
         for name in FILTERS:
-            arrays["gt_" + name] = exact_knn(base, queries, spec.metric, mask=filter_mask(cat, name))
-    meta = dict(asdict(spec), source=source)
+            arrays["gt_" + name] = exact_knn(base, queries, dset.metric, mask=filter_mask(cat, name))
+    meta = dict(asdict(dset), source=source)
     arrays["meta"] = np.frombuffer(json.dumps(meta).encode(), dtype=np.uint8)
     tmp = path + ".tmp.npz"
     np.savez(tmp, **arrays)
     os.replace(tmp, path)
-    log(f"[{spec.name}] prepared in {time.time() - t0:.1f} s ({source})")
+    log(f"[{dset.name}] prepared in {time.time() - t0:.1f} s ({source})")
     return path
 
 

@@ -29,10 +29,10 @@ _SENTENCE_SPLIT = re.compile(r"(?<=[.!?])\s+(?=[A-Z])")
 
 def model_dir() -> str | None:
     """Directory holding the packaged model files, or None when not installed."""
-    spec = importlib.util.find_spec(MODEL_PACKAGE)
-    if spec is None or not spec.submodule_search_locations:
+    module_info = importlib.util.find_spec(MODEL_PACKAGE)
+    if module_info is None or not module_info.submodule_search_locations:
         return None
-    path = os.path.join(list(spec.submodule_search_locations)[0], "model")
+    path = os.path.join(list(module_info.submodule_search_locations)[0], "model")
     return path if os.path.exists(os.path.join(path, "model.safetensors")) else None
 
 

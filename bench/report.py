@@ -430,13 +430,13 @@ def write(out, results, profile="full", cfg=None, total_seconds=None, plots=True
     summary = Summary()
     body = []
     for ds, res in by_ds.items():
-        spec = res[0].get("spec", {})
-        source = next((r.get("source") for r in res if r.get("source")), spec.get("kind", ""))
+        dset = res[0].get("dset", {})
+        source = next((r.get("source") for r in res if r.get("source")), dset.get("kind", ""))
         body.append(f"## {ds}\n")
-        text = (f"{spec.get('n', '?'):,} vectors of dimension {spec.get('dim', '?')}, metric "
-                f"{spec.get('metric', '?')}, {spec.get('nq', '?'):,} held-out queries; {source}."
-                + (f" {spec['note'][0].upper()}{spec['note'][1:]}." if spec.get("note") else ""))
-        if spec.get("filters"):
+        text = (f"{dset.get('n', '?'):,} vectors of dimension {dset.get('dim', '?')}, metric "
+                f"{dset.get('metric', '?')}, {dset.get('nq', '?'):,} held-out queries; {source}."
+                + (f" {dset['note'][0].upper()}{dset['note'][1:]}." if dset.get("note") else ""))
+        if dset.get("filters"):
             text += (" Every record carries the metadata {\"cat\": 0..99}; the build figures of quarn and "
                      "ChromaDB include it, the pure indexes store none.")
         body.append(text)

@@ -108,10 +108,10 @@ def main(argv=None) -> int:
             (engines if ENGINES[name].available() else missing).append(name)
     if missing:
         log(f"not installed, skipped: {', '.join(missing)}")
-    specs = prof["datasets"]
+    dsets = prof["datasets"]
     if args.datasets:
         keep = set(args.datasets.split(","))
-        specs = [s for s in specs if s.name in keep]
+        dsets = [s for s in dsets if s.name in keep]
 
     cfg = dict(prof["cfg"], threads=args.threads, workdir=os.path.join(out, "work"))
     cfg_path = os.path.join(out, "config.json")
@@ -121,15 +121,15 @@ def main(argv=None) -> int:
     env = dict(os.environ, OMP_NUM_THREADS=str(args.threads), ANONYMIZED_TELEMETRY="False",
                PYTHONUNBUFFERED="1")
     results, timings = [], {}
-    for spec in specs:
+    for dset in dsets:
         t = time.time()
-        path = prepare(spec, os.path.join(out, "cache"), log=log)
-        timings["prepare " + spec.name] = time.time() - t
+        path = prepare(dset, os.path.join(out, "cache"), log=log)
+        timings["prepare " + dset.name] = time.time() - t
         for name in engines:
-            if ENGINES[name].quantized_of and not spec.quantized:
+            if ENGINES[name].quantized_of and not dset.quantized:
                 continue
-            log(f"{spec.name}: {name}")
-            res_path = os.path.join(raw_dir, f"{spec.name}__{name}.json")
+            log(f"{dset.name}: {name}")
+            res_path = os.path.join(raw_dir, f"{dset.name}__{name}.json")
             t = time.time()
             try:
                 proc = subprocess.run([sys.executable, os.path.join(HERE, "worker.py"), name, path, cfg_path,
@@ -147,10 +147,10 @@ def main(argv=None) -> int:
             except (OSError, ValueError) as exc:
                 res = {"engine": name, "error": f"no result: {exc}"}
                 log(f"  {name}: {res['error']}")
-            res.setdefault("dataset", spec.name)
-            res["spec"] = asdict(spec)
+            res.setdefault("dataset", dset.name)
+            res["dset"] = asdict(dset)
             res["wall_seconds"] = time.time() - t
-            timings[f"{spec.name} {name}"] = res["wall_seconds"]
+            timings[f"{dset.name} {name}"] = res["wall_seconds"]
             results.append(res)
 
     with open(os.path.join(out, "results.json"), "w") as f:

@@ -82,10 +82,10 @@ def test_summary_ranks_lower_is_better_figures_the_right_way_round():
 
 
 def test_prepared_dataset_is_cached_and_loads_with_its_filters(tmp_path):
-    spec = bd.DatasetSpec("t", "clustered", 200, 5, 4, "l2", seed=3, filters=True)
-    path = bd.prepare(spec, str(tmp_path), log=lambda m: None)
+    dset = bd.DatasetSpec("t", "clustered", 200, 5, 4, "l2", seed=3, filters=True)
+    path = bd.prepare(dset, str(tmp_path), log=lambda m: None)
     stamp = os.stat(path).st_mtime_ns
-    assert bd.prepare(spec, str(tmp_path), log=lambda m: None) == path
+    assert bd.prepare(dset, str(tmp_path), log=lambda m: None) == path
     assert os.stat(path).st_mtime_ns == stamp
     ds = bd.Dataset(path)
     assert ds.base.shape == (200, 4) and ds.queries.shape == (5, 4) and ds.base.dtype == np.float32
