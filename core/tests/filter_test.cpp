@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json_test_util.h"
+
 #include "quarn/filter.h"
 #include "quarn/metadata_index.h"
 
@@ -14,13 +16,8 @@ namespace {
 
 using Meta = std::optional<Json>;
 
-Json parse(std::string_view text) {
-  JsonParse p = json_parse(text);
-  EXPECT_TRUE(p.value.has_value()) << p.error;
-  return p.value.value_or(Json());
-}
 
-Meta meta(std::string_view text) { return parse(text); }
+Meta meta(std::string_view text) { return parse_json(text); }
 
 Filter gt(std::string field, double t) { return Filter::range(Filter::Op::Gt, std::move(field), t); }
 Filter gte(std::string field, double t) { return Filter::range(Filter::Op::Gte, std::move(field), t); }
@@ -28,10 +25,10 @@ Filter lt(std::string field, double t) { return Filter::range(Filter::Op::Lt, st
 Filter lte(std::string field, double t) { return Filter::range(Filter::Op::Lte, std::move(field), t); }
 
 TEST(FilterMatches, IntegerAndFloatOperandsNeverEqualButRangesAcceptBoth) {
-  EXPECT_FALSE(Filter::eq("n", parse("1")).matches(meta(R"({"n":1.0})")));
-  EXPECT_FALSE(Filter::eq("n", parse("1.0")).matches(meta(R"({"n":1})")));
-  EXPECT_TRUE(Filter::eq("n", parse("1")).matches(meta(R"({"n":1})")));
-  EXPECT_TRUE(Filter::eq("n", parse("1.0")).matches(meta(R"({"n":1.0})")));
+  EXPECT_FALSE(Filter::eq("n", parse_json("1")).matches(meta(R"({"n":1.0})")));
+  EXPECT_FALSE(Filter::eq("n", parse_json("1.0")).matches(meta(R"({"n":1})")));
+  EXPECT_TRUE(Filter::eq("n", parse_json("1")).matches(meta(R"({"n":1})")));
+  EXPECT_TRUE(Filter::eq("n", parse_json("1.0")).matches(meta(R"({"n":1.0})")));
   EXPECT_TRUE(gte("n", 1.0).matches(meta(R"({"n":1})")));
   EXPECT_TRUE(gte("n", 1.0).matches(meta(R"({"n":1.0})")));
   EXPECT_TRUE(Filter::eq("z", Json(0.0)).matches(meta(R"({"z":-0.0})")));
@@ -40,7 +37,7 @@ TEST(FilterMatches, IntegerAndFloatOperandsNeverEqualButRangesAcceptBoth) {
 TEST(FilterMatches, BoolsAreNotIntegers) {
   EXPECT_TRUE(Filter::eq("flag", Json(true)).matches(meta(R"({"flag":true})")));
   EXPECT_FALSE(Filter::eq("flag", Json(true)).matches(meta(R"({"flag":1})")));
-  EXPECT_FALSE(Filter::eq("flag", parse("1")).matches(meta(R"({"flag":true})")));
+  EXPECT_FALSE(Filter::eq("flag", parse_json("1")).matches(meta(R"({"flag":true})")));
   EXPECT_FALSE(gt("x", 0.5).matches(meta(R"({"x":true})")));
 }
 
@@ -58,7 +55,7 @@ TEST(FilterMatches, InWithEmptyListMatchesNothing) {
   const Filter none = Filter::in("x", {});
   EXPECT_FALSE(none.matches(meta(R"({"x":1})")));
   EXPECT_FALSE(none.matches(meta(R"({})")));
-  const Filter some = Filter::in("x", {Json("a"), parse("2")});
+  const Filter some = Filter::in("x", {Json("a"), parse_json("2")});
   EXPECT_TRUE(some.matches(meta(R"({"x":2})")));
   EXPECT_TRUE(some.matches(meta(R"({"x":"a"})")));
   EXPECT_FALSE(some.matches(meta(R"({"x":2.0})")));
@@ -108,9 +105,9 @@ TEST(FilterMatches, AndTestsEveryChildAndEmptyAndAcceptsAnyObject) {
 }
 
 TEST(FilterMatches, FieldNamesAreLiteral) {
-  EXPECT_TRUE(Filter::eq("a.b", parse("1")).matches(meta(R"({"a.b":1})")));
-  EXPECT_FALSE(Filter::eq("a.b", parse("1")).matches(meta(R"({"a":{"b":1}})")));
-  EXPECT_TRUE(Filter::eq("$x", parse("1")).matches(meta(R"({"$x":1})")));
+  EXPECT_TRUE(Filter::eq("a.b", parse_json("1")).matches(meta(R"({"a.b":1})")));
+  EXPECT_FALSE(Filter::eq("a.b", parse_json("1")).matches(meta(R"({"a":{"b":1}})")));
+  EXPECT_TRUE(Filter::eq("$x", parse_json("1")).matches(meta(R"({"$x":1})")));
 }
 
 TEST(FilterMatches, NullOperandMatchesNullField) {
@@ -143,12 +140,12 @@ TEST_F(FilterResolve, AndOfEqAndRangeGivesTheEqSet) {
   add(R"({"a":1,"b":7})");
   add(R"({"a":2,"b":7})");
   add(R"({"a":1.0,"b":7})");
-  auto set = Filter::all_of({Filter::eq("a", parse("1")), gt("b", 5.0)}).resolve_from_index(index_);
+  auto set = Filter::all_of({Filter::eq("a", parse_json("1")), gt("b", 5.0)}).resolve_from_index(index_);
   ASSERT_TRUE(set.has_value());
   EXPECT_EQ(*set, (SlotSet{0, 1}));  // includes b <= 5; the record test removes it later
 
   EXPECT_FALSE(Filter::all_of({gt("b", 5.0), lt("b", 9.0)}).resolve_from_index(index_).has_value());
-  EXPECT_FALSE(Filter::ne("a", parse("1")).resolve_from_index(index_).has_value());
+  EXPECT_FALSE(Filter::ne("a", parse_json("1")).resolve_from_index(index_).has_value());
 }
 
 TEST_F(FilterResolve, EqAndInLookUpExactValues) {
@@ -162,7 +159,7 @@ TEST_F(FilterResolve, EqAndInLookUpExactValues) {
   EXPECT_EQ(Filter::eq("n", Json(true)).resolve_from_index(index_), SlotSet{3});
   EXPECT_EQ(Filter::in("c", {Json("blue"), Json("red"), Json("x")}).resolve_from_index(index_), (SlotSet{0, 1, 2}));
   EXPECT_EQ(Filter::in("c", {}).resolve_from_index(index_), SlotSet{});
-  EXPECT_EQ(Filter::all_of({Filter::eq("c", Json("red")), Filter::eq("n", parse("1"))}).resolve_from_index(index_),
+  EXPECT_EQ(Filter::all_of({Filter::eq("c", Json("red")), Filter::eq("n", parse_json("1"))}).resolve_from_index(index_),
             SlotSet{2});
 }
 
@@ -187,13 +184,13 @@ TEST_F(FilterResolve, NullOperandsFallBackToTheRecordTest) {
 
 TEST_F(FilterResolve, ContainerOperandsFallBackToTheRecordTest) {
   add(R"({"x":[1,2]})");
-  ASSERT_EQ(brute_force(Filter::eq("x", parse("[1,2]"))), SlotSet{0});
-  EXPECT_FALSE(Filter::eq("x", parse("[1,2]")).resolve_from_index(index_).has_value());
+  ASSERT_EQ(brute_force(Filter::eq("x", parse_json("[1,2]"))), SlotSet{0});
+  EXPECT_FALSE(Filter::eq("x", parse_json("[1,2]")).resolve_from_index(index_).has_value());
 }
 
 Filter random_leaf(std::mt19937& rng) {
-  const std::vector<Json> values = {Json(nullptr), Json(true), Json(false), parse("0"), parse("1"), parse("1.0"),
-                                    parse("-1"), Json("a"), Json("b"), parse("2.5")};
+  const std::vector<Json> values = {Json(nullptr), Json(true), Json(false), parse_json("0"), parse_json("1"), parse_json("1.0"),
+                                    parse_json("-1"), Json("a"), Json("b"), parse_json("2.5")};
   const std::string field(1, static_cast<char>('a' + rng() % 3));
   switch (rng() % 5) {
     case 0:

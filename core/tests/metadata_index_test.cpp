@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json_test_util.h"
+
 #include "quarn/metadata_index.h"
 
 namespace quarn {
@@ -15,11 +17,7 @@ namespace {
 
 using Meta = std::optional<Json>;
 
-Meta meta(std::string_view text) {
-  JsonParse p = json_parse(text);
-  EXPECT_TRUE(p.value.has_value()) << p.error;
-  return p.value;
-}
+Meta meta(std::string_view text) { return parse_json(text); }
 
 // The whole index as sorted text, for comparisons and readable failures.
 std::map<std::string, std::set<Slot>> snapshot(const MetadataIndex& index) {

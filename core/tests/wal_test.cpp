@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "json_test_util.h"
 #include <zlib.h>
 
 #include "quarn/wal.h"
@@ -20,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Json parse(std::string_view text) {
-  JsonParse p = json_parse(text);
-  EXPECT_TRUE(p.value.has_value()) << p.error;
-  return p.value.value_or(Json());
-}
 
 Bytes file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -107,11 +104,11 @@ TEST(WalFormat, Crc32EqualsZlibOnRandomData) {
 TEST(WalFormat, EntriesRoundTrip) {
   const std::vector<WalEntry> entries = {
       WalInsert{"", {}, std::nullopt},
-      WalInsert{"\xC3\xA9t\xC3\xA9", {-0.0f, 1e-30f, 3.5f}, parse(R"({"a":[1,2.5,null],"b":"\u00e9"})")},
+      WalInsert{"\xC3\xA9t\xC3\xA9", {-0.0f, 1e-30f, 3.5f}, parse_json(R"({"a":[1,2.5,null],"b":"\u00e9"})")},
       WalDelete{"gone"},
       WalUpdate{"u", std::nullopt, std::nullopt},
       WalUpdate{"u", std::vector<float>{1.0f}, std::optional<Json>()},
-      WalUpdate{"u", std::nullopt, std::optional<Json>(parse(R"({"k":1})"))},
+      WalUpdate{"u", std::nullopt, std::optional<Json>(parse_json(R"({"k":1})"))},
   };
   for (const WalEntry& entry : entries) {
     const Bytes bytes = encode_wal_entry(entry);
@@ -158,7 +155,7 @@ TEST(WalFields, ReadersFailOnShortDataAndMoveToTheEnd) {
   Bytes data;
   write_string(data, "hello");
   write_vector(data, std::vector<float>{1.0f, 2.0f});
-  write_metadata(data, parse(R"({"x":1})"));
+  write_metadata(data, parse_json(R"({"x":1})"));
   write_metadata(data, std::nullopt);
 
   PayloadCursor full{data};
@@ -274,7 +271,7 @@ TEST_F(WalFile, LargeRecordsBypassTheBufferIntact) {
   Wal wal(path_);
   std::vector<float> big(5000);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<float>(i) * 0.5f;
-  ASSERT_TRUE(wal.append(WalInsert{"big", big, parse(R"({"n":1})")}).ok());
+  ASSERT_TRUE(wal.append(WalInsert{"big", big, parse_json(R"({"n":1})")}).ok());
   ASSERT_TRUE(wal.append(WalDelete{"x"}).ok());
   auto entries = read_ok(wal);
   ASSERT_EQ(entries.size(), 2u);
@@ -288,7 +285,7 @@ class WalReplay : public WalFile {
     Wal wal(path_);
     std::vector<std::size_t> offsets;
     const std::vector<WalEntry> entries = {
-        WalInsert{"r1", {1.0f, 2.0f}, parse(R"({"k":"v"})")},
+        WalInsert{"r1", {1.0f, 2.0f}, parse_json(R"({"k":"v"})")},
         WalUpdate{"r2", std::vector<float>{3.0f, 4.0f}, std::optional<Json>()},
         WalInsert{"r3", {5.0f, 6.0f}, std::nullopt},
     };
