@@ -13,4 +13,6 @@ if [ "$need_apt" = 1 ]; then
 fi
 python3 -m pip install --quiet --disable-pip-version-check \
   "numpy>=1.24" "pytest>=7" "pybind11>=2.12" "scikit-build-core>=0.9" "cmake>=3.24" ninja
+# Ray: quarn.distributed (the quarn[ray] extra) and its tests.
+python3 -m pip install --quiet --disable-pip-version-check "ray==2.60.0"
 bash "$root/scripts/fetch_simsimd.sh"
