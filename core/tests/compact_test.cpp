@@ -103,14 +103,18 @@ TEST(Stats, EmptyIndexReportsZerosAndBruteForce) {
   EXPECT_FALSE(db->quantized_search());
 }
 
-TEST(Stats, FiveVectorsOfDimensionFour) {
+TEST(Stats, FiveAxisVectorsOfDimensionFive) {
   TempDir dir;
-  auto db = make_db(dir, 4);
-  auto vectors = random_vectors(5, 4, 1);
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(db->add("v" + std::to_string(i), vectors[i], std::nullopt).ok());
+  auto db = make_db(dir, 5);
+  // Unit axes: every pair at the same distance, so no link makes another redundant.
+  for (int i = 0; i < 5; ++i) {
+    std::vector<float> axis(5, 0.0f);
+    axis[static_cast<std::size_t>(i)] = 1.0f;
+    ASSERT_TRUE(db->add("v" + std::to_string(i), axis, std::nullopt).ok());
+  }
   Stats st = db->stats();
   EXPECT_EQ(st.num_vectors, 5u);
-  EXPECT_EQ(st.memory_vectors_bytes, 80u);
+  EXPECT_EQ(st.memory_vectors_bytes, 100u);
   EXPECT_TRUE(st.uses_brute_force);
   EXPECT_GE(st.num_layers, 1u);
   // Five nodes with room for 32 neighbours each: every node links to the four others.
@@ -127,11 +131,11 @@ TEST(Stats, FiveVectorsOfDimensionFour) {
   EXPECT_EQ(st.num_deleted, 1u);
   EXPECT_EQ(st.avg_degree_layer0, 4.0);
   EXPECT_EQ(st.memory_graph_bytes, graph_bytes);
-  EXPECT_EQ(st.memory_vectors_bytes, 80u);
+  EXPECT_EQ(st.memory_vectors_bytes, 100u);
 
   db->enable_quantized_search();
   EXPECT_TRUE(db->quantized_search());
-  EXPECT_EQ(db->stats().memory_quantized_bytes, 8u * 4 + 5u * 4);
+  EXPECT_EQ(db->stats().memory_quantized_bytes, 8u * 5 + 5u * 5);
   db->disable_quantized_search();
   EXPECT_FALSE(db->quantized_search());
   EXPECT_EQ(db->stats().memory_quantized_bytes, 0u);

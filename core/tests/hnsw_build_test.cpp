@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <vector>
@@ -130,16 +131,46 @@ TEST(HnswBuild, ListsNeverExceedTheirCapacity) {
   EXPECT_EQ(batched.live_count(), 1000u);
 }
 
-TEST(HnswBuild, OverfullListKeepsTheNearestEntries) {
-  // Points on a line; m0 = 4 and a beam that sees every node, so every layer-0 link is known.
+TEST(HnswBuild, ListsKeepOnlyDiverseNeighbours) {
+  // Points on a line, a beam that sees every node, m0 = 4. On a line the diversity rule keeps at
+  // most the nearest neighbour on each side: any farther point lies behind a kept one.
   HnswIndex index(1, 2, 100, Metric::Euclidean);
-  for (float x : {0.0f, 10.0f, 1.0f, 2.0f, 3.0f}) index.insert({x});
-  // Slot 0 (x = 0) was chosen by all four later nodes: its list is full.
-  EXPECT_EQ(list_of(index, 0, 0).size(), 4u);
-  index.insert({4.0f});  // slot 5 also picks slot 0, overfilling it
-  // Cut back to the four nearest to x = 0, ordered by distance: x = 1, 2, 3, 4 (slot 1, x = 10, goes).
-  EXPECT_EQ(list_of(index, 0, 0), (std::vector<Slot>{2, 3, 4, 5}));
+  for (float x : {0.0f, 10.0f, 1.0f, 2.0f, 3.0f, 4.0f}) index.insert({x});
+  // slot: x = 0:0 1:10 2:1 3:2 4:3 5:4
+  const std::vector<std::vector<Slot>> expected = {
+      {1, 2},  // x = 0: x = 10 came first and was diverse then, x = 1 was added as a back link
+      {5},     // x = 10: its full list was chosen again when x = 4 arrived; only x = 4 survives
+      {0, 1, 3},
+      {2, 1, 4},
+      {3, 1, 5},
+      {4, 1},
+  };
+  for (Slot s = 0; s < expected.size(); ++s) EXPECT_EQ(list_of(index, s, 0), expected[s]) << "slot " << s;
   EXPECT_TRUE(lists_within_capacity(index));
+}
+
+TEST(HnswBuild, SeparatedClustersStayConnected) {
+  // Far-apart clusters: nearest-first lists turned each cluster into an island, so a query
+  // started in the wrong one never found its neighbours (recall near 1 / clusters).
+  const std::size_t n = testing_util::small_scale() ? 3000 : 12000;
+  auto data = testing_util::clustered_vectors(n + 100, 32, 40, 77, 10.0f, 1.0f);
+  const std::vector<std::vector<float>> queries(data.begin() + static_cast<std::ptrdiff_t>(n), data.end());
+  data.resize(n);
+  HnswIndex index(32, 16, 200, Metric::Euclidean);
+  index.batch_insert(data);
+  std::size_t hits = 0;
+  for (const auto& q : queries) {
+    std::vector<std::pair<float, Slot>> all;
+    for (std::size_t i = 0; i < n; ++i) all.emplace_back(distance(q, data[i], Metric::Euclidean), static_cast<Slot>(i));
+    std::partial_sort(all.begin(), all.begin() + 10, all.end());
+    std::set<Slot> truth;
+    for (std::size_t i = 0; i < 10; ++i) truth.insert(all[i].second);
+    for (const auto& c : index.search_graph(q, 10, 200)) hits += truth.count(c.slot);
+  }
+  const double recall = static_cast<double>(hits) / static_cast<double>(10 * queries.size());
+  std::printf("recall@10 at ef=200 over %zu vectors in 40 separated clusters: %.4f\n", n, recall);
+  EXPECT_GE(recall, 0.95);
+  EXPECT_TRUE(testing_util::links_respect_layers(index));
 }
 
 TEST(HnswBuild, ShrinkingKeepsOlderEntriesAheadOnTies) {
@@ -209,26 +240,52 @@ TEST(HnswBuild, UpdateInASingleNodeIndexOnlyReplacesTheVector) {
   for (std::size_t l = 0; l < index.node(0).layer_count(); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
 }
 
-TEST(HnswBuild, UpdatingTheEntryPointRelinksFromTheLowestOtherLiveSlot) {
-  // Levels are random: rebuild until slot 0 keeps the entry point (15 times in 16).
+TEST(HnswBuild, UpdatingTheEntryPointKeepsTheHierarchy) {
+  // Relinking the entry point from a node without its upper layers pointed every upper list of
+  // the entry point at that node, cutting the hierarchy. Replace the entry point's vector
+  // repeatedly and check every link of every layer, and that the graph still finds each vector.
+  HnswIndex index(8, 4, 40, Metric::Euclidean);  // m = 4: several layers over 2,000 nodes
+  index.batch_insert(random_vectors(2000, 8, 21));
+  ASSERT_GE(index.max_level(), 2u);
+  const auto replacements = random_vectors(30, 8, 22);
+  for (const auto& v : replacements) {
+    const Slot ep = index.entry_point();
+    const std::size_t max_level = index.max_level();
+    index.update_vector(ep, v);
+    ASSERT_EQ(index.entry_point(), ep);
+    ASSERT_EQ(index.max_level(), max_level);
+    ASSERT_TRUE(testing_util::links_respect_layers(index));
+    for (std::size_t l = 1; l <= max_level; ++l) {
+      // The entry point links on every upper layer that holds another node.
+      std::size_t others = 0;
+      for (Slot s = 0; s < index.node_count(); ++s) others += (s != ep && index.node(s).level() >= l) ? 1 : 0;
+      if (others > 0) EXPECT_FALSE(list_of(index, ep, l).empty()) << "layer " << l;
+    }
+    const auto found = index.search_graph(v, 1, 64);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].slot, ep);
+  }
+  EXPECT_TRUE(lists_within_capacity(index));
+}
+
+TEST(HnswBuild, UpdatingALoneEntryPointRelinksItBelowItsTopLayer) {
+  // Two nodes: the entry point has its top layers to itself and links to the other node only
+  // where both have a layer.
   std::unique_ptr<HnswIndex> index;
-  for (int attempt = 0; attempt < 100 && (!index || index->entry_point() != 0); ++attempt) {
+  for (int attempt = 0; attempt < 100 && (!index || index->entry_point() != 0 || index->max_level() == 0);
+       ++attempt) {
     index = std::make_unique<HnswIndex>(2, 4, 10, Metric::Euclidean);
     index->insert({0.0f, 0.0f});
     index->insert({1.0f, 0.0f});
   }
   ASSERT_EQ(index->entry_point(), 0u);
-  const std::size_t max_level = index->max_level();
   index->update_vector(0, std::vector<float>{5.0f, 5.0f});
   EXPECT_EQ(index->entry_point(), 0u);
-  EXPECT_EQ(index->max_level(), max_level);
-  // Relinking started at slot 1, so every list of slot 0 holds exactly slot 1 (never itself).
   for (std::size_t l = 0; l < index->node(0).layer_count(); ++l) {
-    EXPECT_EQ(list_of(*index, 0, l), (std::vector<Slot>{1}));
+    const bool shared = index->node(1).level() >= l;
+    EXPECT_EQ(list_of(*index, 0, l), shared ? std::vector<Slot>{1} : std::vector<Slot>{}) << "layer " << l;
   }
-  for (std::size_t l = 0; l < index->node(1).layer_count(); ++l) {
-    EXPECT_EQ(list_of(*index, 1, l), (std::vector<Slot>{0}));
-  }
+  EXPECT_TRUE(testing_util::links_respect_layers(*index));
 }
 
 TEST(HnswBuild, UpdateRemovesTheNodeFromItsFormerNeighboursAndRelinksIt) {

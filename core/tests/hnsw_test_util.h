@@ -25,14 +25,15 @@ inline std::vector<std::vector<float>> random_vectors(std::size_t n, std::size_t
   return out;
 }
 
-// Overlapping Gaussian clusters (noise 2 around centres uniform in [-3, 3] per component), the
-// shape real embeddings tend to have. Far-apart clusters would turn into separate islands of
-// the layer-0 graph, which nearest-first neighbour selection does not bridge.
+// Gaussian clusters: noise `sigma` around centres uniform in [-spread, spread] per component.
+// Overlapping clusters (spread 3, sigma 2) are the shape real embeddings tend to have; far-apart
+// ones (spread 10, sigma 1) split a graph whose lists keep only the nearest candidates into
+// per-cluster islands.
 inline std::vector<std::vector<float>> clustered_vectors(std::size_t n, std::size_t dim, std::size_t clusters,
-                                                         unsigned seed) {
+                                                         unsigned seed, float spread = 3.0f, float sigma = 2.0f) {
   std::mt19937 rng(seed);
   std::normal_distribution<float> normal;
-  std::uniform_real_distribution<float> uni(-3.0f, 3.0f);
+  std::uniform_real_distribution<float> uni(-spread, spread);
   std::vector<std::vector<float>> centres(clusters, std::vector<float>(dim));
   for (auto& c : centres) {
     for (float& x : c) x = uni(rng);
@@ -41,9 +42,22 @@ inline std::vector<std::vector<float>> clustered_vectors(std::size_t n, std::siz
   std::vector<std::vector<float>> out(n, std::vector<float>(dim));
   for (auto& v : out) {
     const auto& c = centres[pick(rng)];
-    for (std::size_t i = 0; i < dim; ++i) v[i] = c[i] + 2.0f * normal(rng);
+    for (std::size_t i = 0; i < dim; ++i) v[i] = c[i] + sigma * normal(rng);
   }
   return out;
+}
+
+// Every link on layer l points at a node that owns layer l (and never at its own node).
+inline bool links_respect_layers(const HnswIndex& index) {
+  for (std::size_t s = 0; s < index.node_count(); ++s) {
+    const Node& node = index.node(static_cast<Slot>(s));
+    for (std::size_t l = 0; l < node.layer_count(); ++l) {
+      for (Slot t : node.layer(l).slots) {
+        if (t == s || t >= index.node_count() || index.node(t).level() < l) return false;
+      }
+    }
+  }
+  return true;
 }
 
 // Every neighbour list of the index, checked against the per-layer capacity.

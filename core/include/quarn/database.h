@@ -172,8 +172,14 @@ class Database {
                                          const Filter& filter, const std::optional<SlotSet>& candidates) const;
   std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
                                        const std::optional<SlotSet>& candidates) const;
+  // Graph walk that accepts only matching records, giving way to scan_filtered when it scores
+  // more than `matches` nodes or finds fewer than k.
   std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                       const Filter& filter, const std::optional<SlotSet>& candidates) const;
+                                       const Filter& filter, const std::optional<SlotSet>& candidates,
+                                       std::size_t matches) const;
+  // Matching live records estimated from a fixed sample of slots (for filters the metadata
+  // index cannot answer).
+  std::size_t estimate_matches(const Filter& filter) const;
   // Turns pairs into results with ids and metadata, applying the max_distance cut; caller holds
   // the slot-table and metadata locks shared.
   std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, std::optional<float> max_distance) const;

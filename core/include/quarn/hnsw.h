@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -148,6 +149,13 @@ class HnswIndex {
   // The graph path of `search` whatever the size: beam max(ef, k), deleted slots dropped, and
   // with quantized search the candidates re-ranked by exact distance.
   std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  // Graph search whose results hold only live slots that `accept` passes; rejected slots still
+  // route the walk, which goes on until it holds max(ef, k) accepted results. Distances are exact
+  // (re-ranked when quantized). Returns nothing when the walk scored more than `budget` nodes or
+  // ended with fewer than k accepted: an exact scan of the accepted slots is then the answer.
+  std::optional<std::vector<Candidate>> search_accepting(std::span<const float> query, std::size_t k,
+                                                         std::size_t ef, const std::function<bool(Slot)>& accept,
+                                                         std::size_t budget) const;
   // Whether search() would answer every query by the brute-force scan without deletions,
   // the case search_many_exhaustive speeds up.
   bool batch_scan_applies() const;

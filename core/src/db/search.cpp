@@ -21,11 +21,12 @@ bool nearer(const Candidate& a, const Candidate& b) {
   return a.distance < b.distance;
 }
 
-std::size_t filtered_beam(std::size_t ef, std::size_t k) {
-  const std::size_t max = std::numeric_limits<std::size_t>::max();
-  const std::size_t four_k = k > max / 4 ? max : 4 * k;
-  return std::max(ef, four_k);
-}
+// Filtered searches whose matching records hold at most this many floats score them exactly:
+// cheaper than a walk that has to pass many non-matching nodes to collect k matches.
+constexpr std::size_t kFilterScanFloats = 2'000'000;
+
+// Slots tested to estimate how many records a filter matches.
+constexpr std::size_t kSelectivitySample = 1024;
 
 // Queries per tile of the batched scan: at most 16, fewer for small batches so that every
 // worker still gets a tile.
@@ -40,9 +41,33 @@ std::size_t scan_tile_size(std::size_t queries) {
 std::vector<Candidate> Database::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                                  const Filter& filter,
                                                  const std::optional<SlotSet>& candidates) const {
-  if (index_->entry_point() == kNoEntryPoint) return {};
-  if (dim_ * index_->live_count() < kScanLimit) return scan_filtered(query, k, filter, candidates);
-  return walk_filtered(query, k, ef, filter, candidates);
+  if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
+  const std::size_t live = index_->live_count();
+  if (dim_ * live < kScanLimit) return scan_filtered(query, k, filter, candidates);
+  // The index's candidate set bounds the matching records; other filters are estimated.
+  const std::size_t matches = candidates.has_value() ? std::min(candidates->size(), live) : estimate_matches(filter);
+  if (matches <= kFilterScanFloats / std::max<std::size_t>(dim_, 1)) {
+    return scan_filtered(query, k, filter, candidates);
+  }
+  return walk_filtered(query, k, ef, filter, candidates, matches);
+}
+
+std::size_t Database::estimate_matches(const Filter& filter) const {
+  const HnswIndex& index = *index_;
+  const std::size_t nodes = index.node_count();
+  const std::size_t step = std::max<std::size_t>(nodes / kSelectivitySample, 1);
+  std::size_t tested = 0;
+  std::size_t matched = 0;
+  for (std::size_t s = step / 2; s < nodes; s += step) {
+    const auto slot = static_cast<Slot>(s);
+    if (index.is_deleted(slot)) continue;
+    ++tested;
+    if (filter.matches(metadata_at(slot))) ++matched;
+  }
+  if (tested == 0) return index.live_count();
+  // One more match than seen, so that a sample without matches does not promise none.
+  const double share = static_cast<double>(matched + 1) / static_cast<double>(tested);
+  return std::min(index.live_count(), static_cast<std::size_t>(share * static_cast<double>(index.live_count())));
 }
 
 std::vector<Candidate> Database::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
@@ -82,31 +107,23 @@ std::vector<Candidate> Database::scan_filtered(std::span<const float> query, std
 }
 
 std::vector<Candidate> Database::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                               const Filter& filter,
-                                               const std::optional<SlotSet>& candidates) const {
+                                               const Filter& filter, const std::optional<SlotSet>& candidates,
+                                               std::size_t matches) const {
   const HnswIndex& index = *index_;
-  const bool quantized = index.has_quantized();
-  const std::size_t beam = filtered_beam(ef, k);
-  Slot entry = index.entry_point();
-  for (std::size_t layer = index.max_level(); layer >= 1; --layer) {
-    entry = quantized ? index.search_layer_single_quantized(query, entry, layer)
-                      : index.search_layer_single(query, entry, layer);
+  std::optional<std::vector<Candidate>> found;
+  if (candidates.has_value()) {
+    // The candidate set becomes a flat mark per slot, tested before the metadata.
+    std::vector<std::uint8_t> marked(index.node_count(), 0);
+    for (Slot s : *candidates) {
+      if (s < marked.size()) marked[s] = 1;
+    }
+    found = index.search_accepting(
+        query, k, ef, [&](Slot s) { return marked[s] != 0 && filter.matches(metadata_at(s)); }, matches);
+  } else {
+    found = index.search_accepting(query, k, ef, [&](Slot s) { return filter.matches(metadata_at(s)); }, matches);
   }
-  const std::vector<Candidate> found =
-      quantized ? index.search_layer_quantized(query, entry, beam) : index.search_layer(query, entry, beam, 0);
-  std::vector<Candidate> kept;
-  for (const Candidate& c : found) {
-    if (!quantized && kept.size() >= k) break;  // exact distances are already ascending
-    if (index.is_deleted(c.slot)) continue;
-    if (candidates.has_value() && candidates->count(c.slot) == 0) continue;
-    if (!filter.matches(metadata_at(c.slot))) continue;
-    kept.push_back(quantized ? Candidate{c.slot, distance(query, index.vector(c.slot), index.metric())} : c);
-  }
-  if (quantized) {
-    std::stable_sort(kept.begin(), kept.end(), nearer);
-    if (kept.size() > k) kept.resize(k);
-  }
-  return kept;
+  if (found.has_value()) return std::move(*found);
+  return scan_filtered(query, k, filter, candidates);
 }
 
 std::vector<SearchResult> Database::assemble(const std::vector<Candidate>& pairs,
@@ -127,17 +144,20 @@ Result<std::vector<SearchResult>> Database::search(std::span<const float> query,
   std::shared_lock index_guard(index_lock_);
   std::shared_lock slot_guard(slot_table_lock_);
   std::shared_lock meta_guard(metadata_lock_);
-  const std::size_t ef = params.ef_search.value_or(default_ef(params.k));
+  // No search returns more than the live records, so neither k nor the beam needs to be larger.
+  const std::size_t live = index_->live_count();
+  const std::size_t k = std::min(params.k, live);
+  const std::size_t ef = std::min(params.ef_search.value_or(default_ef(k)), std::max<std::size_t>(live, 1));
   std::vector<Candidate> pairs;
   if (params.filter == nullptr) {
-    pairs = index_->search(query, params.k, ef);
+    pairs = index_->search(query, k, ef);
   } else {
     std::optional<SlotSet> candidates;
     {
       std::shared_lock meta_index_guard(metadata_index_lock_);
       candidates = params.filter->resolve_from_index(metadata_index_);
     }
-    pairs = search_filtered(query, params.k, ef, *params.filter, candidates);
+    pairs = search_filtered(query, k, ef, *params.filter, candidates);
   }
   return assemble(pairs, params.max_distance);
 }
@@ -152,7 +172,10 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
   std::shared_lock index_guard(index_lock_);
   std::shared_lock slot_guard(slot_table_lock_);
   std::shared_lock meta_guard(metadata_lock_);
-  const std::size_t ef = params.ef_search.value_or(default_ef(params.k));
+  // No search returns more than the live records, so neither k nor the beam needs to be larger.
+  const std::size_t live = index_->live_count();
+  const std::size_t k = std::min(params.k, live);
+  const std::size_t ef = std::min(params.ef_search.value_or(default_ef(k)), std::max<std::size_t>(live, 1));
   if (params.filter == nullptr) {
     if (index_->entry_point() == kNoEntryPoint) return results;
     if (index_->batch_scan_applies()) {
@@ -162,7 +185,7 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
         const auto begin = static_cast<std::ptrdiff_t>(t * tile);
         const auto end = static_cast<std::ptrdiff_t>(std::min(queries.size(), t * tile + tile));
         const std::vector<std::span<const float>> batch(queries.begin() + begin, queries.begin() + end);
-        const std::vector<std::vector<Candidate>> found = index_->search_many_exhaustive(batch, params.k, ef);
+        const std::vector<std::vector<Candidate>> found = index_->search_many_exhaustive(batch, k, ef);
         for (std::size_t j = 0; j < found.size(); ++j) {
           results[static_cast<std::size_t>(begin) + j] = assemble(found[j], params.max_distance);
         }
@@ -171,7 +194,7 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
     }
     // Workers take no database lock: the calling thread holds the shared locks for them.
     parallel_for(queries.size(), [&](std::size_t i) {
-      results[i] = assemble(index_->search(queries[i], params.k, ef), params.max_distance);
+      results[i] = assemble(index_->search(queries[i], k, ef), params.max_distance);
     });
     return results;
   }
@@ -181,7 +204,7 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
     candidates = params.filter->resolve_from_index(metadata_index_);
   }
   parallel_for(queries.size(), [&](std::size_t i) {
-    results[i] = assemble(search_filtered(queries[i], params.k, ef, *params.filter, candidates), params.max_distance);
+    results[i] = assemble(search_filtered(queries[i], k, ef, *params.filter, candidates), params.max_distance);
   });
   return results;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "graph_util.h"
+#include "neighbor_select.h"
 #include "quarn/hnsw.h"
 #include "quarn/pool.h"
 
@@ -92,17 +93,24 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
     }
   }
   if (count > kSequentialPrefix) {
+    // Nodes that raise the top level are linked first, one by one: linked in parallel from the
+    // old entry point they would get no lists on their new layers, leaving those layers unlinked.
+    std::vector<std::size_t> parallel;
+    parallel.reserve(count - kSequentialPrefix);
+    for (std::size_t i = kSequentialPrefix; i < count; ++i) {
+      if (levels[i] <= max_level_) {
+        parallel.push_back(i);
+        continue;
+      }
+      connect_node(slots[i], levels[i], entry_point_);
+      entry_point_ = slots[i];
+      max_level_ = levels[i];
+    }
     const Slot entry = entry_point_;
-    parallel_for(count - kSequentialPrefix, [&](std::size_t j) {
-      const std::size_t i = kSequentialPrefix + j;
+    parallel_for(parallel.size(), [&](std::size_t j) {
+      const std::size_t i = parallel[j];
       connect_node(slots[i], levels[i], entry);
     });
-    for (std::size_t i = kSequentialPrefix; i < count; ++i) {
-      if (levels[i] > max_level_) {
-        entry_point_ = slots[i];
-        max_level_ = levels[i];
-      }
-    }
   }
   live_count_.fetch_add(count, std::memory_order_acq_rel);
   return slots;
@@ -114,35 +122,51 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
   Slot ep = entry;
   for (std::size_t layer = top; layer > level; --layer) ep = search_layer_single(q, ep, layer);
 
-  std::vector<std::pair<float, Slot>> scratch;
+  auto pair_distance = [&](Slot a, Slot b) { return distance(vector(a), vector(b), metric_); };
+  std::vector<Candidate> candidates;
+  std::vector<Slot> chosen;
+  std::vector<Slot> kept;
   for (std::size_t lc = std::min(level, top) + 1; lc-- > 0;) {
     const std::vector<Candidate> found = search_layer(q, ep, ef_construction_, lc);
     const std::size_t maxc = lc == 0 ? m0_ : m_;
-    const std::size_t keep = std::min(maxc, found.size());
+    candidates.clear();
+    // Only nodes that own this layer can be listed on it; the beam's entry may lack it.
+    for (const Candidate& c : found) {
+      if (c.slot != slot && nodes_[c.slot]->level() >= lc) candidates.push_back(c);
+    }
     {
       NeighborList& own = nodes_[slot]->layer(lc);
       std::lock_guard<std::mutex> guard(own.mutex);
-      own.slots.clear();
-      for (std::size_t i = 0; i < keep; ++i) own.slots.push_back(found[i].slot);
+      // Concurrent inserts of a batch may already have linked themselves here: they compete
+      // with the beam's candidates instead of being overwritten.
+      for (Slot x : own.slots) {
+        if (x == slot) continue;
+        const bool seen = std::any_of(candidates.begin(), candidates.end(), [x](const Candidate& c) { return c.slot == x; });
+        if (!seen) candidates.push_back({x, distance_to(q, x)});
+      }
+      detail::sort_by_distance(candidates);
+      detail::select_diverse(candidates, maxc, pair_distance, chosen);
+      own.slots = chosen;
     }
-    for (std::size_t i = 0; i < keep; ++i) {
-      const Slot n = found[i].slot;
-      Node& neighbor = *nodes_[n];
-      if (neighbor.level() < lc) continue;
-      NeighborList& list = neighbor.layer(lc);
+    for (Slot n : chosen) {
+      NeighborList& list = nodes_[n]->layer(lc);
       std::lock_guard<std::mutex> guard(list.mutex);
-      list.slots.push_back(slot);
-      if (list.slots.size() <= maxc) continue;
-      // Overfull: keep the maxc entries nearest to the neighbour; ties keep list order.
+      if (std::find(list.slots.begin(), list.slots.end(), slot) != list.slots.end()) continue;
+      if (list.slots.size() < maxc) {
+        list.slots.push_back(slot);
+        continue;
+      }
+      // Full: the owner's list is chosen again by the same rule from its entries and the new node.
       const std::span<const float> nv = vector(n);
-      scratch.clear();
-      for (Slot x : list.slots) scratch.emplace_back(distance(nv, vector(x), metric_), x);
-      std::stable_sort(scratch.begin(), scratch.end(),
-                       [](const auto& a, const auto& b) { return a.first < b.first; });
-      list.slots.resize(maxc);
-      for (std::size_t j = 0; j < maxc; ++j) list.slots[j] = scratch[j].second;
+      std::vector<Candidate> pool;
+      pool.reserve(list.slots.size() + 1);
+      for (Slot x : list.slots) pool.push_back({x, distance(nv, vector(x), metric_)});
+      pool.push_back({slot, distance(nv, q, metric_)});
+      detail::sort_by_distance(pool);
+      detail::select_diverse(pool, maxc, pair_distance, kept);
+      list.slots = kept;
     }
-    if (!found.empty()) ep = found.front().slot;
+    if (!candidates.empty()) ep = candidates.front().slot;
   }
 }
 
@@ -156,6 +180,9 @@ void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
   if (nodes_.size() < 2) return;
 
   const std::size_t level = nodes_[slot]->level();
+  // The highest-layer former neighbour: a node that owns that layer, from which the relinking
+  // of the entry point can start without cutting the hierarchy.
+  Slot upper_neighbor = kNoEntryPoint;
   std::vector<Slot> former;
   for (std::size_t lc = 0; lc <= level; ++lc) {
     {
@@ -165,6 +192,8 @@ void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
       own.slots.clear();
     }
     for (Slot x : former) {
+      if (x == slot) continue;
+      upper_neighbor = x;
       Node& neighbor = *nodes_[x];
       if (neighbor.level() < lc) continue;
       NeighborList& list = neighbor.layer(lc);
@@ -176,12 +205,12 @@ void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
 
   Slot ep = entry_point_;
   if (ep == slot) {
-    ep = slot;
-    for (std::size_t s = 0; s < nodes_.size(); ++s) {
-      const auto candidate = static_cast<Slot>(s);
-      if (candidate != slot && deleted_.count(candidate) == 0) {
-        ep = candidate;
-        break;
+    ep = upper_neighbor;
+    if (ep == kNoEntryPoint) {
+      // No links at all: start from the other node with the highest level.
+      for (std::size_t s = 0; s < nodes_.size(); ++s) {
+        if (s == slot) continue;
+        if (ep == kNoEntryPoint || nodes_[s]->level() > nodes_[ep]->level()) ep = static_cast<Slot>(s);
       }
     }
   }

@@ -37,30 +37,53 @@ Slot greedy_walk(const HnswIndex& index, DistanceFn&& dist, Slot current, std::s
   }
 }
 
-// Beam search of width ef on one layer; returns at most max(ef, 1) pairs, ascending.
-// Each list is scanned, and its members' distances computed, under that list's mutex alone.
-// `prefetch` hints the memory of a slot's row so the next distance does not wait for it.
-template <class DistanceFn, class PrefetchFn>
-std::vector<Candidate> beam_search(const HnswIndex& index, DistanceFn&& dist, PrefetchFn&& prefetch, Slot entry,
-                                   std::size_t ef, std::size_t layer) {
-  constexpr float kLargest = std::numeric_limits<float>::max();
+// Outcome of a beam search that routes through every node but keeps only accepted ones.
+struct AcceptedWalk {
+  std::vector<Candidate> results;  // at most ef accepted pairs, ascending
+  std::size_t scored = 0;          // nodes whose distance was computed
+  bool over_budget = false;        // stopped because more than the budget were scored
+};
+
+// Beam search of width max(ef, 1) on one layer whose results hold only slots that pass `accept`
+// (a filter, or "not deleted"); rejected nodes still route the walk. It goes on until it holds ef
+// accepted results nearer than every unexplored candidate, so a selective test widens the walk
+// instead of returning fewer hits. It gives up once more than `budget` nodes were scored: past
+// that point an exact scan of the accepted records is cheaper than the walk. Each list is read
+// under its own mutex; `prefetch` hints a slot's row so the next distance does not wait for it.
+template <class DistanceFn, class PrefetchFn, class AcceptFn>
+AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, PrefetchFn&& prefetch,
+                                   AcceptFn&& accept, Slot entry, std::size_t ef, std::size_t layer,
+                                   std::size_t budget) {
+  AcceptedWalk walk;
+  ef = std::max<std::size_t>(ef, 1);
   VisitedSet& visited = VisitedSet::begin(index.node_count());
   std::vector<Candidate> candidates;
-  std::vector<Candidate> results;
-  candidates.reserve(ef + 1);
-  results.reserve(ef + 2);
+  std::vector<Candidate>& results = walk.results;
+  results.reserve(ef + 1);
 
-  const Candidate start{entry, dist(entry)};
-  candidates.push_back(start);
-  results.push_back(start);
+  // A pair enters while the results are short of ef, or when nearer than the farthest result.
+  auto admits = [&](float d) { return results.size() < ef || d < results.front().distance; };
+  auto take = [&](Slot s, float d) {
+    if (!accept(s)) return;
+    results.push_back({s, d});
+    std::push_heap(results.begin(), results.end(), MaxHeapOrder{});
+    if (results.size() > ef) {
+      std::pop_heap(results.begin(), results.end(), MaxHeapOrder{});
+      results.pop_back();
+    }
+  };
+
+  const float d0 = dist(entry);
+  walk.scored = 1;
   visited.mark(entry);
+  candidates.push_back({entry, d0});
+  take(entry, d0);
 
   while (!candidates.empty()) {
     std::pop_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
     const Candidate c = candidates.back();
     candidates.pop_back();
-    const float worst = results.empty() ? kLargest : results.front().distance;
-    if (c.distance > worst) break;
+    if (results.size() >= ef && c.distance > results.front().distance) break;
 
     const Node& node = index.node(c.slot);
     if (node.level() < layer) continue;
@@ -72,22 +95,32 @@ std::vector<Candidate> beam_search(const HnswIndex& index, DistanceFn&& dist, Pr
       const Slot v = slots[i];
       if (i + 1 < slots.size()) prefetch(slots[i + 1]);
       if (!visited.mark(v)) continue;
+      if (++walk.scored > budget) {
+        walk.over_budget = true;
+        break;
+      }
       const float dv = dist(v);
-      const float bound = results.empty() ? kLargest : results.front().distance;
-      if (dv < bound || results.size() < ef) {
+      if (admits(dv)) {
         candidates.push_back({v, dv});
         std::push_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
-        results.push_back({v, dv});
-        std::push_heap(results.begin(), results.end(), MaxHeapOrder{});
-        if (results.size() > ef) {
-          std::pop_heap(results.begin(), results.end(), MaxHeapOrder{});
-          results.pop_back();
-        }
+        take(v, dv);
       }
     }
+    if (walk.over_budget) break;
   }
   std::stable_sort(results.begin(), results.end(), MaxHeapOrder{});
-  return results;
+  return walk;
+}
+
+// Plain beam search on one layer: every slot accepted, no budget. Returns at most max(ef, 1)
+// pairs, ascending.
+template <class DistanceFn, class PrefetchFn>
+std::vector<Candidate> beam_search(const HnswIndex& index, DistanceFn&& dist, PrefetchFn&& prefetch, Slot entry,
+                                   std::size_t ef, std::size_t layer) {
+  return beam_search_accepting(
+             index, dist, prefetch, [](Slot) { return true; }, entry, ef, layer,
+             std::numeric_limits<std::size_t>::max())
+      .results;
 }
 
 }  // namespace quarn::detail

@@ -100,20 +100,61 @@ std::vector<Candidate> HnswIndex::search(std::span<const float> query, std::size
 std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint) return {};
-  const std::size_t beam = std::max(ef, k);
+  k = std::min(k, live_count());
+  if (k == 0) return {};
+  const std::size_t beam = std::min(std::max(ef, k), nodes_.size());
+  if (!deleted_.empty()) {
+    // Deleted slots route the walk but never fill the beam, so k live hits come back whenever k
+    // live records exist; a walk that cannot find them gives way to the exact scan.
+    auto found = search_accepting(query, k, beam, [](Slot) { return true; }, live_count());
+    return found.has_value() ? std::move(*found) : scan(query, k);
+  }
   if (quantized_.has_value()) return search_graph_quantized(query, k, beam);
 
   Slot c = entry_point_;
   for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single(query, c, layer);
   std::vector<Candidate> found = search_layer(query, c, beam, 0);
-  std::vector<Candidate> out;
-  out.reserve(std::min(k, found.size()));
-  for (const Candidate& cand : found) {
-    if (out.size() >= k) break;
-    if (deleted_.count(cand.slot) != 0) continue;
-    out.push_back(cand);
+  if (found.size() > k) found.resize(k);
+  return found;
+}
+
+std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<const float> query, std::size_t k,
+                                                                  std::size_t ef,
+                                                                  const std::function<bool(Slot)>& accept,
+                                                                  std::size_t budget) const {
+  if (query.size() != dim_) detail::fatal("query dimension mismatch");
+  if (entry_point_ == kNoEntryPoint || k == 0) return std::vector<Candidate>{};
+  const std::size_t beam = std::min(std::max(ef, k), nodes_.size());
+  auto live_and_accepted = [&](Slot s) { return deleted_.count(s) == 0 && accept(s); };
+  detail::AcceptedWalk walk;
+  if (quantized_.has_value()) {
+    std::vector<float> scratch(dim_, 0.0f);
+    auto dist = [&](Slot s) { return quantized_distance(query, s, scratch); };
+    Slot c = entry_point_;
+    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
+    const std::vector<std::uint8_t>& codes = quantized_->codes;
+    walk = detail::beam_search_accepting(
+        *this, dist,
+        [&](Slot s) {
+          const std::size_t offset = std::size_t{s} * dim_;
+          if (offset < codes.size()) __builtin_prefetch(codes.data() + offset);
+        },
+        live_and_accepted, c, beam, 0, budget);
+    for (Candidate& cand : walk.results) cand.distance = distance_to(query, cand.slot);
+    std::stable_sort(walk.results.begin(), walk.results.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  } else {
+    auto dist = [&](Slot s) { return distance_to(query, s); };
+    Slot c = entry_point_;
+    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
+    const float* base = store_.data();
+    walk = detail::beam_search_accepting(
+        *this, dist, [&](Slot s) { __builtin_prefetch(base + std::size_t{s} * dim_); }, live_and_accepted, c, beam,
+        0, budget);
   }
-  return out;
+  if (walk.over_budget || walk.results.size() < k) return std::nullopt;
+  walk.results.resize(k);
+  return std::move(walk.results);
 }
 
 std::vector<Candidate> HnswIndex::scan(std::span<const float> query, std::size_t k) const {
