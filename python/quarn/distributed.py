@@ -62,6 +62,7 @@ _DEFAULT_EF_CONSTRUCTION = 200
 _NO_PARTIAL = "No partial result is returned."
 _MAYBE_APPLIED = "The call may or may not have been applied."
 _NOTHING_WRITTEN = "Nothing was written."
+_READ_ATTEMPTS = 3
 
 
 def shard_of(id: str, shards: int) -> int:
@@ -126,7 +127,9 @@ def _open_retrying(open_fn, timeout: float):
         try:
             return open_fn()
         except ValueError as error:
-            if "lock" not in str(error).lower() or time.monotonic() >= deadline:
+            text = str(error).lower()
+            held = "already open for writing" in text or "lock" in text
+            if not held or time.monotonic() >= deadline:
                 raise
             time.sleep(0.1)
 
@@ -387,9 +390,12 @@ def _matrix_arg(vectors, dim: int) -> np.ndarray:
         if len(row) != dim:
             raise ValueError(f"dimension mismatch: expected {dim}, got {len(row)}")
     try:
-        return np.array(vectors, dtype=np.float32).reshape(len(vectors), dim)
+        matrix = np.array(vectors)
     except (TypeError, ValueError) as error:
         raise TypeError(f"argument 'vectors': {error}") from None
+    if matrix.size and matrix.dtype.kind not in "biuf":
+        raise TypeError("argument 'vectors': every row must be a sequence of numbers")
+    return np.ascontiguousarray(matrix, dtype=np.float32).reshape(len(vectors), dim)
 
 
 def _metadatas_arg(metadatas, n: int) -> list:
@@ -545,8 +551,8 @@ class ShardedDatabase:
                 replica_cls = ray.remote(_ReplicaActor).options(**options)
                 self._replicas = [[replica_cls.remote(root, s, r, params) for r in range(replicas)]
                                   for s in range(self._shards)]
-                self._collect({(s, r): a.ready.remote() for s, group in enumerate(self._replicas)
-                               for r, a in enumerate(group)}, "replica open")
+                self._gather({(s, r): a.ready.remote for s, group in enumerate(self._replicas)
+                              for r, a in enumerate(group)}, "replica open")
         except BaseException:
             self.close()
             raise
@@ -562,9 +568,10 @@ class ShardedDatabase:
 
     def _lost(self, shard, what: str, error: BaseException, outcome: str = _NO_PARTIAL) -> ShardUnavailableError:
         shard = shard[0] if isinstance(shard, tuple) else shard
-        detail = str(error).split(": ", 1)[-1].split(".")[0] if str(error) else ""
+        detail = str(error).strip().split("\n")[0].rstrip(".")
+        detail = detail if len(detail) <= 160 else detail[:157] + "..."
         return ShardUnavailableError(
-            f"shard {shard} ({self.shard_path(shard)}) failed during {what}: {type(error).__name__} ({detail}). "
+            f"shard {shard} ({self.shard_path(shard)}) failed during {what}: {type(error).__name__}: {detail}. "
             f"{outcome} Ray restarts the actor from its directory; retry the call.")
 
     def _get(self, shard: int, ref, what: str, outcome: str = _NO_PARTIAL):
@@ -577,19 +584,33 @@ class ShardedDatabase:
             raise value
         return value
 
-    def _each(self, submit, what: str, shards=None, outcome: str = _NO_PARTIAL) -> dict:
+    def _each(self, submit, what: str, shards=None, outcome: str = _NO_PARTIAL, retry: bool = False) -> dict:
         """Runs submit(shard, writer) on the shards in parallel; every reply is awaited before any error is raised."""
         shards = range(self._shards) if shards is None else shards
-        refs = {s: submit(s, self._writers[s]) for s in shards}
-        return self._collect(refs, what, outcome)
+        return self._gather({s: (lambda s=s: submit(s, self._writers[s])) for s in shards}, what, outcome, retry)
 
-    def _collect(self, refs: dict, what: str, outcome: str = _NO_PARTIAL) -> dict:
+    def _gather(self, calls: dict, what: str, outcome: str = _NO_PARTIAL, retry: bool = False) -> dict:
+        """Submits every call at once and awaits them all; a key is a shard or (shard, replica).
+
+        With ``retry`` (reads only, which are safe to repeat) a call that met a dead or unreachable
+        actor is sent again, up to twice, and waits for Ray's restart of it.
+        """
+        refs = {key: call() for key, call in calls.items()}
         values, first_error = {}, None
-        for shard, ref in refs.items():
-            try:
-                values[shard] = self._get(shard, ref, what, outcome)
-            except Exception as error:  # noqa: BLE001 - raised once every shard has answered
-                first_error = first_error or error
+        for key, ref in refs.items():
+            for attempt in range(_READ_ATTEMPTS if retry else 1):
+                try:
+                    values[key] = self._get(key, ref, what, outcome)
+                    break
+                except ShardUnavailableError as error:
+                    if attempt + 1 < (_READ_ATTEMPTS if retry else 1):
+                        time.sleep(0.2 * (attempt + 1))
+                        ref = calls[key]()
+                        continue
+                    first_error = first_error or error
+                except Exception as error:  # noqa: BLE001 - raised once every shard has answered
+                    first_error = first_error or error
+                    break
         if first_error is not None:
             raise first_error
         return values
@@ -660,7 +681,7 @@ class ShardedDatabase:
 
     def _properties(self) -> list:
         self._check_open()
-        return list(self._each(lambda s, w: w.call.remote("properties"), "properties").values())
+        return list(self._each(lambda s, w: w.call.remote("properties"), "properties", retry=True).values())
 
     @property
     def total_slots(self) -> int:
@@ -676,12 +697,13 @@ class ShardedDatabase:
 
     # ---- single-id calls ------------------------------------------------------------------
 
-    def _one(self, method: str, id: str, *args, outcome: str = _MAYBE_APPLIED, **kwargs):
+    def _one(self, method: str, id: str, *args, read: bool = False, **kwargs):
         self._check_open()
         if not isinstance(id, str):
             raise TypeError(f"argument 'id': expected str, got {type(id).__name__}")
         shard = shard_of(id, self._shards)
-        return self._get(shard, self._writers[shard].call.remote(method, id, *args, **kwargs), method, outcome)
+        call = {shard: lambda: self._writers[shard].call.remote(method, id, *args, **kwargs)}
+        return self._gather(call, method, _NO_PARTIAL if read else _MAYBE_APPLIED, retry=read)[shard]
 
     def add(self, id: str, vector, metadata: Optional[dict] = None) -> None:
         return self._one("add", id, vector, metadata)
@@ -693,7 +715,7 @@ class ShardedDatabase:
         return self._one("update", id, vector=vector, metadata=metadata)
 
     def get(self, id: str):
-        return self._one("get", id, outcome=_NO_PARTIAL)
+        return self._one("get", id, read=True)
 
     def delete(self, id: str) -> bool:
         return self._one("delete", id)
@@ -701,7 +723,7 @@ class ShardedDatabase:
     def __contains__(self, id) -> bool:
         if not isinstance(id, str):
             raise TypeError(f"argument 'id': expected str, got {type(id).__name__}")
-        return self._one("contains", id, outcome=_NO_PARTIAL)
+        return self._one("contains", id, read=True)
 
     # ---- batch writes -----------------------------------------------------------------------
 
@@ -717,7 +739,7 @@ class ShardedDatabase:
         ids = _ids_arg(ids)
         groups = self._split(ids)
         parts = {s: [ids[p] for p in positions] for s, positions in groups.items()}
-        before = self._each(lambda s, w: w.records.remote(parts[s]), "delete_many", parts, _NOTHING_WRITTEN)
+        before = self._each(lambda s, w: w.records.remote(parts[s]), "delete_many", parts, _NOTHING_WRITTEN, retry=True)
         refs = {s: self._writers[s].call.remote("delete_many", parts[s]) for s in parts}
         undo = {s: ([], *before[s]) for s in parts}
         counts = self._settle("delete_many", refs, parts, undo)
@@ -735,14 +757,14 @@ class ShardedDatabase:
         groups = self._split(ids)
         parts = {s: [ids[p] for p in positions] for s, positions in groups.items()}
         if method == "add_many":
-            existing = self._each(lambda s, w: w.existing.remote(parts[s]), method, parts, _NOTHING_WRITTEN)
+            existing = self._each(lambda s, w: w.existing.remote(parts[s]), method, parts, _NOTHING_WRITTEN, True)
             clashes = {i for found in existing.values() for i in found}
             if clashes:
                 first = next(i for i in ids if i in clashes)
                 raise ValueError(f"id '{first}' already exists, use upsert instead")
             undo = {s: (sorted(set(parts[s])), [], np.empty((0, self.dim), np.float32), []) for s in parts}
         else:
-            before = self._each(lambda s, w: w.records.remote(parts[s]), method, parts, _NOTHING_WRITTEN)
+            before = self._each(lambda s, w: w.records.remote(parts[s]), method, parts, _NOTHING_WRITTEN, True)
             undo = {}
             for s, (present, old_vectors, old_metas) in before.items():
                 created = sorted(set(parts[s]) - set(present))
@@ -813,10 +835,8 @@ class ShardedDatabase:
 
     def _fan_out_reads(self, method: str, *args, **kwargs) -> list:
         self._check_open()
-        refs = {}
-        for s in range(self._shards):
-            refs[s] = self._reader(s).call.remote(method, *args, **kwargs)
-        values = self._collect(refs, method)
+        calls = {s: (lambda s=s: self._reader(s).call.remote(method, *args, **kwargs)) for s in range(self._shards)}
+        values = self._gather(calls, method, retry=True)
         return [values[s] for s in range(self._shards)]
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
@@ -832,6 +852,14 @@ class ShardedDatabase:
         if isinstance(vectors, np.ndarray) and vectors.dtype == np.float32 and vectors.ndim == 2:
             if not vectors.flags.c_contiguous:
                 raise TypeError("The given array is not contiguous")
+        elif isinstance(vectors, (list, tuple)) and vectors:
+            try:  # rows of one length become one block; anything else goes as it is, for the shards' errors
+                matrix = np.array(vectors)
+                if matrix.ndim == 2 and matrix.dtype.kind in "biuf":
+                    vectors = np.ascontiguousarray(matrix, dtype=np.float32)
+            except (TypeError, ValueError):
+                pass
+        if isinstance(vectors, np.ndarray):
             vectors = ray.put(vectors)  # stored once, read by every shard
         parts = self._fan_out_reads("search_many", vectors, k=k, ef_search=ef_search, where_filter=where_filter,
                                     max_distance=max_distance)
@@ -842,15 +870,15 @@ class ShardedDatabase:
     def count(self, where_filter: Optional[dict] = None) -> int:
         """Count vectors matching a filter, or all vectors if no filter."""
         self._check_open()
-        return sum(self._each(lambda s, w: w.call.remote("count", where_filter), "count").values())
+        return sum(self._each(lambda s, w: w.call.remote("count", where_filter), "count", retry=True).values())
 
     def __len__(self) -> int:
         self._check_open()
-        return sum(self._each(lambda s, w: w.call.remote("len"), "len").values())
+        return sum(self._each(lambda s, w: w.call.remote("len"), "len", retry=True).values())
 
     def ids(self) -> list:
         self._check_open()
-        values = self._each(lambda s, w: w.call.remote("ids"), "ids")
+        values = self._each(lambda s, w: w.call.remote("ids"), "ids", retry=True)
         return [i for s in range(self._shards) for i in values[s]]
 
     # ---- whole-collection operations --------------------------------------------------------
@@ -866,9 +894,8 @@ class ShardedDatabase:
             return
         if not _read_only_supported():
             self._each(lambda s, w: w.publish.remote(self._root, s), "publish")
-        refs = {(s, r): a.reload.remote() for s, group in enumerate(self._replicas) for r, a in enumerate(group)}
-        for (s, _), ref in refs.items():
-            self._get(s, ref, "replica reload")
+        self._gather({(s, r): a.reload.remote for s, group in enumerate(self._replicas) for r, a in enumerate(group)},
+                     "replica reload", retry=True)
 
     def refresh_replicas(self) -> None:
         """Reopens the replicas now (with read-only opens they then also see writes not saved yet)."""
@@ -890,14 +917,13 @@ class ShardedDatabase:
         self._check_open()
         method = "enable_quantized_search" if on else "disable_quantized_search"
         self._each(lambda s, w: w.call.remote(method), method)
-        for s, group in enumerate(self._replicas):
-            for actor in group:
-                self._get(s, actor.set_quantized.remote(on), method)
+        self._gather({(s, r): (lambda a=a: a.set_quantized.remote(on)) for s, group in enumerate(self._replicas)
+                      for r, a in enumerate(group)}, method, retry=True)
 
     def stats(self) -> dict:
         """Statistics of every shard, and totals: sums of counts and memory, extremes of degrees and layers."""
         self._check_open()
-        values = self._each(lambda s, w: w.call.remote("stats"), "stats")
+        values = self._each(lambda s, w: w.call.remote("stats"), "stats", retry=True)
         per_shard = [values[s] for s in range(self._shards)]
         vectors = sum(st["num_vectors"] for st in per_shard)
         totals = {key: sum(st[key] for st in per_shard)

@@ -304,53 +304,64 @@ def test_batch_that_cannot_be_rolled_back_names_what_was_written(tmp_path):
 
 @pytest.mark.parametrize("kill", ["os.kill", "ray.kill"])
 def test_killing_a_shard_mid_stream_loses_no_acknowledged_write(tmp_path, kill):
-    db = ShardedDatabase(str(tmp_path / "c"), shards=4, dim=DIM, restart_timeout=60)
-    victim = 1
-    pid = ray.get(db.actors[victim].ready.remote())[1]
+    db = ShardedDatabase(str(tmp_path / "c"), shards=4, dim=DIM)
+    victim = db.actors[1]
     rng = np.random.default_rng(3)
-    acknowledged, refused, errors = {}, set(), []
+    acknowledged, refused, errors, pids = {}, set(), [], []
     stop = threading.Event()
 
     def killer():
-        while len(acknowledged) < 300 and not stop.is_set():
-            time.sleep(0.005)
-        if kill == "os.kill":
-            os.kill(pid, signal.SIGKILL)
-        else:
-            ray.kill(db.actors[victim], no_restart=False)
+        # Kills again (at most three times) until a kill has met a call in flight.
+        for target in (150, 300, 450):
+            while len(acknowledged) < target and not stop.is_set():
+                time.sleep(0.002)
+            if stop.is_set() or errors:
+                return
+            pids.append(ray.get(victim.ready.remote())[1])
+            seen = len(acknowledged)
+            while len(acknowledged) < seen + 30 and not stop.is_set():  # back in the middle of the stream
+                time.sleep(0.001)
+            if kill == "os.kill":
+                os.kill(pids[-1], signal.SIGKILL)
+            else:
+                ray.kill(victim, no_restart=False)
 
     thread = threading.Thread(target=killer)
     thread.start()
+    # Every write goes to the victim, so that a kill almost always meets one in flight.
+    names = (f"r{i}" for i in range(10**6))
     try:
         batch = 0
         deadline = time.monotonic() + 40
-        while (batch < 30 or errors == []) and time.monotonic() < deadline:
-            ids = [f"b{batch}-{i}" for i in range(25)]
-            vectors = rng.normal(size=(25, DIM)).astype(np.float32)
-            try:
-                if batch % 2:
-                    db.add_many(ids, vectors)
+        while (batch < 20 or not errors) and time.monotonic() < deadline:
+            ids = [next(n for n in names if shard_of(n, 4) == 1) for _ in range(26)]
+            vectors = rng.normal(size=(26, DIM)).astype(np.float32)
+            for part in (slice(0, 25), slice(25, 26)):  # a batch, then a single write
+                try:
+                    if part.start == 0:
+                        db.add_many(ids[part], vectors[part])
+                    else:
+                        db.add(ids[25], vectors[25])
+                except ShardUnavailableError as error:
+                    errors.append(str(error))
+                    if "nothing was written" in str(error):
+                        refused.update(ids[part])
                 else:
-                    for id_, vector in zip(ids[:5], vectors[:5]):
-                        db.add(id_, vector)
-                    ids, vectors = ids[:5], vectors[:5]
-            except ShardUnavailableError as error:
-                errors.append(str(error))
-                refused.update(ids) if "nothing was written" in str(error) else None
-            else:
-                acknowledged.update({i: v for i, v in zip(ids, vectors)})
+                    acknowledged.update(zip(ids[part], vectors[part]))
             batch += 1
     finally:
         stop.set()
         thread.join()
-    assert errors, "the kill never met a call in flight"
-    assert all("Ray restart" in e for e in errors)
-    assert ray.get(db.actors[victim].ready.remote())[1] != pid
-    for id_, vector in acknowledged.items():
-        stored, _ = db.get(id_)
-        np.testing.assert_array_equal(np.asarray(stored, np.float32), vector)
-    assert not any(i in db for i in refused)
-    db.close()
+    try:
+        assert errors, "no kill met a call in flight"
+        assert all("Ray restart" in e for e in errors)
+        assert ray.get(victim.ready.remote())[1] not in pids
+        for id_, vector in acknowledged.items():
+            stored, _ = db.get(id_)
+            np.testing.assert_array_equal(np.asarray(stored, np.float32), vector)
+        assert not any(i in db for i in refused)
+    finally:
+        db.close()
 
 
 def test_replicas_serve_searches_after_each_save(tmp_path):
