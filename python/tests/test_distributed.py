@@ -96,6 +96,32 @@ def test_counts_and_records_equal_a_single_database(pair, where_filter):
     assert sum(s["num_vectors"] for s in sharded.stats()["shards"]) == N
 
 
+ERRORS_LIKE_A_DATABASE = {
+    "query of the wrong length": ("search", ([0.0] * (DIM - 1),), {}),
+    "one query of the wrong length": ("search_many", ([[0.0] * DIM, [0.0] * 3],), {}),
+    "unknown filter operator": ("search", ([0.0] * DIM,), {"where_filter": {"n": {"$eq": 1}}}),
+    "filter that is not a dict": ("count", ([1],), {}),
+    "negative k": ("search", ([0.0] * DIM,), {"k": -1}),
+    "string rows": ("search_many", ([["1"] * DIM],), {}),
+    "add of an existing id": ("add", ("doc-3", [0.0] * DIM), {}),
+    "update of a missing id": ("update", ("nope", [0.0] * DIM), {}),
+    "get of a missing id": ("get", ("nope",), {}),
+    "batch of another length": ("add_many", (["x", "y"], [[0.0] * DIM]), {}),
+}
+
+
+@pytest.mark.parametrize("method, args, kwargs", ERRORS_LIKE_A_DATABASE.values(), ids=ERRORS_LIKE_A_DATABASE.keys())
+def test_errors_are_those_of_a_single_database(pair, method, args, kwargs):
+    single, sharded, _ = pair
+    with pytest.raises(Exception) as expected:
+        getattr(single, method)(*args, **kwargs)
+    with pytest.raises(type(expected.value)) as raised:
+        getattr(sharded, method)(*args, **kwargs)
+    if not isinstance(expected.value, OverflowError):
+        assert str(raised.value) == str(expected.value)
+    assert len(sharded) == N
+
+
 MERGES = [
     # (hits per shard, k, expected ids): ascending distance, NaN last, equal distances by id.
     ([[("b", 0.5), ("d", 2.0)], [("a", 0.5), ("c", 1.0)]], 3, ["a", "b", "c"]),
@@ -379,7 +405,10 @@ def test_replicas_serve_searches_after_each_save(tmp_path):
             assert [plain(r) for r in db.search_many(query, k=5, where_filter={"color": "red"})] == \
                 [plain(r) for r in single.search_many(query, k=5, where_filter={"color": "red"})]
         db.delete_many(ids[:100])
+        db.add("late", vectors[0])
+        assert db.search(vectors[0], k=1)[0].id == ids[0]  # replicas serve the last save
         db.save()
-        assert all(h.id in ids[100:] for h in db.search(vectors[0], k=20))
+        assert [h.id for h in db.search(vectors[0], k=20)][0] == "late"
+        assert all(h.id in ids[100:] + ["late"] for h in db.search(vectors[0], k=20))
     finally:
         db.close()
