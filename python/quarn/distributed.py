@@ -540,7 +540,9 @@ class ShardedDatabase:
         options = {"num_cpus": 0, "scheduling_strategy": "SPREAD", **(actor_options or {}),
                    "max_restarts": max_restarts, "max_task_retries": 0}
         writer_cls = ray.remote(_ShardActor).options(**options)
-        self._writers = [writer_cls.remote(self.shard_path(s), params, restart_timeout)
+        # A restarted writer waits briefly for its dead predecessor to let go of the directory;
+        # a directory held by a live writer elsewhere is refused after that wait.
+        self._writers = [writer_cls.remote(self.shard_path(s), params, min(restart_timeout, 10.0))
                          for s in range(self._shards)]
         self._replicas: list = [[] for _ in range(self._shards)]
         try:

@@ -4,6 +4,9 @@ import json
 import math
 import os
 import signal
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -120,6 +123,22 @@ def test_errors_are_those_of_a_single_database(pair, method, args, kwargs):
     if not isinstance(expected.value, OverflowError):
         assert str(raised.value) == str(expected.value)
     assert len(sharded) == N
+
+
+def test_quarn_imports_without_ray_and_the_extra_names_itself():
+    code = textwrap.dedent("""
+        import sys
+        sys.modules["ray"] = None  # as if Ray were not installed
+        import quarn
+        quarn.Database
+        try:
+            import quarn.distributed
+        except ImportError as error:
+            print(error)
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "quarn.distributed needs Ray: pip install 'quarn[ray]'"
 
 
 MERGES = [
