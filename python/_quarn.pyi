@@ -33,6 +33,7 @@ class Database:
         m: Optional[int] = None,
         ef_construction: Optional[int] = None,
         quantize: bool = False,
+        read_only: bool = False,
     ) -> None: ...
     def add(self, id: str, vector: VectorLike, metadata: Optional[Metadata] = None) -> None: ...
     def upsert(self, id: str, vector: VectorLike, metadata: Optional[Metadata] = None) -> None:
@@ -78,6 +79,9 @@ class Database:
         """Disable quantized search."""
     def stats(self) -> Dict[str, Union[int, float, bool]]:
         """Get graph-level statistics for diagnostics."""
+    def close(self) -> None:
+        """Release the database: the log is closed and the directory's writer lock freed; nothing
+        is saved. Calling it again does nothing; any other use afterwards raises ValueError."""
     @property
     def dim(self) -> int: ...
     @property
@@ -91,10 +95,16 @@ class Database:
     @property
     def quantized_search(self) -> bool:
         """Whether quantized search is currently enabled."""
+    @property
+    def read_only(self) -> bool:
+        """Whether the database was opened with read_only=True."""
+    @property
+    def closed(self) -> bool:
+        """Whether close() has been called."""
     def __len__(self) -> int: ...
     def __contains__(self, id: str) -> bool: ...
     def __enter__(self) -> "Database":
-        """Context manager: auto-save on exit."""
+        """Context manager: auto-save and close on exit."""
     def __exit__(
         self,
         _exc_type: Optional[Type[BaseException]] = None,

@@ -459,6 +459,7 @@ TEST(InterruptedSaveInProcess, OpenFinishesASaveWhoseLastRenameFailed) {
   auto db = open_ok(dir.path(), create_options(3));
   auto vecs = random_vectors(10, 3, 9);
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(db->add(std::to_string(i), vecs[i], J("{\"n\":" + std::to_string(i) + "}")).ok());
+  fs::remove(dir.path() + "/graph.quarn");
   fs::create_directories(dir.path() + "/graph.quarn/blocker");
   ASSERT_FALSE(db->save().ok());
   const DbState expected = read_state(*db);

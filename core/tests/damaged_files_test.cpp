@@ -68,10 +68,17 @@ TEST_F(DamagedSnapshot, LayerCountsOfZeroOrBeyondAnyDrawnLevelAreInvalid) {
 }
 
 TEST_F(DamagedSnapshot, DegenerateParametersAreInvalid) {
-  for (std::uint32_t m : {0u, 1u}) {
+  // Beyond the creation bounds a header is damaged: an ef_construction near 2^32 would make
+  // every insert reserve gigabytes.
+  for (std::uint32_t m : {0u, 1u, 4097u, 0xFFFFFFFFu}) {
     GraphFile g = GraphFile::two_nodes();
     g.m = m;
-    EXPECT_EQ(load_error(g), "io error: graph m is " + std::to_string(m) + ", below 2");
+    EXPECT_EQ(load_error(g), "io error: graph m is " + std::to_string(m) + ", outside 2..4096");
+  }
+  for (std::uint32_t ef : {0u, 65537u, 1000000000u}) {
+    GraphFile g = GraphFile::two_nodes();
+    g.ef_construction = ef;
+    EXPECT_EQ(load_error(g), "io error: graph ef_construction is " + std::to_string(ef) + ", outside 1..65536");
   }
   GraphFile g;
   g.dim = 0;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "persistence_test_util.h"
 #include "quarn/wal.h"
@@ -29,7 +30,10 @@ TEST(OpenModes, CreateMakesTheDirectoryWithEveryMissingParent) {
   const std::string path = dir.path() + "/a/b/c";
   auto db = open_ok(path, create_options(3));
   EXPECT_TRUE(fs::is_directory(path));
-  EXPECT_TRUE(fs::is_empty(path));  // nothing is written before the first write
+  // The parameters are on the disk from the creation on: an empty snapshot, and the lock file.
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path)) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"graph.quarn", "vectors.bin", "writer.lock"}));
   EXPECT_EQ(db->dim(), 3u);
   EXPECT_EQ(db->metric_name(), "cosine");
   EXPECT_FALSE(db->quantize_setting());
@@ -94,9 +98,26 @@ TEST(OpenParameters, DegenerateCreationParametersAreRejected) {
     EXPECT_EQ(error.kind, OpenError::Kind::BadParameter);
     EXPECT_EQ(error.message, "m must be at least 2");
   }
-  OpenOptions huge = create_options(3);
-  huge.m = 1ull << 32;
-  EXPECT_EQ(open_fails(path, huge).message, "m must be at most 4294967295");
+  struct Bound {
+    std::optional<std::uint64_t> m;
+    std::optional<std::uint64_t> ef_construction;
+    const char* message;
+  };
+  const std::vector<Bound> beyond = {
+      {4097, std::nullopt, "m must be at most 4096"},
+      {1ull << 32, std::nullopt, "m must be at most 4096"},
+      {std::nullopt, 0, "ef_construction must be between 1 and 65536"},
+      {std::nullopt, 65537, "ef_construction must be between 1 and 65536"},
+      {std::nullopt, (1ull << 32) - 1, "ef_construction must be between 1 and 65536"},
+  };
+  for (const Bound& b : beyond) {
+    OpenOptions o = create_options(3);
+    o.m = b.m;
+    o.ef_construction = b.ef_construction;
+    error = open_fails(path, o);
+    EXPECT_EQ(error.kind, OpenError::Kind::BadParameter) << b.message;
+    EXPECT_EQ(error.message, b.message);
+  }
   EXPECT_EQ(open_fails(path, create_options(1ull << 32)).message, "dim must be at most 4294967295");
   EXPECT_FALSE(fs::exists(path));
 
@@ -128,17 +149,25 @@ TEST(OpenLog, LogWithoutASnapshotIsReplayedWhenCreating) {
     expected = read_state(*db);
   }
   ASSERT_TRUE(dir.wal_exists());
-  ASSERT_FALSE(fs::exists(dir.path() + "/graph.quarn"));
+  // Older versions wrote nothing but the log before the first save.
+  fs::remove(dir.path() + "/graph.quarn");
+  fs::remove(dir.path() + "/vectors.bin");
   // Without dim the directory holds no database.
   EXPECT_EQ(open_fails(dir.path(), open_only()).error->kind(), QuarnError::Kind::DatabaseNotFound);
+  EXPECT_EQ(open_fails(dir.path(), read_only()).error->kind(), QuarnError::Kind::DatabaseNotFound);
 
-  auto db = open_ok(dir.path(), create_options(3));
+  // The dimension of the logged vectors wins over the argument, so no record is skipped; the
+  // open saves at once, so the parameters are on the disk from now on.
+  auto db = open_ok(dir.path(), create_options(5));
+  EXPECT_EQ(db->dim(), 3u);
+  EXPECT_FALSE(dir.wal_exists());
+  EXPECT_TRUE(fs::exists(dir.path() + "/graph.quarn"));
   EXPECT_EQ(read_state(*db), expected);
   EXPECT_EQ(db->check_invariants(), std::nullopt);
   ASSERT_TRUE(db->add("c", {7, 8, 9}, std::nullopt).ok());
   expected["c"] = record_state({7, 8, 9}, std::nullopt);
   ASSERT_TRUE(db->save().ok());
-  EXPECT_EQ(read_state(*open_ok(dir.path(), open_only())), expected);
+  EXPECT_EQ(read_state(*open_ok(dir.path(), read_only())), expected);
 }
 
 // A log of five records over a saved snapshot, with the state after each record.

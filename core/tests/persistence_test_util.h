@@ -35,6 +35,13 @@ inline OpenOptions create_options(std::uint64_t dim, const char* metric = nullpt
 
 inline OpenOptions open_only() { return OpenOptions{}; }
 
+// Opens beside a writer that is still open: the state on the disk, nothing written or locked.
+inline OpenOptions read_only() {
+  OpenOptions o;
+  o.read_only = true;
+  return o;
+}
+
 using OpenOutcome = std::variant<std::unique_ptr<Database>, OpenError>;
 
 // Opens and fails the test (returning null) when the open fails.

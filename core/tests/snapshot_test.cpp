@@ -63,7 +63,7 @@ TEST(SnapshotFiles, EmptyDatabaseWritesTheFortyFiveByteGraphAndAnEmptyVectorFile
   EXPECT_EQ(fs::file_size(dir.path() + "/vectors.bin"), 0u);
   EXPECT_FALSE(fs::exists(dir.path() + "/vectors.sq8"));
 
-  auto reopened = open_ok(dir.path(), open_only());
+  auto reopened = open_ok(dir.path(), read_only());
   EXPECT_EQ(reopened->size(), 0u);
   EXPECT_EQ(reopened->dim(), 3u);
   EXPECT_EQ(reopened->metric_name(), "cosine");
@@ -129,7 +129,7 @@ TEST(SnapshotRoundTrip, EveryOperationSurvivesSaveAndReopen) {
     filtered_before.push_back(search(*db, q, 3, &filter));
   }
 
-  auto reopened = open_ok(dir.path(), open_only());
+  auto reopened = open_ok(dir.path(), read_only());
   ASSERT_NE(reopened, nullptr);
   EXPECT_EQ(read_state(*reopened), before);
   EXPECT_EQ(reopened->size(), db->size());
@@ -151,7 +151,7 @@ TEST(SnapshotRoundTrip, GraphIsReloadedListForList) {
   for (std::size_t i = 0; i < vecs.size(); ++i) ASSERT_TRUE(db->add("v" + std::to_string(i), vecs[i], std::nullopt).ok());
   for (int i = 0; i < 300; i += 7) ASSERT_TRUE(*db->remove("v" + std::to_string(i)));
   ASSERT_TRUE(db->save().ok());
-  auto reopened = open_ok(dir.path() + "/a", open_only());
+  auto reopened = open_ok(dir.path() + "/a", read_only());
   // Saving the reopened database writes the same graph (the deleted set may come out in
   // another order).
   copy_dir(dir.path() + "/a", dir.path() + "/b");
@@ -201,7 +201,7 @@ TEST(SnapshotRoundTrip, WritesAfterReopenLeaveTheMappedFileUntouchedUntilTheNext
   EXPECT_NE(read_bytes(dir.path() + "/vectors.bin"), on_disk);
   expect_norms_match_vectors(dir.path() + "/vectors.bin", dim);
   reopened.reset();
-  EXPECT_EQ(read_state(*open_ok(dir.path(), open_only())), expected);
+  EXPECT_EQ(read_state(*open_ok(dir.path(), read_only())), expected);
 }
 
 TEST(SnapshotRoundTrip, LogRecordsAfterASaveAreReplayedOverIt) {
@@ -214,7 +214,7 @@ TEST(SnapshotRoundTrip, LogRecordsAfterASaveAreReplayedOverIt) {
   EXPECT_TRUE(dir.wal_exists());
   const DbState expected = read_state(*db);
   db.reset();
-  auto reopened = open_ok(dir.path(), open_only());
+  auto reopened = open_ok(dir.path(), read_only());
   EXPECT_EQ(read_state(*reopened), expected);
   EXPECT_EQ(reopened->check_invariants(), std::nullopt);
 }
@@ -240,7 +240,7 @@ TEST(SnapshotQuantized, QuantizeSettingWritesCodesAndTheNextOpenSearchesQuantize
   const auto codes = q.quantize_batch(all, dim);
   EXPECT_EQ(std::vector<std::uint8_t>(file.end() - static_cast<std::ptrdiff_t>(codes.size()), file.end()), codes);
 
-  auto reopened = open_ok(dir.path(), open_only());
+  auto reopened = open_ok(dir.path(), read_only());
   EXPECT_TRUE(reopened->quantized_search());
   EXPECT_TRUE(reopened->quantize_setting());
   EXPECT_TRUE(reopened->stats().uses_quantized_search);
@@ -258,7 +258,7 @@ TEST(SnapshotQuantized, ReopeningWithQuantizeTrueAddsTheCodeFile) {
   ASSERT_TRUE(again->save().ok());
   EXPECT_TRUE(fs::exists(dir.path() + "/vectors.sq8"));
   again.reset();
-  EXPECT_TRUE(open_ok(dir.path(), open_only())->quantized_search());
+  EXPECT_TRUE(open_ok(dir.path(), read_only())->quantized_search());
 }
 
 TEST(SnapshotQuantized, SaveWithQuantizeOffRemovesAStaleCodeFile) {
@@ -268,7 +268,7 @@ TEST(SnapshotQuantized, SaveWithQuantizeOffRemovesAStaleCodeFile) {
   write_bytes(dir.path() + "/vectors.sq8", hex("02 00 00 00"));
   ASSERT_TRUE(db->save().ok());
   EXPECT_FALSE(fs::exists(dir.path() + "/vectors.sq8"));
-  EXPECT_FALSE(open_ok(dir.path(), open_only())->quantized_search());
+  EXPECT_FALSE(open_ok(dir.path(), read_only())->quantized_search());
 }
 
 TEST(SnapshotSave, TwoSavesInARowWriteIdenticalVectorFilesAndLeaveNoLog) {
@@ -300,13 +300,14 @@ TEST(SnapshotSave, SaveIntoARemovedDirectoryRecreatesIt) {
   ASSERT_TRUE(db->add("a", {1, 2}, J("{\"a\":1}")).ok());
   fs::remove_all(dir.path() + "/x");
   ASSERT_TRUE(db->save().ok());
-  EXPECT_EQ(read_state(*open_ok(path, open_only())), read_state(*db));
+  EXPECT_EQ(read_state(*open_ok(path, read_only())), read_state(*db));
 }
 
 TEST(SnapshotSave, SaveFailureReportsTheOsErrorAndKeepsTheDatabaseUsable) {
   TempDir dir;
   auto db = open_ok(dir.path(), create_options(2));
   ASSERT_TRUE(db->add("a", {1, 2}, std::nullopt).ok());
+  fs::remove(dir.path() + "/graph.quarn");
   fs::create_directories(dir.path() + "/graph.quarn/blocker");  // rename over it fails
   Status saved = db->save();
   ASSERT_FALSE(saved.ok());
@@ -315,7 +316,7 @@ TEST(SnapshotSave, SaveFailureReportsTheOsErrorAndKeepsTheDatabaseUsable) {
   ASSERT_TRUE(db->add("b", {3, 4}, std::nullopt).ok());
   fs::remove_all(dir.path() + "/graph.quarn");
   ASSERT_TRUE(db->save().ok());
-  EXPECT_EQ(read_state(*open_ok(dir.path(), open_only())), read_state(*db));
+  EXPECT_EQ(read_state(*open_ok(dir.path(), read_only())), read_state(*db));
 }
 
 TEST(SnapshotSave, SavesDuringConcurrentWritesLoseNoWrite) {
@@ -347,7 +348,7 @@ TEST(SnapshotSave, SavesDuringConcurrentWritesLoseNoWrite) {
   saver.join();
   const DbState expected = read_state(*db);
   db.reset();
-  auto reopened = open_ok(dir.path(), open_only());
+  auto reopened = open_ok(dir.path(), read_only());
   EXPECT_EQ(read_state(*reopened), expected);
   EXPECT_EQ(reopened->check_invariants(), std::nullopt);
 }
@@ -413,7 +414,7 @@ TEST_F(SnapshotLoadFailure, EmptyOrUnparsableMetadataLoadsAsNone) {
   GraphFile g = GraphFile::two_nodes();
   g.records = {{0, "a", "{\"k\":"}, {1, "b", ""}};
   write_snapshot(dir.path(), g);
-  auto db = open_ok(dir.path(), open_only());
+  auto db = open_ok(dir.path(), read_only());
   ASSERT_NE(db, nullptr);
   EXPECT_EQ(db->get("a")->second, std::nullopt);
   EXPECT_EQ(db->get("b")->second, std::nullopt);
@@ -421,9 +422,31 @@ TEST_F(SnapshotLoadFailure, EmptyOrUnparsableMetadataLoadsAsNone) {
   EXPECT_EQ(db->check_invariants(), std::nullopt);
 }
 
-TEST_F(SnapshotLoadFailure, MissingVectorFileMeansNoSnapshot) {
-  write_bytes(dir.path() + "/graph.quarn", GraphFile::two_nodes().bytes());
-  EXPECT_EQ(open_fails(dir.path(), open_only()).error->kind(), QuarnError::Kind::DatabaseNotFound);
+TEST_F(SnapshotLoadFailure, MissingGraphOrVectorFileIsAnIncompleteSnapshotInEveryMode) {
+  // Neither half of a snapshot may be taken for a new database: its first save would overwrite
+  // the other half.
+  struct Case {
+    const char* file;
+    std::vector<std::uint8_t> bytes;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"graph.quarn", GraphFile::two_nodes().bytes(), "graph.quarn is there but vectors.bin is missing"},
+      {"vectors.bin", std::vector<std::uint8_t>(24, 0), "vectors.bin is there but graph.quarn is missing"},
+      {"vectors.sq8", hex("02 00 00 00"), "vectors.sq8 is there but graph.quarn is missing"},
+  };
+  for (const Case& c : cases) {
+    TempDir fresh;
+    write_bytes(fresh.path() + "/" + c.file, c.bytes);
+    for (const OpenOptions& options : {open_only(), read_only(), create_options(2)}) {
+      OpenError error = open_fails(fresh.path(), options);
+      ASSERT_TRUE(error.error) << c.file;
+      EXPECT_EQ(error.error->kind(), QuarnError::Kind::Corrupt) << c.file;
+      EXPECT_EQ(error.error->text(),
+                "corrupt data: incomplete snapshot in '" + fresh.path() + "': " + c.message) << c.file;
+    }
+    EXPECT_EQ(read_bytes(fresh.path() + "/" + c.file), c.bytes) << "left as it was";
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -106,10 +107,32 @@ bool read_plain_array(PyObject* obj, std::vector<float>& out) {
   return true;
 }
 
+constexpr const char* kComplex = "vector components must be real numbers, not complex";
+
+bool is_complex_array(PyObject* obj) {
+  return is_array(obj) && py::reinterpret_borrow<py::array>(obj).dtype().kind() == 'c';
+}
+
+// Python complex numbers and NumPy complex scalars, whose float() would drop the imaginary part.
+bool is_complex_number(PyObject* obj) {
+  if (PyComplex_Check(obj)) return true;
+  const char* name = Py_TYPE(obj)->tp_name;
+  return std::strncmp(name, "numpy.complex", 13) == 0 || std::strncmp(name, "numpy.clongdouble", 17) == 0;
+}
+
+// ValueError for the first NaN or infinite component; queries and stored vectors alike.
+void require_finite(const std::vector<float>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isfinite(values[i])) raise(PyExc_ValueError, quarn::QuarnError::non_finite(i, values[i]).text());
+  }
+}
+
 // The sequence-of-numbers form: no str, must pass the sequence check, read item by item with
-// the float protocol. On failure returns false with the reason in `error`.
+// the float protocol. On failure returns false with the reason in `error`; complex values
+// raise ValueError at once.
 bool read_numbers(PyObject* obj, std::vector<float>& out, std::string& error) {
   out.clear();
+  if (is_complex_array(obj)) raise(PyExc_ValueError, kComplex);
   if (PyUnicode_Check(obj)) {
     error = "a str is not a sequence of numbers";
     return false;
@@ -139,6 +162,7 @@ bool read_numbers(PyObject* obj, std::vector<float>& out, std::string& error) {
       }
       return true;
     }
+    if (is_complex_number(item.ptr())) raise(PyExc_ValueError, kComplex);
     const double value = PyFloat_AsDouble(item.ptr());
     if (value == -1.0 && PyErr_Occurred()) {
       error = "item " + std::to_string(out.size()) + ": " + fetch_error_text();
@@ -198,11 +222,17 @@ VectorInput VectorInput::extract(PyObject* obj, const char* name) {
 }
 
 std::vector<float> VectorInput::to_vec() && {
-  if (!array_) return std::move(values_);
-  auto array = py::reinterpret_borrow<py::array>(array_);
-  require_contiguous(array);
-  const auto* data = static_cast<const float*>(array.data());
-  return std::vector<float>(data, data + array.size());
+  std::vector<float> out;
+  if (!array_) {
+    out = std::move(values_);
+  } else {
+    auto array = py::reinterpret_borrow<py::array>(array_);
+    require_contiguous(array);
+    const auto* data = static_cast<const float*>(array.data());
+    out.assign(data, data + array.size());
+  }
+  require_finite(out);
+  return out;
 }
 
 BatchVectorInput BatchVectorInput::extract(PyObject* obj, const char* name) {
@@ -245,14 +275,19 @@ BatchVectorInput BatchVectorInput::extract(PyObject* obj, const char* name) {
 }
 
 std::vector<std::vector<float>> BatchVectorInput::to_vecs() && {
-  if (!array_) return std::move(rows_);
-  auto array = py::reinterpret_borrow<py::array>(array_);
-  require_contiguous(array);
-  const auto rows = static_cast<std::size_t>(array.shape(0));
-  const auto cols = static_cast<std::size_t>(array.shape(1));
-  const auto* data = static_cast<const float*>(array.data());
-  std::vector<std::vector<float>> out(rows);
-  for (std::size_t r = 0; r < rows; ++r) out[r].assign(data + r * cols, data + (r + 1) * cols);
+  std::vector<std::vector<float>> out;
+  if (!array_) {
+    out = std::move(rows_);
+  } else {
+    auto array = py::reinterpret_borrow<py::array>(array_);
+    require_contiguous(array);
+    const auto rows = static_cast<std::size_t>(array.shape(0));
+    const auto cols = static_cast<std::size_t>(array.shape(1));
+    const auto* data = static_cast<const float*>(array.data());
+    out.resize(rows);
+    for (std::size_t r = 0; r < rows; ++r) out[r].assign(data + r * cols, data + (r + 1) * cols);
+  }
+  for (const std::vector<float>& row : out) require_finite(row);
   return out;
 }
 

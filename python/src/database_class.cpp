@@ -15,23 +15,29 @@ PyTypeObject* the_type = nullptr;
 
 constexpr const char* kNotFound = "database not found \u2014 specify dim to create a new one";
 
+// Open-only mode words every failure as "database not found", except the two that say what to
+// do about a database that is there: another writer holds it, or its snapshot is incomplete.
 [[noreturn]] void raise_open_error(const quarn::OpenError& error, bool open_only) {
-  if (open_only) raise(PyExc_ValueError, kNotFound);
+  const bool passes = error.error && (error.error->kind() == quarn::QuarnError::Kind::Locked ||
+                                      error.error->kind() == quarn::QuarnError::Kind::Corrupt);
+  if (open_only && !passes) raise(PyExc_ValueError, kNotFound);
   if (error.kind == quarn::OpenError::Kind::Engine && error.error) raise_engine(*error.error);
   raise(PyExc_ValueError, error.message);
 }
 
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"path", "dim", "metric", "m", "ef_construction", "quantize", nullptr};
+    static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
+                                           "quantize", "read_only", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
     PyObject* m_obj = nullptr;
     PyObject* ef_obj = nullptr;
     PyObject* quantize_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
-               &quantize_obj);
+    PyObject* read_only_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj, &read_only_obj);
     const std::string path = string_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -39,14 +45,17 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.m = optional_unsigned_arg(m_obj, "m");
     options.ef_construction = optional_unsigned_arg(ef_obj, "ef_construction");
     options.quantize = quantize_obj != nullptr && bool_arg(quantize_obj, "quantize");
+    options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
 
-    auto opened = quarn::Database::open(path, options);
-    if (auto* error = std::get_if<quarn::OpenError>(&opened)) raise_open_error(*error, !options.dim.has_value());
-    auto engine = std::move(std::get<std::unique_ptr<quarn::Database>>(opened));
+    auto opened = without_gil([&] { return quarn::Database::open(path, options); });
+    if (auto* error = std::get_if<quarn::OpenError>(&opened)) {
+      raise_open_error(*error, !options.dim.has_value() || options.read_only);
+    }
+    std::shared_ptr<quarn::Database> engine = std::move(std::get<std::unique_ptr<quarn::Database>>(opened));
 
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) throw py::error_already_set();  // the engine is dropped on unwinding
-    new (&reinterpret_cast<DatabaseObject*>(self)->engine) std::unique_ptr<quarn::Database>(std::move(engine));
+    new (&reinterpret_cast<DatabaseObject*>(self)->engine) std::shared_ptr<quarn::Database>(std::move(engine));
     return self;
   });
 }
@@ -61,27 +70,58 @@ void db_dealloc(PyObject* self) {
 
 Py_ssize_t db_len(PyObject* self) {
   return guarded_as<Py_ssize_t>(-1, [&] {
-    const std::size_t size = engine_of(self).size();
+    auto db = engine_of(self);
+    const std::size_t size = without_gil([&] { return db->size(); });
     if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "length too large");
     return static_cast<Py_ssize_t>(size);
   });
 }
 
 int db_contains(PyObject* self, PyObject* key) {
-  return guarded_as<int>(-1, [&] { return engine_of(self).contains(string_arg(key, "id")) ? 1 : 0; });
+  return guarded_as<int>(-1, [&] {
+    auto db = engine_of(self);
+    const std::string id = string_arg(key, "id");
+    return without_gil([&] { return db->contains(id); }) ? 1 : 0;
+  });
 }
 
-PyObject* get_dim(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).dim()); }
+// Reads one property of the engine without the interpreter lock.
+template <class F>
+PyObject* read_property(PyObject* self, F&& read) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    auto value = without_gil([&] { return read(*db); });
+    return py::cast(value).release().ptr();
+  });
+}
+
+PyObject* get_dim(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.dim(); });
+}
 
 PyObject* get_metric(PyObject* self, void*) {
-  return guarded([&] { return py::str(engine_of(self).metric_name()).release().ptr(); });
+  return read_property(self, [](const quarn::Database& db) { return db.metric_name(); });
 }
 
-PyObject* get_total_slots(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).total_slots()); }
+PyObject* get_total_slots(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.total_slots(); });
+}
 
-PyObject* get_deleted_count(PyObject* self, void*) { return PyLong_FromSize_t(engine_of(self).deleted_count()); }
+PyObject* get_deleted_count(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.deleted_count(); });
+}
 
-PyObject* get_quantized_search(PyObject* self, void*) { return PyBool_FromLong(engine_of(self).quantized_search()); }
+PyObject* get_quantized_search(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.quantized_search(); });
+}
+
+PyObject* get_read_only(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.read_only(); });
+}
+
+PyObject* get_closed(PyObject* self, void*) {
+  return PyBool_FromLong(reinterpret_cast<DatabaseObject*>(self)->engine == nullptr);
+}
 
 template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
 PyCFunction with_keywords() {
@@ -133,9 +173,13 @@ PyMethodDef db_methods[] = {
      "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
      "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
      "memory_quantized_bytes, uses_brute_force, uses_quantized_search."},
-    {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save on exit."},
+    {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save and close on exit."},
     {"__exit__", with_keywords<db_exit>(), kKw,
      "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"},
+    {"close", db_close, METH_NOARGS,
+     "close($self)\n--\n\n"
+     "Release the database: the log is closed and the directory's writer lock freed; nothing\n"
+     "is saved. Calling it again does nothing; any other use afterwards raises ValueError."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -145,12 +189,14 @@ PyGetSetDef db_getset[] = {
     {"total_slots", get_total_slots, nullptr, "Total allocated slots (active + deleted).", nullptr},
     {"deleted_count", get_deleted_count, nullptr, "Number of deleted slots that haven't been reclaimed.", nullptr},
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
+    {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
+    {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
-    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False)\n--\n\n";
+    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False)\n--\n\n";
 
 PyType_Slot db_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(db_new)},
@@ -173,6 +219,12 @@ PyType_Spec db_spec = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject
                        static_cast<unsigned int>(kFlags), db_slots};
 
 }  // namespace
+
+std::shared_ptr<quarn::Database> engine_of(PyObject* self) {
+  std::shared_ptr<quarn::Database> db = reinterpret_cast<DatabaseObject*>(self)->engine;
+  if (!db) raise(PyExc_ValueError, "database is closed");
+  return db;
+}
 
 PyObject* database_type() {
   if (the_type == nullptr) {

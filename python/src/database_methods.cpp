@@ -142,8 +142,8 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
 PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     SingleWrite w = single_write_args(args, kwargs, "OO|O:add");
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.add(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->add(w.id, std::move(w.vector), std::move(w.metadata)); }));
     return none();
   });
 }
@@ -151,8 +151,8 @@ PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     SingleWrite w = single_write_args(args, kwargs, "OO|O:upsert");
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.upsert(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->upsert(w.id, std::move(w.vector), std::move(w.metadata)); }));
     return none();
   });
 }
@@ -171,8 +171,8 @@ PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::optional<std::vector<float>> values;
     if (vector) values = std::move(*vector).to_vec();
     std::optional<quarn::Json> metadata = metadata_value(metadata_dict);
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.update(id, std::move(values), std::move(metadata)); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->update(id, std::move(values), std::move(metadata)); }));
     return none();
   });
 }
@@ -183,8 +183,8 @@ PyObject* db_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* id_obj = nullptr;
     parse_args(args, kwargs, "O:delete", keywords, &id_obj);
     std::string id = string_arg(id_obj, "id");
-    quarn::Database& db = engine_of(self);
-    const bool deleted = take(without_gil([&] { return db.remove(id); }));
+    auto db = engine_of(self);
+    const bool deleted = take(without_gil([&] { return db->remove(id); }));
     return py::bool_(deleted).release().ptr();
   });
 }
@@ -195,7 +195,8 @@ PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* id_obj = nullptr;
     parse_args(args, kwargs, "O:get", keywords, &id_obj);
     std::string id = string_arg(id_obj, "id");
-    auto [vector, metadata] = take(engine_of(self).get(id));
+    auto db = engine_of(self);
+    auto [vector, metadata] = take(without_gil([&] { return db->get(id); }));
     py::object meta = metadata ? json_to_python(*metadata) : py::none();
     return py::make_tuple(float_list(vector), meta).release().ptr();
   });
@@ -203,7 +204,8 @@ PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_ids(PyObject* self, PyObject*) {
   return guarded([&] {
-    std::vector<std::string> ids = engine_of(self).ids();
+    auto db = engine_of(self);
+    std::vector<std::string> ids = without_gil([&] { return db->ids(); });
     py::list out(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::str(ids[i]).release().ptr());
@@ -215,8 +217,8 @@ PyObject* db_ids(PyObject* self, PyObject*) {
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:add_many");
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.add_many(std::move(items)); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->add_many(std::move(items)); }));
     return none();
   });
 }
@@ -224,8 +226,8 @@ PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:upsert_many");
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.upsert_many(std::move(items)); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->upsert_many(std::move(items)); }));
     return none();
   });
 }
@@ -236,8 +238,8 @@ PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* ids_obj = nullptr;
     parse_args(args, kwargs, "O:delete_many", keywords, &ids_obj);
     std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
-    quarn::Database& db = engine_of(self);
-    const std::size_t deleted = take(without_gil([&] { return db.delete_many(ids); }));
+    auto db = engine_of(self);
+    const std::size_t deleted = take(without_gil([&] { return db->delete_many(ids); }));
     return PyLong_FromSize_t(deleted);
   });
 }
@@ -250,8 +252,8 @@ PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::vector<float> query = std::move(input).to_vec();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
-    quarn::Database& db = engine_of(self);
-    auto hits = take(without_gil([&] { return db.search(query, params); }));
+    auto db = engine_of(self);
+    auto hits = take(without_gil([&] { return db->search(query, params); }));
     return make_result_list(std::move(hits)).release().ptr();
   });
 }
@@ -264,8 +266,8 @@ PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
-    quarn::Database& db = engine_of(self);
-    auto lists = take(without_gil([&] { return db.search_many(queries, params); }));
+    auto db = engine_of(self);
+    auto lists = take(without_gil([&] { return db->search_many(queries, params); }));
     py::list out(lists.size());
     for (std::size_t i = 0; i < lists.size(); ++i) {
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), make_result_list(std::move(lists[i])).release().ptr());
@@ -280,23 +282,28 @@ PyObject* db_count(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* filter_obj = nullptr;
     parse_args(args, kwargs, "|O:count", keywords, &filter_obj);
     const std::optional<quarn::Filter> filter = filter_value(optional_dict_arg(filter_obj, "where_filter"));
-    return PyLong_FromSize_t(engine_of(self).count(filter ? &*filter : nullptr));
+    auto db = engine_of(self);
+    const quarn::Filter* f = filter ? &*filter : nullptr;
+    return PyLong_FromSize_t(without_gil([&] { return db->count(f); }));
   });
 }
 
 PyObject* db_save(PyObject* self, PyObject*) {
   return guarded([&] {
-    quarn::Database& db = engine_of(self);
-    check(without_gil([&] { return db.save(); }));
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->save(); }));
     return none();
   });
 }
 
 PyObject* db_compact(PyObject* self, PyObject*) {
   return guarded([&] {
-    quarn::Database& db = engine_of(self);
+    auto db = engine_of(self);
+    // Compaction renumbers the slots in memory only; on a read-only database it is refused
+    // like every other change.
+    if (db->read_only()) raise_engine(quarn::QuarnError::read_only(db->path()));
     without_gil([&] {
-      db.compact();
+      db->compact();
       return 0;
     });
     return none();
@@ -305,21 +312,30 @@ PyObject* db_compact(PyObject* self, PyObject*) {
 
 PyObject* db_enable_quantized_search(PyObject* self, PyObject*) {
   return guarded([&] {
-    engine_of(self).enable_quantized_search();
+    auto db = engine_of(self);
+    without_gil([&] {
+      db->enable_quantized_search();
+      return 0;
+    });
     return none();
   });
 }
 
 PyObject* db_disable_quantized_search(PyObject* self, PyObject*) {
   return guarded([&] {
-    engine_of(self).disable_quantized_search();
+    auto db = engine_of(self);
+    without_gil([&] {
+      db->disable_quantized_search();
+      return 0;
+    });
     return none();
   });
 }
 
 PyObject* db_stats(PyObject* self, PyObject*) {
   return guarded([&] {
-    const quarn::Stats s = engine_of(self).stats();
+    auto db = engine_of(self);
+    const quarn::Stats s = without_gil([&] { return db->stats(); });
     py::dict out;
     out["num_vectors"] = py::int_(s.num_vectors);
     out["num_deleted"] = py::int_(s.num_deleted);
@@ -337,12 +353,17 @@ PyObject* db_stats(PyObject* self, PyObject*) {
 }
 
 PyObject* db_enter(PyObject* self, PyObject*) {
-  Py_INCREF(self);
-  return self;
+  return guarded([&] {
+    engine_of(self);  // a closed database cannot be entered again
+    Py_INCREF(self);
+    return self;
+  });
 }
 
-// Saves with the interpreter lock held, also when the block raised; returns False so that
-// the block's exception propagates.
+// Saves, also when the block raised, then closes, so that the directory is free for the next
+// writer once the block is left. Returns False so that the block's exception propagates. A
+// failed save raises and leaves the database open, to be saved again; every acknowledged write
+// is in the log meanwhile. A database closed inside the block has nothing left to do.
 PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"_exc_type", "_exc_val", "_exc_tb", nullptr};
@@ -350,8 +371,29 @@ PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* exc_val = nullptr;
     PyObject* exc_tb = nullptr;
     parse_args(args, kwargs, "|OOO:__exit__", keywords, &exc_type, &exc_val, &exc_tb);
-    check(engine_of(self).save());
+    std::shared_ptr<quarn::Database> db = reinterpret_cast<DatabaseObject*>(self)->engine;
+    if (!db) Py_RETURN_FALSE;
+    if (!db->read_only()) check(without_gil([&] { return db->save(); }));
+    reinterpret_cast<DatabaseObject*>(self)->engine.reset();
+    without_gil([&] {
+      db.reset();  // the last reference, unless a call in another thread still runs
+      return 0;
+    });
     Py_RETURN_FALSE;
+  });
+}
+
+// Drops this object's reference to the engine: the log is flushed and closed and the writer
+// lock released (once a call running in another thread has returned); nothing is saved.
+PyObject* db_close(PyObject* self, PyObject*) {
+  return guarded([&] {
+    std::shared_ptr<quarn::Database> db = std::move(reinterpret_cast<DatabaseObject*>(self)->engine);
+    // The engine may be destroyed here; its destructor takes no engine lock but may close files.
+    without_gil([&] {
+      db.reset();
+      return 0;
+    });
+    return none();
   });
 }
 

@@ -8,15 +8,20 @@
 namespace quarn_py {
 
 // The Python object behind `Database`: exactly one engine database, created by the
-// constructor and dropped with the object.
+// constructor and dropped by close() or with the object. Each method holds its own reference
+// while it runs without the interpreter lock, so a close() from another thread never frees the
+// engine under it: the engine (and the directory's writer lock) goes when the last call ends.
 struct DatabaseObject {
   PyObject_HEAD
-  std::unique_ptr<quarn::Database> engine;
+  std::shared_ptr<quarn::Database> engine;
 };
 
-inline quarn::Database& engine_of(PyObject* self) { return *reinterpret_cast<DatabaseObject*>(self)->engine; }
+// The engine of an open database; ValueError "database is closed" after close().
+std::shared_ptr<quarn::Database> engine_of(PyObject* self);
 
-// Runs `body` with the interpreter lock released; `body` must not touch Python objects.
+// Runs `body` with the interpreter lock released; `body` must not touch Python objects. Every
+// call that may wait for or hold an engine lock runs this way, so that no thread ever holds
+// an engine lock while it waits for the interpreter lock (a fork from Python relies on it).
 template <class F>
 auto without_gil(F&& body) {
   py::gil_scoped_release release;
@@ -46,5 +51,6 @@ PyObject* db_disable_quantized_search(PyObject* self, PyObject* unused);
 PyObject* db_stats(PyObject* self, PyObject* unused);
 PyObject* db_enter(PyObject* self, PyObject* unused);
 PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_close(PyObject* self, PyObject* unused);
 
 }  // namespace quarn_py

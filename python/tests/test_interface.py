@@ -47,8 +47,10 @@ SIGNATURES = {
         "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
         "memory_quantized_bytes, uses_brute_force, uses_quantized_search.",
     ),
-    "__enter__": ("($self)", "Context manager: auto-save on exit."),
+    "__enter__": ("($self)", "Context manager: auto-save and close on exit."),
     "__exit__": ("($self, _exc_type=None, _exc_val=None, _exc_tb=None)", None),
+    "close": ("($self)", "Release the database: the log is closed and the directory's writer lock freed; nothing\n"
+                         "is saved. Calling it again does nothing; any other use afterwards raises ValueError."),
 }
 
 PROPERTIES = {
@@ -57,6 +59,8 @@ PROPERTIES = {
     "total_slots": "Total allocated slots (active + deleted).",
     "deleted_count": "Number of deleted slots that haven't been reclaimed.",
     "quantized_search": "Whether quantized search is currently enabled.",
+    "read_only": "Whether the database was opened with read_only=True.",
+    "closed": "Whether close() has been called.",
 }
 
 
@@ -70,7 +74,7 @@ def test_module_holds_exactly_the_two_classes():
 
 def test_class_signature_and_docstrings():
     assert str(inspect.signature(quarn.Database)) == \
-        "(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False)"
+        "(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False)"
     assert not quarn.Database.__doc__
     assert quarn.SearchResult.__doc__ is None
     assert quarn.SearchResult.__text_signature__ is None

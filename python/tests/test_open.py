@@ -30,8 +30,8 @@ def test_dim_by_position_creates_directory_with_parents_and_defaults(tmp_path):
     assert where.is_dir()
     assert (db.dim, db.metric, len(db), db.total_slots, db.deleted_count) == (3, "cosine", 0, 0, 0)
     assert db.quantized_search is False
-    # Nothing is written before the first write or save.
-    assert os.listdir(where) == []
+    # The parameters are on the disk from the creation on, beside the writer's lock file.
+    assert sorted(os.listdir(where)) == ["graph.quarn", "vectors.bin", "writer.lock"]
 
 
 @pytest.mark.parametrize(
@@ -57,6 +57,7 @@ def test_stored_parameters_win_over_the_arguments_on_reopen(path):
         db.add("a", [1, 2, 3, 4])
     again = quarn.Database(path, dim=8, metric="dot")
     assert (again.dim, again.metric, len(again)) == (4, "euclidean", 1)
+    again.close()
     only = quarn.Database(path)
     assert (only.dim, only.metric, only.get("a")[0]) == (4, "euclidean", [1.0, 2.0, 3.0, 4.0])
 
@@ -96,7 +97,7 @@ def test_constructor_arity_errors_name_the_function(path):
     with pytest.raises(TypeError, match="colour"):
         quarn.Database(path, dim=3, colour="red")
     with pytest.raises(TypeError, match="Database"):
-        quarn.Database(path, 3, None, None, None, False, "extra")
+        quarn.Database(path, 3, None, None, None, False, False, "extra")
     with pytest.raises(TypeError, match="dim"):
         quarn.Database(path, 3, dim=3)
 

@@ -24,9 +24,10 @@ def test_save_writes_the_snapshot_and_reopen_restores_everything(path):
     db.add_many(["a", "b", "c"], [[1, 0, 0], [0, 1, 0], [0, 0, 1]], [{"k": 1}, None, {"k": [1, 2]}])
     db.delete("b")
     assert db.save() is None
-    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin"]
+    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin", "writer.lock"]
     assert os.path.getsize(os.path.join(path, "vectors.bin")) == 4 * 3 * (3 + 1)
 
+    db.close()
     again = quarn.Database(path)
     assert (again.dim, again.metric, len(again), again.total_slots, again.deleted_count) == (3, "dot_product", 2, 3, 1)
     assert again.get("a") == ([1.0, 0.0, 0.0], {"k": 1})
@@ -48,7 +49,8 @@ def test_context_manager_returns_itself_and_saves_even_when_the_block_raises(pat
     with quarn.Database(path, dim=2) as db:
         assert isinstance(db, quarn.Database)
         db.add("a", [1, 2])
-    assert set(os.listdir(path)) == {"graph.quarn", "vectors.bin"}
+    assert set(os.listdir(path)) == {"graph.quarn", "vectors.bin", "writer.lock"}
+    assert db.closed
 
     outer = quarn.Database(path)
     with pytest.raises(KeyError):
@@ -108,19 +110,21 @@ def test_writes_after_a_save_are_replayed_after_the_process_dies(path):
     assert db.count({"n": {"$gt": 1}}) == 2
 
 
-def test_log_of_a_never_saved_database_is_not_lost(path):
+def test_a_never_saved_database_reopens_with_its_own_parameters(path):
     run_python(f"""
         import quarn
-        db = quarn.Database({path!r}, dim=2)
+        db = quarn.Database({path!r}, dim=2, metric="l2", m=8, ef_construction=40)
         db.add("a", [1, 0], {{"k": "v"}})
         db.add_many(["b", "c"], [[0, 1], [1, 1]])
     """)
-    assert os.listdir(path) == ["wal.quarn"]
-    with pytest.raises(ValueError, match="database not found"):
-        quarn.Database(path)
-    db = quarn.Database(path, dim=2)
-    assert sorted(db.ids()) == ["a", "b", "c"]
-    assert db.get("a") == ([1.0, 0.0], {"k": "v"})
+    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin", "wal.quarn", "writer.lock"]
+    # Open-only finds it, and other arguments lose against what was created: no logged record
+    # is skipped for a dimension the open chose, no metric silently changes.
+    for arguments in ({}, {"dim": 3}, {"dim": 2, "metric": "dot"}):
+        with quarn.Database(path, **arguments) as db:
+            assert (db.dim, db.metric, sorted(db.ids())) == (2, "euclidean", ["a", "b", "c"]), arguments
+            assert db.get("a") == ([1.0, 0.0], {"k": "v"})
+            assert db.stats()["num_vectors"] == 3
 
 
 def test_compact_renumbers_live_records_and_keeps_their_data(path):
@@ -180,10 +184,10 @@ def test_quantize_setting_writes_codes_and_the_next_open_uses_them(path, rng):
     assert os.path.getsize(os.path.join(path, "vectors.sq8")) > 20 * 8
     again = quarn.Database(path)
     assert again.quantized_search is True and again.stats()["uses_quantized_search"] is True
+    again.close()
     with quarn.Database(path, dim=8) as kept:  # the codes file keeps the setting on
-        pass
+        assert kept.quantized_search is True
     assert os.path.exists(os.path.join(path, "vectors.sq8"))
-    assert kept.quantized_search is True
 
 
 def test_quantized_graph_search_returns_exact_distances_and_good_recall(path, rng):

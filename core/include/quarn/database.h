@@ -51,6 +51,10 @@ struct OpenOptions {
   std::optional<std::uint64_t> m;
   std::optional<std::uint64_t> ef_construction;
   bool quantize = false;
+  // Load the snapshot and replay the log in memory only: nothing is created, locked or written,
+  // and every write fails. Without it the open takes the directory's writer lock for the life
+  // of the Database.
+  bool read_only = false;
 };
 
 // Why an open failed; the binding words the message from it.
@@ -103,6 +107,8 @@ class Database {
   std::size_t total_slots() const;
   std::size_t deleted_count() const;
   bool quantize_setting() const { return quantize_; }
+  bool read_only() const { return read_only_; }
+  const std::string& path() const { return storage_.dir; }
 
   // ---- batch writes ----
   Status add_many(std::vector<Item> items);
@@ -188,6 +194,17 @@ class Database {
   void replace_metadata_locked(Slot slot, std::optional<Json> metadata);
   // Applies one decoded log record through the shared write steps, never appending to the log.
   void apply_wal_entry(WalEntry entry);
+  // The read-only error when this database may not be written.
+  std::optional<QuarnError> refuse_write() const;
+
+  // fork() safety: every live database is registered, and before a fork the forking thread takes
+  // the locks of each in lock order, so that the child never inherits one held by a thread that
+  // does not exist in it; the parent releases them after the fork, the child makes them anew.
+  static void lock_all_for_fork();
+  static void unlock_all_after_fork();
+  static void reset_all_in_child();
+  void register_for_fork();
+  void unregister_for_fork();
 
   // Lock order, whenever two or more are held at once:
   //   id_map_lock_ -> wal_mutex_ -> index_lock_ -> slot_table_lock_ -> metadata_lock_ -> metadata_index_lock_
@@ -208,6 +225,9 @@ class Database {
   Wal wal_;
   std::size_t dim_;
   bool quantize_;
+  bool read_only_ = false;
+  // Open with an exclusive flock for a writer, closed for a read-only database.
+  FileHandle writer_lock_;
 };
 
 }  // namespace quarn

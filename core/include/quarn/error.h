@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -16,6 +17,12 @@ class QuarnError {
     DatabaseNotFound,
     Io,
     Corrupt,
+    // Another Database object, in this process or another, holds the directory's writer lock.
+    Locked,
+    // A write to a database opened read-only.
+    ReadOnly,
+    // A vector with a NaN or infinite component.
+    InvalidVector,
   };
   // Sub-kind of an Io error: an operating-system failure, damaged content, or data that ends early.
   enum class IoKind : std::uint8_t { Os, InvalidData, UnexpectedEof };
@@ -30,20 +37,27 @@ class QuarnError {
   // Data ended before a field was complete: "failed to fill whole buffer".
   static QuarnError io_eof();
   static QuarnError corrupt(std::string message);
+  static QuarnError locked(const std::string& dir);
+  static QuarnError read_only(const std::string& dir);
+  // Component `index` of a vector is NaN or infinite.
+  static QuarnError non_finite(std::size_t index, float value);
 
   Kind kind() const { return kind_; }
   IoKind io_kind() const { return io_kind_; }
   // The variant's detail (an id, a path, the I/O message...), without the prefix.
   const std::string& detail() const { return detail_; }
+  // The errno of an operating-system failure (IoKind::Os), 0 otherwise.
+  int os_errno() const { return os_errno_; }
   // Full text, e.g. "io error: failed to fill whole buffer".
   std::string text() const;
 
  private:
-  QuarnError(Kind kind, std::string detail, IoKind io_kind = IoKind::Os)
-      : kind_(kind), io_kind_(io_kind), detail_(std::move(detail)) {}
+  QuarnError(Kind kind, std::string detail, IoKind io_kind = IoKind::Os, int os_errno = 0)
+      : kind_(kind), io_kind_(io_kind), os_errno_(os_errno), detail_(std::move(detail)) {}
 
   Kind kind_;
   IoKind io_kind_;
+  int os_errno_;
   std::string detail_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -10,12 +11,23 @@
 
 namespace quarn {
 
+// Every file-system call of the engine goes through this file layer, so that a test can make
+// any one of them fail (see set_file_fault_hook).
+enum class FileOp : std::uint8_t { Open, Read, Write, Sync, Rename, Unlink, Truncate, Map, Stat, MakeDir, Lock };
+const char* file_op_name(FileOp op);
+
+// Called before each file call with the operation, the path it concerns and, for a rename, the
+// target path. A nonzero return value is an errno: the call then fails with it without being
+// made. Meant for tests; an empty hook (the default) injects nothing.
+using FileFaultHook = std::function<int(FileOp op, const std::string& path, const std::string& target)>;
+void set_file_fault_hook(FileFaultHook hook);
+
 // Owns one file descriptor; closes it on destruction.
 class FileHandle {
  public:
   FileHandle() = default;
-  explicit FileHandle(int fd) : fd_(fd) {}
-  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+  explicit FileHandle(int fd, std::string path = {}) : fd_(fd), path_(std::move(path)) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.release()), path_(std::move(other.path_)) {}
   FileHandle& operator=(FileHandle&& other) noexcept;
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
@@ -23,6 +35,7 @@ class FileHandle {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
   int release() {
     int fd = fd_;
     fd_ = -1;
@@ -36,9 +49,26 @@ class FileHandle {
   // Creates or truncates for writing, 0666 before the umask.
   static Result<FileHandle> create_truncate(const std::string& path);
   static Result<FileHandle> open_read(const std::string& path);
+  // Opens a directory for syncing its entries.
+  static Result<FileHandle> open_directory(const std::string& path);
+  // Opens or creates (0666 before the umask) a file that is only ever locked, never written.
+  static Result<FileHandle> open_lock_file(const std::string& path);
+
+  Status write_all(const std::uint8_t* data, std::size_t size);
+  // Reads up to `size` bytes; 0 at the end of the file.
+  Result<std::size_t> read_some(std::uint8_t* data, std::size_t size);
+  // fsync: the file's data and size reach the disk.
+  Status sync();
+  Result<std::uint64_t> size() const;
+  // Takes an exclusive lock of the whole file without waiting (flock); false when another open
+  // file description holds it. The lock goes with the descriptor.
+  Result<bool> try_lock_exclusive();
+  // Maps `length` bytes from the start read-only and shared; the caller unmaps them.
+  Result<void*> map_read_only(std::size_t length) const;
 
  private:
   int fd_ = -1;
+  std::string path_;
 };
 
 // Writes through a fixed buffer to a file descriptor it owns; large writes bypass the buffer.
@@ -53,6 +83,8 @@ class BufferedWriter {
   Status write_f32(float v);
   // Pushes the buffered bytes to the operating system (no fsync).
   Status flush();
+  // Flushes and syncs the file to the disk.
+  Status sync();
   // Flushes and closes the file.
   Status close();
 
@@ -93,12 +125,20 @@ Result<std::vector<std::uint8_t>> read_file_prefix(const std::string& path, std:
 Result<std::uint64_t> file_size(const std::string& path);
 // Whether stat() succeeds on the path.
 bool path_exists(const std::string& path);
+// Whether the path exists: false only for ENOENT or ENOTDIR, any other failure is an error.
+Result<bool> file_exists(const std::string& path);
 // mkdir -p with 0777 before the umask; an existing directory is fine.
 Status create_directories(const std::string& path);
 // Joins a directory and a file name with '/'.
 std::string join_path(const std::string& dir, const std::string& name);
+// The directory part of a path ("." for a bare name).
+std::string parent_directory(const std::string& path);
 Status rename_file(const std::string& from, const std::string& to);
 // Unlinks; a missing file is an error (ENOENT) like any other.
 Status remove_file(const std::string& path);
+// Cuts a file back to `length` bytes.
+Status truncate_file(const std::string& path, std::uint64_t length);
+// Syncs a directory, so that the renames, creations and deletions in it reach the disk.
+Status sync_directory(const std::string& path);
 
 }  // namespace quarn

@@ -20,6 +20,14 @@ inline constexpr std::size_t kGraphHeaderSize = 37;
 inline constexpr std::uint32_t kMetaMagic = 0x4D455441;  // bytes "ATEM"
 inline constexpr std::size_t kWriteBufferSize = 8192;
 
+// Bounds of the construction parameters, checked at creation and on load. A node keeps up to
+// 2 * m neighbours on layer 0 and an insert holds ef_construction candidates, so values beyond
+// these would only make every insert reserve memory without improving the graph.
+inline constexpr std::uint32_t kMinM = 2;
+inline constexpr std::uint32_t kMaxM = 4096;
+inline constexpr std::uint32_t kMinEfConstruction = 1;
+inline constexpr std::uint32_t kMaxEfConstruction = 65536;
+
 // Node levels are drawn below 64 (the index caps them there), so a node has at most 65 lists.
 inline constexpr std::uint32_t kMaxLayerCount = 65;
 // Smallest encodings: a node record (its layer count) and a metadata record (slot, id

@@ -53,7 +53,8 @@ struct Storage {
   // Completes a save that was interrupted after it had written all of its temporaries: when
   // graph.tmp parses completely and vectors.tmp (or, already renamed, vectors.bin) has the
   // size that graph.tmp implies, moves the remaining temporaries into place in save order.
-  // Anything else is left as it is. Fails only when a rename fails.
+  // Anything else is left as it is. The temporaries are synced before their renames and the
+  // directory after them. Fails when a sync or a rename fails.
   Status finish_interrupted_save() const;
 };
 

@@ -19,6 +19,10 @@ inline constexpr char kFileName[] = "wal.quarn";
 inline constexpr std::uint8_t kInsert = 1;
 inline constexpr std::uint8_t kDelete = 2;
 inline constexpr std::uint8_t kUpdate = 3;
+// Opens a batch: its u32 payload counts the records that follow and belong to it. A reader
+// applies them only when all of them are readable, so a batch cut short by a crash leaves
+// nothing; readers that predate it skip the frame and apply the records one by one.
+inline constexpr std::uint8_t kBatch = 4;
 // type byte + payload length + checksum
 inline constexpr std::size_t kFrameOverhead = 9;
 }  // namespace wal_format
@@ -45,6 +49,8 @@ std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 // The whole frame of one record: type, payload length, payload, checksum. Empty when the
 // payload would not fit its 32-bit length field.
 std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry);
+// The frame that opens a batch of `count` records.
+std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count);
 // Decodes a payload of the given type; nothing when the type is unknown or a field fails.
 std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const std::uint8_t> payload);
 
@@ -73,23 +79,35 @@ class Wal {
   // Opens the file lazily (append, create 0666), writes one frame and flushes it. Never syncs.
   // A failed write closes the file and cuts it back to its last complete record.
   Status append(const WalEntry& entry);
+  // Writes the frame that opens a batch of `count` records and returns where the batch starts,
+  // for rollback(). The caller appends exactly `count` records next.
+  Result<std::uint64_t> begin_batch(std::uint32_t count);
+  // Cuts the file back to `mark`, dropping every record appended since, and closes the writer.
+  // When the cut itself fails it is retried before the next append; until then a reader still
+  // drops an incomplete batch.
+  Status rollback(std::uint64_t mark);
   // Drops the writer (flushing and closing it) and deletes the file if it exists.
   Status reset();
-  // Reads every record: stops at a torn tail or a bad checksum, skips undecodable records.
-  // A missing file has no records. The file is left as it is, but the bytes from the first
-  // torn or damaged record on are cut off when the next append opens the file, so that
-  // records appended after them stay readable.
+  // Reads every record: stops at a torn tail or a bad checksum, skips undecodable records, and
+  // drops the records of a batch that is not complete. A missing file has no records. The file
+  // is left as it is, but the bytes from the first torn or damaged record (or incomplete batch)
+  // on are cut off when the next append opens the file, so that records appended after them
+  // stay readable.
   Result<std::vector<WalEntry>> read_all();
 
   const std::string& path() const { return path_; }
   bool writer_open() const { return writer_.has_value(); }
 
  private:
+  Status open_writer();
+  Status write_frame(const std::vector<std::uint8_t>& frame);
+
   std::string path_;
   std::optional<BufferedWriter> writer_;
   // Length of the file up to the end of the last record appended through writer_.
   std::uint64_t size_ = 0;
-  // Where the readable records end, when read_all found unreadable bytes after them.
+  // Where the readable records end, when read_all found unreadable bytes after them, or where a
+  // rolled-back batch began when cutting it off failed.
   std::optional<std::uint64_t> readable_end_;
 };
 

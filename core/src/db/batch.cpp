@@ -1,17 +1,22 @@
 // Batch writes: one dimension pass, one duplicate pass, one log pass and one batch_insert per
 // batch. Like the single writes, they hold the id-map lock exclusively from the look-ups until
 // the tables are written.
+#include <limits>
 #include <unordered_map>
 
 #include "quarn/database.h"
+#include "vector_checks.h"
 
 namespace quarn {
 
 namespace {
 
-std::optional<QuarnError> check_dimensions(const std::vector<Item>& items, std::size_t dim) {
+std::optional<QuarnError> check_vectors(const std::vector<Item>& items, std::size_t dim) {
   for (const Item& item : items) {
     if (item.vector.size() != dim) return QuarnError::dimension_mismatch(dim, item.vector.size());
+  }
+  for (const Item& item : items) {
+    if (auto bad = check_finite(item.vector)) return bad;
   }
   return std::nullopt;
 }
@@ -25,6 +30,25 @@ Status log_item(Wal& wal, Item& item) {
   item.vector = std::move(insert.vector);
   item.metadata = std::move(insert.metadata);
   return status;
+}
+
+// Logs a whole batch inside one batch frame. On failure the log is cut back to where the batch
+// began, so that no replay applies any of it; memory has not been touched yet.
+Status log_batch(Wal& wal, std::vector<Item>& items) {
+  if (items.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return QuarnError::io_invalid_data("batch of more than 4294967295 records");
+  }
+  auto mark = wal.begin_batch(static_cast<std::uint32_t>(items.size()));
+  if (!mark.ok()) return std::move(mark).error();
+  for (Item& item : items) {
+    Status logged = log_item(wal, item);
+    if (!logged.ok()) {
+      // Even when the cut fails, the batch frame keeps a reader from applying a partial batch.
+      (void)wal.rollback(*mark);
+      return logged;
+    }
+  }
+  return Status::success();
 }
 
 }  // namespace
@@ -57,7 +81,8 @@ void Database::insert_batch_held(std::vector<Item> items, const TableGuard&) {
 }
 
 Status Database::add_many(std::vector<Item> items) {
-  if (auto error = check_dimensions(items, dim_)) return std::move(*error);
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
   std::unique_lock id_guard(id_map_lock_);
   if (!id_to_slot_.empty()) {
@@ -67,7 +92,7 @@ Status Database::add_many(std::vector<Item> items) {
   }
   {
     std::lock_guard wal_guard(wal_mutex_);
-    for (Item& item : items) QUARN_TRY(log_item(wal_, item));
+    QUARN_TRY(log_batch(wal_, items));
   }
   TableGuard guard(*this);
   insert_batch_held(std::move(items), guard);
@@ -75,12 +100,13 @@ Status Database::add_many(std::vector<Item> items) {
 }
 
 Status Database::upsert_many(std::vector<Item> items) {
-  if (auto error = check_dimensions(items, dim_)) return std::move(*error);
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
   std::unique_lock id_guard(id_map_lock_);
   {
     std::lock_guard wal_guard(wal_mutex_);
-    for (Item& item : items) QUARN_TRY(log_item(wal_, item));
+    QUARN_TRY(log_batch(wal_, items));
   }
   TableGuard guard(*this);
   std::vector<Item> fresh;
@@ -99,6 +125,7 @@ Status Database::upsert_many(std::vector<Item> items) {
 }
 
 Result<std::size_t> Database::delete_many(const std::vector<std::string>& ids) {
+  if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);

@@ -24,7 +24,9 @@ Database::Database(Storage storage, std::string wal_path, std::unique_ptr<HnswIn
       storage_(std::move(storage)),
       wal_(std::move(wal_path)),
       dim_(dim),
-      quantize_(quantize) {}
+      quantize_(quantize) {
+  register_for_fork();
+}
 
 std::unique_ptr<Database> Database::create_empty(const std::string& path, std::size_t dim, Metric metric,
                                                  std::size_t m, std::size_t ef_construction, bool quantize) {
@@ -34,6 +36,7 @@ std::unique_ptr<Database> Database::create_empty(const std::string& path, std::s
 }
 
 Database::~Database() {
+  unregister_for_fork();
   // Fields go in the order index, id map, slot table, metadata, metadata index; the log writer
   // (every record of which was flushed when appended) is closed with the Wal afterwards.
   index_.reset();
@@ -87,6 +90,11 @@ std::size_t Database::total_slots() const {
 std::size_t Database::deleted_count() const {
   std::shared_lock guard(index_lock_);
   return index_->deleted_count();
+}
+
+std::optional<QuarnError> Database::refuse_write() const {
+  if (read_only_) return QuarnError::read_only(storage_.dir);
+  return std::nullopt;
 }
 
 const std::optional<Json>& Database::metadata_at(Slot slot) const {

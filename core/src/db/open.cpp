@@ -2,16 +2,22 @@
 
 #include "quarn/database.h"
 #include "quarn/io.h"
+#include "quarn/snapshot_format.h"
 
 namespace quarn {
 
 namespace {
 
+namespace fmt = snapshot_format;
+
 constexpr char kBadMetric[] = "metric must be 'cosine', 'euclidean'/'l2', or 'dot'/'dot_product'";
+// Held with flock by the one writer of a directory; never deleted, since removing a lock file
+// races with a process that has just opened it.
+constexpr char kWriterLockFile[] = "writer.lock";
 constexpr std::size_t kDefaultM = 16;
 constexpr std::size_t kDefaultEfConstruction = 200;
-// Every parameter is stored as a u32 in graph.quarn.
-constexpr std::uint64_t kMaxStored = std::numeric_limits<std::uint32_t>::max();
+// The dimension is stored as a u32 in graph.quarn.
+constexpr std::uint64_t kMaxDim = std::numeric_limits<std::uint32_t>::max();
 
 OpenError engine_error(QuarnError error) { return OpenError{OpenError::Kind::Engine, error.text(), std::move(error)}; }
 
@@ -23,13 +29,57 @@ OpenError bad_parameter(std::string message) {
 std::optional<OpenError> check_creation(const OpenOptions& options) {
   const std::uint64_t dim = *options.dim;
   if (dim == 0) return bad_parameter("dim must be at least 1");
-  if (dim > kMaxStored) return bad_parameter("dim must be at most 4294967295");
+  if (dim > kMaxDim) return bad_parameter("dim must be at most 4294967295");
   const std::uint64_t m = options.m.value_or(kDefaultM);
   // With m below 2 the level multiplier 1 / ln(m) is infinite or negative.
-  if (m < 2) return bad_parameter("m must be at least 2");
-  if (m > kMaxStored) return bad_parameter("m must be at most 4294967295");
-  if (options.ef_construction.value_or(kDefaultEfConstruction) > kMaxStored) {
-    return bad_parameter("ef_construction must be at most 4294967295");
+  if (m < fmt::kMinM) return bad_parameter("m must be at least 2");
+  if (m > fmt::kMaxM) return bad_parameter("m must be at most " + std::to_string(fmt::kMaxM));
+  const std::uint64_t ef = options.ef_construction.value_or(kDefaultEfConstruction);
+  if (ef < fmt::kMinEfConstruction || ef > fmt::kMaxEfConstruction) {
+    return bad_parameter("ef_construction must be between " + std::to_string(fmt::kMinEfConstruction) + " and " +
+                         std::to_string(fmt::kMaxEfConstruction));
+  }
+  return std::nullopt;
+}
+
+// Which snapshot files a directory holds.
+struct SnapshotFiles {
+  bool graph = false;
+  bool vectors = false;
+  bool quantized = false;
+  bool log = false;
+
+  bool complete() const { return graph && vectors; }
+  bool any_snapshot_file() const { return graph || vectors || quantized; }
+};
+
+Result<SnapshotFiles> find_files(const Storage& storage, const std::string& wal_path) {
+  SnapshotFiles files;
+  for (auto [path, flag] : {std::pair{&storage.graph_path, &files.graph}, std::pair{&storage.vectors_path, &files.vectors},
+                            std::pair{&storage.quantized_path, &files.quantized}, std::pair{&wal_path, &files.log}}) {
+    auto exists = file_exists(*path);
+    if (!exists.ok()) return std::move(exists).error();
+    *flag = *exists;
+  }
+  return files;
+}
+
+// A snapshot that lost graph.quarn (or vectors.bin) must not be taken for a new database: the
+// first save of that one would overwrite the vectors that are left.
+QuarnError incomplete_snapshot(const std::string& dir, const SnapshotFiles& files) {
+  std::string present = files.vectors ? "vectors.bin" : (files.graph ? "graph.quarn" : "vectors.sq8");
+  std::string missing = files.graph ? "vectors.bin" : "graph.quarn";
+  return QuarnError::corrupt("incomplete snapshot in '" + dir + "': " + present + " is there but " + missing +
+                             " is missing");
+}
+
+// The dimension of the vectors of a log, from its first Insert record or vector update.
+std::optional<std::size_t> logged_dimension(const std::vector<WalEntry>& entries) {
+  for (const WalEntry& entry : entries) {
+    if (const auto* insert = std::get_if<WalInsert>(&entry)) return insert->vector.size();
+    if (const auto* update = std::get_if<WalUpdate>(&entry); update != nullptr && update->vector) {
+      return update->vector->size();
+    }
   }
   return std::nullopt;
 }
@@ -40,7 +90,7 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
                                                                  const OpenOptions& options) {
   const Storage storage = Storage::make(path);
   const std::string wal_path = join_path(path, wal_format::kFileName);
-  const bool create = options.dim.has_value();
+  const bool create = options.dim.has_value() && !options.read_only;
 
   Metric metric = Metric::Cosine;
   if (create) {
@@ -49,21 +99,48 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
       if (!parsed) return OpenError{OpenError::Kind::BadMetric, kBadMetric, std::nullopt};
       metric = *parsed;
     }
+    auto dir_exists = file_exists(path);
+    if (!dir_exists.ok()) return engine_error(std::move(dir_exists).error());
     // A directory that does not exist yet can only be created: reject bad parameters before
     // making it.
-    if (!path_exists(path)) {
+    if (!*dir_exists) {
       if (auto error = check_creation(options)) return *error;
     }
     Status made = create_directories(path);
     if (!made.ok()) return engine_error(std::move(made).error());
+    if (!*dir_exists) {
+      Status synced = sync_directory(parent_directory(path));
+      if (!synced.ok()) return engine_error(std::move(synced).error());
+    }
+  } else {
+    // Opening only: nothing is created, not even the lock file, where no database is.
+    auto found = find_files(storage, wal_path);
+    if (!found.ok()) return engine_error(std::move(found).error());
+    if (!found->any_snapshot_file() && !found->log) return engine_error(QuarnError::database_not_found(path));
   }
 
-  Status finished = storage.finish_interrupted_save();
-  if (!finished.ok()) return engine_error(std::move(finished).error());
+  FileHandle writer_lock;
+  if (!options.read_only) {
+    auto lock_file = FileHandle::open_lock_file(join_path(path, kWriterLockFile));
+    if (!lock_file.ok()) return engine_error(std::move(lock_file).error());
+    auto locked = lock_file->try_lock_exclusive();
+    if (!locked.ok()) return engine_error(std::move(locked).error());
+    if (!*locked) return engine_error(QuarnError::locked(path));
+    writer_lock = std::move(*lock_file);
+
+    // Only the writer may finish another writer's interrupted save.
+    Status finished = storage.finish_interrupted_save();
+    if (!finished.ok()) return engine_error(std::move(finished).error());
+  }
+
+  auto found = find_files(storage, wal_path);
+  if (!found.ok()) return engine_error(std::move(found).error());
+  const SnapshotFiles files = *found;
 
   std::unique_ptr<Database> db;
-  if (storage.snapshot_present()) {
-    const bool quantize = (create && options.quantize) || path_exists(storage.quantized_path);
+  bool write_creation_snapshot = false;
+  if (files.complete()) {
+    const bool quantize = (create && options.quantize) || files.quantized;
     auto loaded = storage.load();
     if (!loaded.ok()) return engine_error(std::move(loaded).error());
     HnswIndex& index = *loaded->index;
@@ -80,18 +157,38 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
       db->metadata_[record.slot] = std::move(record.metadata);
     }
     db->metadata_index_.rebuild(db->metadata_, db->index_->deleted());
+  } else if (files.any_snapshot_file()) {
+    return engine_error(incomplete_snapshot(path, files));
   } else if (create) {
     if (auto error = check_creation(options)) return *error;
-    db = create_empty(path, *options.dim, metric, options.m.value_or(kDefaultM),
+    std::size_t dim = *options.dim;
+    if (files.log) {
+      // A log without a snapshot comes from a version that kept a database's parameters only in
+      // memory until its first save. Its records carry the dimension, which wins over the
+      // argument, so that none of them is skipped; the metric was never recorded.
+      Wal old_log(wal_path);
+      auto entries = old_log.read_all();
+      if (!entries.ok()) return engine_error(std::move(entries).error());
+      if (auto logged = logged_dimension(*entries)) dim = *logged;
+      if (dim == 0 || dim > kMaxDim) return engine_error(QuarnError::io_invalid_data("log holds empty vectors"));
+    }
+    db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
                       options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
+    write_creation_snapshot = true;
   } else {
     return engine_error(QuarnError::database_not_found(path));
   }
+  db->read_only_ = options.read_only;
+  db->writer_lock_ = std::move(writer_lock);
 
-  // A log found without a snapshot belongs to a database that was written and never saved:
-  // it is replayed onto the empty database like any other.
   Status replayed = db->replay_wal();
   if (!replayed.ok()) return engine_error(std::move(replayed).error());
+  // A new database is saved at once, so that its parameters are on the disk from the start and
+  // a later open, with or without them, finds the database as it was created.
+  if (write_creation_snapshot) {
+    Status saved = db->save();
+    if (!saved.ok()) return engine_error(std::move(saved).error());
+  }
   return db;
 }
 

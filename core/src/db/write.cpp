@@ -7,6 +7,7 @@
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
 #include "quarn/database.h"
+#include "vector_checks.h"
 
 namespace quarn {
 
@@ -42,9 +43,16 @@ void Database::clear_slot_held(Slot slot, const TableGuard&) {
 Slot Database::insert_record_locked(const std::string& id, std::vector<float> vector,
                                     std::optional<Json> metadata) {
   TableGuard guard(*this);
+  // Everything that can fail for want of memory happens before the index raises its live
+  // count, so a failed insert leaves the counts and the tables as they were.
+  const std::size_t slots = index_->node_count() + 1;
+  slot_to_id_.reserve(slots);
+  metadata_.reserve(slots);
+  id_to_slot_.reserve(id_to_slot_.size() + 1);
+  std::string id_copy = id;
   const Slot slot = index_->insert(std::move(vector));
   store_record_held(slot, id, std::move(metadata));
-  id_to_slot_.insert_or_assign(id, slot);
+  id_to_slot_.insert_or_assign(std::move(id_copy), slot);
   return slot;
 }
 
@@ -69,7 +77,9 @@ void Database::delete_record_locked(const std::string& id, Slot slot) {
 }
 
 Status Database::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+  if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
+  if (auto bad = check_finite(vector)) return std::move(*bad);
   std::unique_lock id_guard(id_map_lock_);
   if (id_to_slot_.count(id) != 0) return QuarnError::duplicate_id(id);
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
@@ -80,7 +90,9 @@ Status Database::add(const std::string& id, std::vector<float> vector, std::opti
 }
 
 Status Database::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+  if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
+  if (auto bad = check_finite(vector)) return std::move(*bad);
   std::unique_lock id_guard(id_map_lock_);
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
   QUARN_TRY(log_append(entry));
@@ -97,10 +109,14 @@ Status Database::upsert(const std::string& id, std::vector<float> vector, std::o
 
 Status Database::update(const std::string& id, std::optional<std::vector<float>> vector,
                         std::optional<Json> metadata) {
+  if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
   auto it = id_to_slot_.find(id);
   if (it == id_to_slot_.end()) return QuarnError::not_found(id);
   if (vector.has_value() && vector->size() != dim_) return QuarnError::dimension_mismatch(dim_, vector->size());
+  if (vector.has_value()) {
+    if (auto bad = check_finite(*vector)) return std::move(*bad);
+  }
   const Slot slot = it->second;
   // Absent metadata keeps the stored one; update never clears it.
   std::optional<std::optional<Json>> new_metadata;
@@ -113,6 +129,7 @@ Status Database::update(const std::string& id, std::optional<std::vector<float>>
 }
 
 Result<bool> Database::remove(const std::string& id) {
+  if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
   auto it = id_to_slot_.find(id);
   if (it == id_to_slot_.end()) return false;

@@ -1,5 +1,6 @@
 #include "quarn/error.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace quarn {
@@ -17,7 +18,7 @@ QuarnError QuarnError::database_not_found(const std::string& path) {
   return QuarnError(Kind::DatabaseNotFound, path);
 }
 
-QuarnError QuarnError::io_errno(int err) { return QuarnError(Kind::Io, std::strerror(err), IoKind::Os); }
+QuarnError QuarnError::io_errno(int err) { return QuarnError(Kind::Io, std::strerror(err), IoKind::Os, err); }
 
 QuarnError QuarnError::io_invalid_data(std::string message) {
   return QuarnError(Kind::Io, std::move(message), IoKind::InvalidData);
@@ -28,6 +29,15 @@ QuarnError QuarnError::io_eof() {
 }
 
 QuarnError QuarnError::corrupt(std::string message) { return QuarnError(Kind::Corrupt, std::move(message)); }
+
+QuarnError QuarnError::locked(const std::string& dir) { return QuarnError(Kind::Locked, dir); }
+
+QuarnError QuarnError::read_only(const std::string& dir) { return QuarnError(Kind::ReadOnly, dir); }
+
+QuarnError QuarnError::non_finite(std::size_t index, float value) {
+  const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "inf" : "-inf");
+  return QuarnError(Kind::InvalidVector, "component " + std::to_string(index) + " is " + what);
+}
 
 std::string QuarnError::text() const {
   switch (kind_) {
@@ -43,6 +53,14 @@ std::string QuarnError::text() const {
       return "io error: " + detail_;
     case Kind::Corrupt:
       return "corrupt data: " + detail_;
+    case Kind::Locked:
+      return "database '" + detail_ +
+             "' is already open for writing (by this or another process); "
+             "open it with read_only=True to read beside that writer";
+    case Kind::ReadOnly:
+      return "database '" + detail_ + "' is open read-only; it cannot be written";
+    case Kind::InvalidVector:
+      return "vector components must be finite: " + detail_;
   }
   return detail_;
 }

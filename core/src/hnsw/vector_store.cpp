@@ -13,13 +13,14 @@ namespace quarn {
 Result<FileMapping> FileMapping::map_file(const std::string& path) {
   auto file = FileHandle::open_read(path);
   if (!file.ok()) return std::move(file).error();
-  struct stat st {};
-  if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
-  const auto size = static_cast<std::size_t>(st.st_size);
+  auto file_size = file->size();
+  if (!file_size.ok()) return std::move(file_size).error();
+  const auto size = static_cast<std::size_t>(*file_size);
   // mmap rejects a length of 0; an empty file is mapped with one byte so the map is never null.
   const std::size_t len = size == 0 ? 1 : size;
-  void* addr = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, file->get(), 0);
-  if (addr == MAP_FAILED) return QuarnError::io_errno(errno);
+  auto mapped = file->map_read_only(len);
+  if (!mapped.ok()) return std::move(mapped).error();
+  void* addr = *mapped;
   FileMapping mapping;
   mapping.addr_ = addr;
   mapping.mapped_len_ = len;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,12 +39,25 @@ struct Loop {
 
   bool exhausted() const { return next.load(std::memory_order_relaxed) >= count; }
 
+  // Runs claimed ranges until none is left. An exception thrown by the body is kept (the first
+  // one wins) and stops the hand-out of further items, which then count as done, so that every
+  // participant still returns and the caller's wait() ends.
   void run() {
     std::size_t begin = 0;
     std::size_t end = 0;
     while (claim(begin, end)) {
-      for (std::size_t i = begin; i < end; ++i) (*body)(i);
-      const std::size_t total = done.fetch_add(end - begin, std::memory_order_acq_rel) + (end - begin);
+      std::size_t finished_items = end - begin;
+      try {
+        for (std::size_t i = begin; i < end; ++i) (*body)(i);
+      } catch (...) {
+        {
+          std::lock_guard<std::mutex> guard(mutex);
+          if (!error) error = std::current_exception();
+        }
+        const std::size_t unclaimed = next.exchange(count, std::memory_order_relaxed);
+        if (unclaimed < count) finished_items += count - unclaimed;
+      }
+      const std::size_t total = done.fetch_add(finished_items, std::memory_order_acq_rel) + finished_items;
       if (total == count) {
         std::lock_guard<std::mutex> guard(mutex);
         finished.notify_all();
@@ -61,8 +75,9 @@ struct Loop {
   const std::size_t parts;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
-  std::mutex mutex;
+  std::mutex mutex;  // guards `error` and pairs with `finished`
   std::condition_variable finished;
+  std::exception_ptr error;
 };
 
 class Pool {
@@ -170,6 +185,8 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& bod
   loop->run();
   pool.retire(loop.get());
   loop->wait();
+  // Every worker has left the body by now, so the caller may unwind past it.
+  if (loop->error) std::rethrow_exception(loop->error);
 }
 
 }  // namespace quarn

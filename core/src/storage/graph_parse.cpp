@@ -82,7 +82,14 @@ Result<ParsedGraph> parse_graph(ByteReader& in) {
   const std::uint32_t n = fields[4];
   const std::uint32_t d = fields[5];
   if (g.dim == 0) return invalid("graph dimension is 0");
-  if (g.m < 2) return invalid("graph m is " + std::to_string(g.m) + ", below 2");
+  if (g.m < fmt::kMinM || g.m > fmt::kMaxM) {
+    return invalid("graph m is " + std::to_string(g.m) + ", outside " + std::to_string(fmt::kMinM) + ".." +
+                   std::to_string(fmt::kMaxM));
+  }
+  if (g.ef_construction < fmt::kMinEfConstruction || g.ef_construction > fmt::kMaxEfConstruction) {
+    return invalid("graph ef_construction is " + std::to_string(g.ef_construction) + ", outside " +
+                   std::to_string(fmt::kMinEfConstruction) + ".." + std::to_string(fmt::kMaxEfConstruction));
+  }
 
   if (in.remaining() / 4 < d) return QuarnError::io_eof();
   for (std::uint32_t i = 0; i < d; ++i) {

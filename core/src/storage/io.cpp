@@ -1,17 +1,64 @@
 #include "quarn/io.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quarn {
 
+namespace {
+
+std::atomic<bool> hook_installed{false};
+std::mutex hook_mutex;  // guards `hook`
+FileFaultHook hook;
+
+// The errno a test wants this call to fail with, or 0.
+int injected(FileOp op, const std::string& path, const std::string& target = {}) {
+  if (!hook_installed.load(std::memory_order_acquire)) return 0;
+  FileFaultHook copy;
+  {
+    std::lock_guard guard(hook_mutex);
+    copy = hook;
+  }
+  return copy ? copy(op, path, target) : 0;
+}
+
+}  // namespace
+
+const char* file_op_name(FileOp op) {
+  switch (op) {
+    case FileOp::Open: return "open";
+    case FileOp::Read: return "read";
+    case FileOp::Write: return "write";
+    case FileOp::Sync: return "sync";
+    case FileOp::Rename: return "rename";
+    case FileOp::Unlink: return "unlink";
+    case FileOp::Truncate: return "truncate";
+    case FileOp::Map: return "map";
+    case FileOp::Stat: return "stat";
+    case FileOp::MakeDir: return "mkdir";
+    case FileOp::Lock: return "lock";
+  }
+  return "?";
+}
+
+void set_file_fault_hook(FileFaultHook fresh) {
+  std::lock_guard guard(hook_mutex);
+  hook = std::move(fresh);
+  hook_installed.store(static_cast<bool>(hook), std::memory_order_release);
+}
+
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = other.release();
+    path_ = std::move(other.path_);
   }
   return *this;
 }
@@ -28,12 +75,13 @@ Status FileHandle::close() {
 }
 
 static Result<FileHandle> open_with(const std::string& path, int flags) {
+  if (int err = injected(FileOp::Open, path)) return QuarnError::io_errno(err);
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return QuarnError::io_errno(errno);
-  return FileHandle(fd);
+  return FileHandle(fd, path);
 }
 
 Result<FileHandle> FileHandle::open_append(const std::string& path) {
@@ -46,9 +94,16 @@ Result<FileHandle> FileHandle::create_truncate(const std::string& path) {
 
 Result<FileHandle> FileHandle::open_read(const std::string& path) { return open_with(path, O_RDONLY); }
 
-static Status write_all(int fd, const std::uint8_t* data, std::size_t size) {
+Result<FileHandle> FileHandle::open_directory(const std::string& path) {
+  return open_with(path, O_RDONLY | O_DIRECTORY);
+}
+
+Result<FileHandle> FileHandle::open_lock_file(const std::string& path) { return open_with(path, O_RDWR | O_CREAT); }
+
+Status FileHandle::write_all(const std::uint8_t* data, std::size_t size) {
+  if (int err = injected(FileOp::Write, path_)) return QuarnError::io_errno(err);
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+    ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return QuarnError::io_errno(errno);
@@ -60,6 +115,50 @@ static Status write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return Status::success();
 }
 
+Result<std::size_t> FileHandle::read_some(std::uint8_t* data, std::size_t size) {
+  if (int err = injected(FileOp::Read, path_)) return QuarnError::io_errno(err);
+  for (;;) {
+    const ssize_t n = ::read(fd_, data, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return QuarnError::io_errno(errno);
+  }
+}
+
+Status FileHandle::sync() {
+  if (int err = injected(FileOp::Sync, path_)) return QuarnError::io_errno(err);
+  int rc;
+  do {
+    rc = ::fsync(fd_);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return QuarnError::io_errno(errno);
+  return Status::success();
+}
+
+Result<std::uint64_t> FileHandle::size() const {
+  if (int err = injected(FileOp::Stat, path_)) return QuarnError::io_errno(err);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return QuarnError::io_errno(errno);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+Result<bool> FileHandle::try_lock_exclusive() {
+  if (int err = injected(FileOp::Lock, path_)) return QuarnError::io_errno(err);
+  int rc;
+  do {
+    rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return true;
+  if (errno == EWOULDBLOCK) return false;
+  return QuarnError::io_errno(errno);
+}
+
+Result<void*> FileHandle::map_read_only(std::size_t length) const {
+  if (int err = injected(FileOp::Map, path_)) return QuarnError::io_errno(err);
+  void* addr = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, 0);
+  if (addr == MAP_FAILED) return QuarnError::io_errno(errno);
+  return addr;
+}
+
 BufferedWriter::BufferedWriter(FileHandle file) : file_(std::move(file)) { buffer_.reserve(kBufferSize); }
 
 Status BufferedWriter::write(const void* data, std::size_t size) {
@@ -69,7 +168,7 @@ Status BufferedWriter::write(const void* data, std::size_t size) {
     return Status::success();
   }
   QUARN_TRY(flush());
-  if (size >= kBufferSize) return write_all(file_.get(), bytes, size);
+  if (size >= kBufferSize) return file_.write_all(bytes, size);
   buffer_.insert(buffer_.end(), bytes, bytes + size);
   return Status::success();
 }
@@ -88,9 +187,14 @@ Status BufferedWriter::write_f32(float v) {
 
 Status BufferedWriter::flush() {
   if (buffer_.empty()) return Status::success();
-  Status s = write_all(file_.get(), buffer_.data(), buffer_.size());
+  Status s = file_.write_all(buffer_.data(), buffer_.size());
   buffer_.clear();
   return s;
+}
+
+Status BufferedWriter::sync() {
+  QUARN_TRY(flush());
+  return file_.sync();
 }
 
 Status BufferedWriter::close() {
@@ -144,19 +248,16 @@ void put_f32(std::vector<std::uint8_t>& out, float v) {
 Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
   auto file = FileHandle::open_read(path);
   if (!file.ok()) return std::move(file).error();
-  struct stat st {};
-  if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
+  auto size = file->size();
+  if (!size.ok()) return std::move(size).error();
   std::vector<std::uint8_t> data;
-  data.reserve(static_cast<std::size_t>(st.st_size));
+  data.reserve(static_cast<std::size_t>(*size));
   std::uint8_t chunk[65536];
   for (;;) {
-    ssize_t n = ::read(file->get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return QuarnError::io_errno(errno);
-    }
-    if (n == 0) break;
-    data.insert(data.end(), chunk, chunk + n);
+    auto n = file->read_some(chunk, sizeof chunk);
+    if (!n.ok()) return std::move(n).error();
+    if (*n == 0) break;
+    data.insert(data.end(), chunk, chunk + *n);
   }
   return data;
 }
@@ -167,31 +268,38 @@ Result<std::vector<std::uint8_t>> read_file_prefix(const std::string& path, std:
   std::vector<std::uint8_t> data(limit);
   std::size_t filled = 0;
   while (filled < limit) {
-    ssize_t n = ::read(file->get(), data.data() + filled, limit - filled);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return QuarnError::io_errno(errno);
-    }
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
+    auto n = file->read_some(data.data() + filled, limit - filled);
+    if (!n.ok()) return std::move(n).error();
+    if (*n == 0) break;
+    filled += *n;
   }
   data.resize(filled);
   return data;
 }
 
 Result<std::uint64_t> file_size(const std::string& path) {
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 bool path_exists(const std::string& path) {
+  auto exists = file_exists(path);
+  return exists.ok() && *exists;
+}
+
+Result<bool> file_exists(const std::string& path) {
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  if (::stat(path.c_str(), &st) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  return QuarnError::io_errno(errno);
 }
 
 Status create_directories(const std::string& path) {
   if (path.empty()) return Status::success();
+  if (int err = injected(FileOp::MakeDir, path)) return QuarnError::io_errno(err);
   std::string current;
   std::size_t pos = 0;
   while (pos != std::string::npos) {
@@ -213,14 +321,41 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+std::string parent_directory(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return trimmed.substr(0, slash);
+}
+
 Status rename_file(const std::string& from, const std::string& to) {
+  if (int err = injected(FileOp::Rename, from, to)) return QuarnError::io_errno(err);
   if (::rename(from.c_str(), to.c_str()) != 0) return QuarnError::io_errno(errno);
   return Status::success();
 }
 
 Status remove_file(const std::string& path) {
+  if (int err = injected(FileOp::Unlink, path)) return QuarnError::io_errno(err);
   if (::unlink(path.c_str()) != 0) return QuarnError::io_errno(errno);
   return Status::success();
+}
+
+Status truncate_file(const std::string& path, std::uint64_t length) {
+  if (int err = injected(FileOp::Truncate, path)) return QuarnError::io_errno(err);
+  int rc;
+  do {
+    rc = ::truncate(path.c_str(), static_cast<off_t>(length));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return QuarnError::io_errno(errno);
+  return Status::success();
+}
+
+Status sync_directory(const std::string& path) {
+  auto dir = FileHandle::open_directory(path.empty() ? std::string(".") : path);
+  if (!dir.ok()) return std::move(dir).error();
+  return dir->sync();
 }
 
 }  // namespace quarn

@@ -30,6 +30,12 @@ bool quantized_matches(const std::string& path, std::uint32_t dim, std::uint64_t
   return stored == dim && has_size(path, size);
 }
 
+Status sync_file(const std::string& path) {
+  auto file = FileHandle::open_read(path);
+  if (!file.ok()) return std::move(file).error();
+  return file->sync();
+}
+
 }  // namespace
 
 Status Storage::finish_interrupted_save() const {
@@ -49,14 +55,23 @@ Status Storage::finish_interrupted_save() const {
     return Status::success();
   }
 
+  // The save may have died before it synced its temporaries: sync them before they replace
+  // anything, and the directory after the renames, as the save itself does.
+  const bool quantized_pending =
+      path_exists(quantized_temp_path) && quantized_matches(quantized_temp_path, graph->dim, n);
+  if (vectors_pending) QUARN_TRY(sync_file(vectors_temp_path));
+  if (quantized_pending) QUARN_TRY(sync_file(quantized_temp_path));
+  QUARN_TRY(sync_file(graph_temp_path));
+
   if (vectors_pending) QUARN_TRY(rename_file(vectors_temp_path, vectors_path));
-  if (path_exists(quantized_temp_path) && quantized_matches(quantized_temp_path, graph->dim, n)) {
+  if (quantized_pending) {
     QUARN_TRY(rename_file(quantized_temp_path, quantized_path));
   } else if (path_exists(quantized_path) && !quantized_matches(quantized_path, graph->dim, n)) {
     // Left from an older snapshot; the new one was saved without quantized vectors.
     (void)remove_file(quantized_path);
   }
-  return rename_file(graph_temp_path, graph_path);
+  QUARN_TRY(rename_file(graph_temp_path, graph_path));
+  return sync_directory(dir);
 }
 
 }  // namespace quarn

@@ -12,23 +12,26 @@ static_assert(std::endian::native == std::endian::little, "snapshot files hold l
 
 namespace {
 
-// Creates or truncates `path`, lets `fill` write through a buffered writer, then flushes and
-// closes the file.
+// Creates or truncates `path`, lets `fill` write through a buffered writer, then flushes, syncs
+// and closes the file: its contents are on the disk before any rename can make it current.
 template <class Fill>
 Status write_file(const std::string& path, Fill&& fill) {
   auto file = FileHandle::create_truncate(path);
   if (!file.ok()) return std::move(file).error();
   BufferedWriter out(std::move(*file));
   QUARN_TRY(fill(out));
+  QUARN_TRY(out.sync());
   return out.close();
 }
 
 }  // namespace
 
-// Every temporary is written completely before the first rename, graph.tmp last, so that an
-// interrupted save can be finished at the next open (Storage::finish_interrupted_save) instead
-// of leaving new vectors beside an old graph.
+// Every temporary is written and synced completely before the first rename, graph.tmp last, so
+// that an interrupted save can be finished at the next open (Storage::finish_interrupted_save)
+// instead of leaving new vectors beside an old graph. The directory is synced after the renames
+// and before the log is deleted: once the log is gone, the new snapshot is on the disk.
 Status Database::save() {
+  if (auto refused = refuse_write()) return std::move(*refused);
   std::shared_lock id_map(id_map_lock_);
   std::lock_guard wal(wal_mutex_);
   std::shared_lock index(index_lock_);
@@ -79,6 +82,7 @@ Status Database::save() {
     (void)remove_file(storage_.quantized_path);
   }
   QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
+  QUARN_TRY(sync_directory(storage_.dir));
   return wal_.reset();
 }
 

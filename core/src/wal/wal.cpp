@@ -14,7 +14,7 @@ namespace {
 // before `size` bytes arrived, and an error only for a failure of the operating system.
 class LogReader {
  public:
-  explicit LogReader(int fd) : fd_(fd) {}
+  explicit LogReader(FileHandle& file) : file_(file) {}
 
   Result<bool> read_exact(std::uint8_t* dst, std::size_t size) {
     while (size > 0) {
@@ -43,19 +43,17 @@ class LogReader {
   }
 
  private:
-  Result<std::size_t> read_some(std::uint8_t* dst, std::size_t size) {
-    for (;;) {
-      const ssize_t n = ::read(fd_, dst, size);
-      if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) return QuarnError::io_errno(errno);
-    }
-  }
+  Result<std::size_t> read_some(std::uint8_t* dst, std::size_t size) { return file_.read_some(dst, size); }
 
-  int fd_;
+  FileHandle& file_;
   std::array<std::uint8_t, 8192> buffer_{};
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
 };
+
+bool is_missing(const QuarnError& error) {
+  return error.kind() == QuarnError::Kind::Io && error.os_errno() == ENOENT;
+}
 
 std::uint32_t decode_u32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -83,33 +81,58 @@ Result<bool> read_payload(LogReader& reader, std::uint32_t length, std::uint64_t
 
 }  // namespace
 
-Status Wal::append(const WalEntry& entry) {
-  const std::vector<std::uint8_t> frame = encode_wal_entry(entry);
-  if (frame.empty()) return QuarnError::io_invalid_data("log record larger than 4 GiB");
-  if (!writer_) {
-    if (readable_end_) {
-      if (::truncate(path_.c_str(), static_cast<off_t>(*readable_end_)) != 0 && errno != ENOENT) {
-        return QuarnError::io_errno(errno);
-      }
-      readable_end_.reset();
-    }
-    auto file = FileHandle::open_append(path_);
-    if (!file.ok()) return std::move(file).error();
-    struct stat st {};
-    if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    writer_.emplace(std::move(*file));
+Status Wal::open_writer() {
+  if (writer_) return Status::success();
+  if (readable_end_) {
+    Status cut = truncate_file(path_, *readable_end_);
+    if (!cut.ok() && !is_missing(cut.error())) return cut;
+    readable_end_.reset();
   }
+  auto file = FileHandle::open_append(path_);
+  if (!file.ok()) return std::move(file).error();
+  auto size = file->size();
+  if (!size.ok()) return std::move(size).error();
+  size_ = *size;
+  writer_.emplace(std::move(*file));
+  return Status::success();
+}
+
+Status Wal::write_frame(const std::vector<std::uint8_t>& frame) {
+  QUARN_TRY(open_writer());
   Status status = writer_->write(frame.data(), frame.size());
   if (status.ok()) status = writer_->flush();
   if (!status.ok()) {
     // Part of the frame may have reached the file; cutting it off keeps the records that
     // later appends add readable. The file is reopened by the next append.
     writer_.reset();
-    (void)::truncate(path_.c_str(), static_cast<off_t>(size_));
+    if (!truncate_file(path_, size_).ok()) readable_end_ = size_;
     return status;
   }
   size_ += frame.size();
+  return Status::success();
+}
+
+Status Wal::append(const WalEntry& entry) {
+  const std::vector<std::uint8_t> frame = encode_wal_entry(entry);
+  if (frame.empty()) return QuarnError::io_invalid_data("log record larger than 4 GiB");
+  return write_frame(frame);
+}
+
+Result<std::uint64_t> Wal::begin_batch(std::uint32_t count) {
+  QUARN_TRY(open_writer());
+  const std::uint64_t mark = size_;
+  QUARN_TRY(write_frame(encode_wal_batch_header(count)));
+  return mark;
+}
+
+Status Wal::rollback(std::uint64_t mark) {
+  writer_.reset();
+  Status cut = truncate_file(path_, mark);
+  if (!cut.ok()) {
+    readable_end_ = mark;
+    return cut;
+  }
+  readable_end_.reset();
   return Status::success();
 }
 
@@ -120,28 +143,31 @@ Status Wal::reset() {
     (void)writer_->close();
     writer_.reset();
   }
-  if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return QuarnError::io_errno(errno);
+  Status removed = remove_file(path_);
+  if (!removed.ok() && !is_missing(removed.error())) return removed;
   return Status::success();
 }
 
 Result<std::vector<WalEntry>> Wal::read_all() {
   std::vector<WalEntry> entries;
   readable_end_.reset();
-  struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return entries;
-    return QuarnError::io_errno(errno);
-  }
+  auto present = file_exists(path_);
+  if (!present.ok()) return std::move(present).error();
+  if (!*present) return entries;
   auto file = FileHandle::open_read(path_);
   if (!file.ok()) return std::move(file).error();
-  if (::fstat(file->get(), &st) != 0) return QuarnError::io_errno(errno);
-  const auto file_size = static_cast<std::uint64_t>(st.st_size);
+  auto size = file->size();
+  if (!size.ok()) return std::move(size).error();
+  const std::uint64_t file_size = *size;
   if (file_size == 0) return entries;
 
-  LogReader reader(file->get());
+  LogReader reader(*file);
   std::vector<std::uint8_t> payload;
   std::uint64_t consumed = 0;
   std::uint64_t readable_end = 0;
+  // An open batch: the records still missing and the decoded ones so far.
+  std::uint32_t batch_missing = 0;
+  std::vector<WalEntry> batch;
   for (;;) {
     std::uint8_t header[5];
     auto complete = reader.read_exact(header, sizeof header);
@@ -164,8 +190,23 @@ Result<std::vector<WalEntry>> Wal::read_all() {
 
     const std::uint32_t crc = crc32(payload, crc32(std::span<const std::uint8_t>(&type, 1)));
     if (crc != decode_u32(stored)) break;
-    readable_end = consumed;
 
+    if (batch_missing > 0) {
+      // Inside a batch every frame counts as one of its records, whatever its type.
+      if (auto entry = decode_wal_payload(type, payload)) batch.push_back(std::move(*entry));
+      if (--batch_missing == 0) {
+        for (WalEntry& e : batch) entries.push_back(std::move(e));
+        batch.clear();
+        readable_end = consumed;
+      }
+      continue;
+    }
+    if (type == wal_format::kBatch && length == 4) {
+      batch_missing = decode_u32(payload.data());
+      if (batch_missing == 0) readable_end = consumed;
+      continue;
+    }
+    readable_end = consumed;
     if (auto entry = decode_wal_payload(type, payload)) entries.push_back(std::move(*entry));
   }
   if (readable_end < file_size) readable_end_ = readable_end;

@@ -152,6 +152,18 @@ std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry) {
   return frame;
 }
 
+std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count) {
+  std::vector<std::uint8_t> frame;
+  frame.reserve(wal_format::kFrameOverhead + 4);
+  frame.push_back(wal_format::kBatch);
+  put_u32(frame, 4);
+  put_u32(frame, count);
+  std::uint32_t crc = crc32(std::span<const std::uint8_t>(frame.data(), 1));
+  crc = crc32(std::span<const std::uint8_t>(frame.data() + 5, 4), crc);
+  put_u32(frame, crc);
+  return frame;
+}
+
 std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const std::uint8_t> payload) {
   PayloadCursor c{payload, 0};
   switch (type) {
