@@ -398,5 +398,104 @@ TEST_F(WalReplay, FailedAppendLeavesNoPartialRecord) {
   EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"first", "second"}));
 }
 
+// ---- batches ----
+
+class WalBatch : public WalFile {
+ protected:
+  // A log of: r0, a batch of b1..b3, r4; returns its bytes and the offset of each frame.
+  Bytes write_log(std::vector<std::size_t>& offsets) {
+    Wal wal(path_);
+    auto at = [&] { offsets.push_back(fs::exists(path_) ? fs::file_size(path_) : 0); };
+    at();
+    EXPECT_TRUE(wal.append(WalInsert{"r0", {0, 0}, std::nullopt}).ok());
+    at();
+    auto mark = wal.begin_batch(3);
+    EXPECT_TRUE(mark.ok());
+    EXPECT_EQ(*mark, offsets.back());
+    for (const char* id : {"b1", "b2", "b3"}) {
+      at();
+      EXPECT_TRUE(wal.append(WalInsert{id, {1, 1}, std::nullopt}).ok());
+    }
+    at();
+    EXPECT_TRUE(wal.append(WalDelete{"r4"}).ok());
+    at();
+    return read_file_bytes();
+  }
+
+  Bytes read_file_bytes() {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+};
+
+TEST_F(WalBatch, BatchFrameIsTypeFourWithItsRecordCount) {
+  EXPECT_EQ(encode_wal_batch_header(3), frame(4, {3, 0, 0, 0}));
+}
+
+TEST_F(WalBatch, ABatchIsAppliedWholeOrNotAtAll) {
+  std::vector<std::size_t> at;  // r0, batch frame, b1, b2, b3, r4, end
+  const Bytes log = write_log(at);
+  struct Case {
+    const char* what;
+    std::size_t cut;
+    std::vector<std::string> ids;
+  };
+  const std::vector<Case> cases = {
+      {"whole log", at[6], {"r0", "b1", "b2", "b3", "r4"}},
+      {"cut inside the batch frame", at[1] + 5, {"r0"}},
+      {"cut after the batch frame", at[2], {"r0"}},
+      {"cut after the second of three", at[4], {"r0"}},
+      {"cut inside the third", at[5] - 2, {"r0"}},
+      {"cut after the batch", at[5], {"r0", "b1", "b2", "b3"}},
+  };
+  for (const Case& c : cases) {
+    write_bytes(path_, Bytes(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(c.cut)));
+    Wal wal(path_);
+    EXPECT_EQ(ids(read_ok(wal)), c.ids) << c.what;
+    // The next append cuts an incomplete batch off, so that it never swallows later records.
+    ASSERT_TRUE(wal.append(WalInsert{"next", {2, 2}, std::nullopt}).ok());
+    std::vector<std::string> expected = c.ids;
+    expected.push_back("next");
+    Wal again(path_);
+    EXPECT_EQ(ids(read_ok(again)), expected) << c.what;
+  }
+}
+
+TEST_F(WalBatch, DamagedRecordInsideABatchDropsTheBatchAndWhatFollows) {
+  std::vector<std::size_t> at;
+  Bytes log = write_log(at);
+  log[at[3] + 6] ^= 0x20;  // a payload byte of b2
+  write_bytes(path_, log);
+  Wal wal(path_);
+  EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"r0"}));
+}
+
+TEST_F(WalBatch, RollbackCutsTheFileBackToTheBatchStart) {
+  Wal wal(path_);
+  ASSERT_TRUE(wal.append(WalInsert{"r0", {0, 0}, std::nullopt}).ok());
+  const auto before = fs::file_size(path_);
+  auto mark = wal.begin_batch(2);
+  ASSERT_TRUE(mark.ok());
+  ASSERT_TRUE(wal.append(WalInsert{"b1", {1, 1}, std::nullopt}).ok());
+  ASSERT_TRUE(wal.rollback(*mark).ok());
+  EXPECT_FALSE(wal.writer_open());
+  EXPECT_EQ(fs::file_size(path_), before);
+  ASSERT_TRUE(wal.append(WalInsert{"r1", {0, 0}, std::nullopt}).ok());
+  Wal reader(path_);
+  EXPECT_EQ(ids(read_ok(reader)), (std::vector<std::string>{"r0", "r1"}));
+}
+
+TEST_F(WalBatch, LogsWithoutBatchFramesReadAsBefore) {
+  // What older versions wrote for a batch: its records one after another.
+  Bytes log;
+  for (const char* id : {"a", "b", "c"}) {
+    const Bytes f = encode_wal_entry(WalInsert{id, {1, 2}, std::nullopt});
+    log.insert(log.end(), f.begin(), f.end());
+  }
+  write_bytes(path_, log);
+  Wal wal(path_);
+  EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"a", "b", "c"}));
+}
+
 }  // namespace
 }  // namespace quarn
