@@ -26,7 +26,6 @@ import hashlib
 import json
 import math
 import os
-import shutil
 import tempfile
 import threading
 import time
@@ -56,13 +55,13 @@ __all__ = [
 MANIFEST = "quarn-shards.json"
 HASH = "blake2b-64-le-mod"
 _FORMAT = "quarn-sharded/1"
-_SNAPSHOT_FILES = ("graph.quarn", "vectors.bin", "vectors.sq8")
 _DEFAULT_M = 16
 _DEFAULT_EF_CONSTRUCTION = 200
 _NO_PARTIAL = "No partial result is returned."
 _MAYBE_APPLIED = "The call may or may not have been applied."
 _NOTHING_WRITTEN = "Nothing was written."
 _READ_ATTEMPTS = 3
+_COMPLEX = "vector components must be real numbers, not complex"
 
 
 def shard_of(id: str, shards: int) -> int:
@@ -132,13 +131,6 @@ def _open_retrying(open_fn, timeout: float):
             if not held or time.monotonic() >= deadline:
                 raise
             time.sleep(0.1)
-
-
-def _read_only_supported() -> bool:
-    try:
-        return "read_only" in (quarn.Database.__text_signature__ or "")
-    except AttributeError:
-        return False
 
 
 class _ShardActor:
@@ -216,83 +208,27 @@ class _ShardActor:
 
         return _reply(run)
 
-    def publish(self, root: str, shard: int):
-        """Links the current snapshot into a new generation for replicas (only without read-only opens)."""
-        return _reply(_publish_snapshot, self._path, root, shard)
-
     def inject_fault(self, method: str, error: Optional[Exception]):
         """Test hook: the next ``method`` call fails with ``error`` without touching the database, or
         with None, writes and then ends the process before answering."""
         self._faults[method] = error
 
     def close(self):
-        # Dropping the engine object closes its log and releases the directory for the next owner.
+        # Closing releases the directory's writer lock for the next owner at once.
         db, self._db = self._db, None
-        if db is not None and hasattr(db, "close"):
+        if db is not None:
             db.close()
-        del db
         return ("ok", None)
 
 
-def _replica_home(root: str, shard: int) -> str:
-    return os.path.join(root, ".replicas", f"shard-{shard:03d}")
-
-
-def _link_or_copy(source: str, target: str) -> None:
-    try:
-        os.link(source, target)
-    except OSError:
-        shutil.copy2(source, target)
-
-
-def _publish_snapshot(path: str, root: str, shard: int) -> Optional[str]:
-    """Makes an immutable generation directory of the shard's snapshot files; None when never saved.
-
-    The engine replaces snapshot files by renaming new ones over them, so hard links keep an old
-    generation intact after later saves.
-    """
-    if not os.path.exists(os.path.join(path, "graph.quarn")):
-        return None
-    home = _replica_home(root, shard)
-    os.makedirs(home, exist_ok=True)
-    staging = tempfile.mkdtemp(prefix=".staging-", dir=home)
-    for name in _SNAPSHOT_FILES:
-        source = os.path.join(path, name)
-        if os.path.exists(source):
-            _link_or_copy(source, os.path.join(staging, name))
-    generation = os.path.join(home, f"gen-{time.time_ns():020d}")
-    os.rename(staging, generation)
-    for name in os.listdir(home):
-        full = os.path.join(home, name)
-        if name.startswith("gen-") and full != generation:
-            shutil.rmtree(full, ignore_errors=True)
-    return generation
-
-
-def _latest_generation(root: str, shard: int) -> Optional[str]:
-    home = _replica_home(root, shard)
-    try:
-        names = sorted(n for n in os.listdir(home) if n.startswith("gen-"))
-    except FileNotFoundError:
-        return None
-    return os.path.join(home, names[-1]) if names else None
-
-
 class _ReplicaActor:
-    """A read-only copy of one shard that serves searches and reopens after every save.
+    """A read-only view of one shard directory (snapshot plus log) beside its writer; serves searches.
 
-    With read-only opens it reads the shard directory itself (snapshot plus log). Otherwise it
-    opens a private set of links to the last snapshot the writer published.
+    It sees the directory as it was when it last opened it, and reopens when told (after saves).
     """
 
-    def __init__(self, root: str, shard: int, replica: int, params: dict):
-        self._root = root
-        self._shard = shard
-        self._replica = replica
-        self._params = params
-        self._path = os.path.join(root, f"shard-{shard:03d}")
-        self._read_only = _read_only_supported()
-        self._private: Optional[str] = None
+    def __init__(self, path: str):
+        self._path = path
         self._quantized: Optional[bool] = None
         self._db = None
         self._open_error: Optional[Exception] = None
@@ -305,30 +241,12 @@ class _ReplicaActor:
         return ("err", self._open_error) if self._db is None else ("ok", os.getpid())
 
     def _reopen(self) -> None:
-        old, old_private = self._db, self._private
-        if self._read_only:
-            db = quarn.Database(self._path, read_only=True)
-        else:
-            db = self._open_private_copy()
+        db = quarn.Database(self._path, read_only=True)
         if self._quantized is not None:
             db.enable_quantized_search() if self._quantized else db.disable_quantized_search()
-        self._db = db
-        if old is not None and hasattr(old, "close"):
+        old, self._db = self._db, db
+        if old is not None:
             old.close()
-        del old
-        if old_private is not None and old_private != self._private:
-            shutil.rmtree(old_private, ignore_errors=True)
-
-    def _open_private_copy(self):
-        generation = _latest_generation(self._root, self._shard)
-        private = tempfile.mkdtemp(prefix=f"r{self._replica}-", dir=os.path.dirname(generation or "") or None)
-        if generation is not None:
-            for name in _SNAPSHOT_FILES:
-                source = os.path.join(generation, name)
-                if os.path.exists(source):
-                    _link_or_copy(source, os.path.join(private, name))
-        self._private = private
-        return quarn.Database(private, **self._params)
 
     def reload(self):
         return _reply(self._reopen)
@@ -348,11 +266,8 @@ class _ReplicaActor:
 
     def close(self):
         db, self._db = self._db, None
-        if db is not None and hasattr(db, "close"):
+        if db is not None:
             db.close()
-        del db
-        if self._private is not None:
-            shutil.rmtree(self._private, ignore_errors=True)
         return ("ok", None)
 
 
@@ -371,17 +286,29 @@ def _ids_arg(ids) -> list:
     return out
 
 
+def _finite(matrix: np.ndarray) -> np.ndarray:
+    bad = ~np.isfinite(matrix)
+    if bad.any():
+        row, column = np.argwhere(bad)[0]
+        value = matrix[row, column]
+        what = "NaN" if np.isnan(value) else ("inf" if value > 0 else "-inf")
+        raise ValueError(f"vector components must be finite: component {column} is {what}")
+    return matrix
+
+
 def _matrix_arg(vectors, dim: int) -> np.ndarray:
-    """A C-contiguous float32 matrix of the batch, with the engine's error for the first wrong length."""
+    """A C-contiguous float32 matrix of the batch, with the engine's errors for wrong lengths and values."""
     if isinstance(vectors, np.ndarray):
         if vectors.ndim != 2:
             raise TypeError(f"argument 'vectors': expected a two-dimensional array, got {vectors.ndim} dimensions")
+        if vectors.dtype.kind == "c":
+            raise ValueError(_COMPLEX)
         if vectors.dtype == np.float32 and not vectors.flags.c_contiguous:
             raise TypeError("The given array is not contiguous")
         matrix = np.ascontiguousarray(vectors, dtype=np.float32)
         if matrix.shape[0] and matrix.shape[1] != dim:
             raise ValueError(f"dimension mismatch: expected {dim}, got {matrix.shape[1]}")
-        return matrix
+        return _finite(matrix)
     if isinstance(vectors, str) or not isinstance(vectors, Sequence):
         raise TypeError("argument 'vectors': expected a float32 matrix or a sequence of sequences of numbers")
     for row in vectors:
@@ -393,9 +320,11 @@ def _matrix_arg(vectors, dim: int) -> np.ndarray:
         matrix = np.array(vectors)
     except (TypeError, ValueError) as error:
         raise TypeError(f"argument 'vectors': {error}") from None
+    if matrix.dtype.kind == "c":
+        raise ValueError(_COMPLEX)
     if matrix.size and matrix.dtype.kind not in "biuf":
         raise TypeError("argument 'vectors': every row must be a sequence of numbers")
-    return np.ascontiguousarray(matrix, dtype=np.float32).reshape(len(vectors), dim)
+    return _finite(np.ascontiguousarray(matrix, dtype=np.float32).reshape(len(vectors), dim))
 
 
 def _metadatas_arg(metadatas, n: int) -> list:
@@ -548,10 +477,8 @@ class ShardedDatabase:
         try:
             self._each(lambda s, w: w.ready.remote(), "open")
             if replicas:
-                if not _read_only_supported():
-                    self._each(lambda s, w: w.publish.remote(root, s), "publish")
                 replica_cls = ray.remote(_ReplicaActor).options(**options)
-                self._replicas = [[replica_cls.remote(root, s, r, params) for r in range(replicas)]
+                self._replicas = [[replica_cls.remote(self.shard_path(s)) for _ in range(replicas)]
                                   for s in range(self._shards)]
                 self._gather({(s, r): a.ready.remote for s, group in enumerate(self._replicas)
                               for r, a in enumerate(group)}, "replica open")
@@ -894,13 +821,11 @@ class ShardedDatabase:
     def _refresh_replicas(self) -> None:
         if not any(self._replicas):
             return
-        if not _read_only_supported():
-            self._each(lambda s, w: w.publish.remote(self._root, s), "publish")
         self._gather({(s, r): a.reload.remote for s, group in enumerate(self._replicas) for r, a in enumerate(group)},
                      "replica reload", retry=True)
 
     def refresh_replicas(self) -> None:
-        """Reopens the replicas now (with read-only opens they then also see writes not saved yet)."""
+        """Reopens the replicas now, so that they also see the writes logged since the last save."""
         self._check_open()
         self._refresh_replicas()
 
