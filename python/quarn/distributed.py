@@ -29,7 +29,7 @@ import os
 import tempfile
 import threading
 import time
-from typing import Any, NamedTuple, Optional, Sequence
+from typing import NamedTuple, Optional, Sequence
 
 import numpy as np
 
@@ -668,7 +668,7 @@ class ShardedDatabase:
         ids = _ids_arg(ids)
         groups = self._split(ids)
         parts = {s: [ids[p] for p in positions] for s, positions in groups.items()}
-        before = self._each(lambda s, w: w.records.remote(parts[s]), "delete_many", parts, _NOTHING_WRITTEN, retry=True)
+        before = self._each(lambda s, w: w.records.remote(parts[s]), "delete_many", parts, _NOTHING_WRITTEN, True)
         refs = {s: self._writers[s].call.remote("delete_many", parts[s]) for s in parts}
         undo = {s: ([], *before[s]) for s in parts}
         counts = self._settle("delete_many", refs, parts, undo)
