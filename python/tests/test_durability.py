@@ -235,6 +235,34 @@ def test_fork_while_another_thread_writes_and_saves_never_hangs_the_child(tmp_pa
     assert done.stdout.strip() == str([0] * 12)
 
 
+def test_a_forked_child_reads_the_parents_database_but_never_writes_it(tmp_path):
+    script = """
+        import os, sys, quarn
+        db = quarn.Database(sys.argv[1], dim=2)
+        db.add("a", [1, 0])
+        read, write = os.pipe()
+        pid = os.fork()
+        if pid == 0:
+            try:
+                db.add("b", [0, 1])
+                code = 1
+            except ValueError as e:
+                code = 0 if "read-only" in str(e) and db.ids() == ["a"] else 2
+            os.read(read, 1)  # wait until the parent has let go of the directory
+            try:
+                quarn.Database(sys.argv[1]).add("c", [1, 1])  # the child may become the writer now
+            except ValueError:
+                code = 3
+            os._exit(code)
+        db.close()
+        os.write(write, b"x")
+        print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), sorted(quarn.Database(sys.argv[1]).ids()))
+    """
+    done = run_python(script, str(tmp_path / "db"))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "0 ['a', 'c']"
+
+
 # ---- values refused at the door, and read-only arrays accepted ----
 
 NON_FINITE = [

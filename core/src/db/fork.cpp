@@ -40,7 +40,13 @@ void Database::lock_all_for_fork() {
 void Database::reset_all_in_child() {
   // The child's thread has a thread id of its own, and a reader-writer lock taken for writing
   // by the parent's thread cannot be unlocked by it; every lock is made anew, unlocked.
+  //
+  // The parent stays the one writer of its directories: in the child an inherited database is
+  // read-only, and its copy of the lock file's descriptor is closed, so that the directory is
+  // free again as soon as the parent lets go, whatever the child still does.
   for (Database* db : live_databases) {
+    db->writer_lock_ = FileHandle();
+    db->read_only_ = true;
     new (&db->id_map_lock_) std::shared_mutex();
     new (&db->wal_mutex_) std::mutex();
     new (&db->index_lock_) std::shared_mutex();
