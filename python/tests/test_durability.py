@@ -263,6 +263,25 @@ def test_a_forked_child_reads_the_parents_database_but_never_writes_it(tmp_path)
     assert done.stdout.strip() == "0 ['a', 'c']"
 
 
+BOUNDS = [
+    ({"m": 1}, "m must be at least 2"),
+    ({"m": 4097}, "m must be at most 4096"),
+    ({"ef_construction": 0}, "ef_construction must be between 1 and 65536"),
+    ({"ef_construction": 2**32 - 1}, "ef_construction must be between 1 and 65536"),
+]
+
+
+@pytest.mark.parametrize("arguments,message", BOUNDS, ids=[m for _, m in BOUNDS])
+def test_construction_parameters_beyond_their_bounds_are_refused_at_creation(path, arguments, message):
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        quarn.Database(path, dim=2, **arguments)
+    assert not os.path.exists(path)
+    edge = {name: (2 if value < 2 else (4096 if name == "m" else 65536)) for name, value in arguments.items()}
+    db = quarn.Database(path, dim=2, **edge)
+    db.add_many(["a", "b", "c"], [[1, 0], [0, 1], [1, 1]])
+    assert (len(db), sorted(db.ids())) == (3, ["a", "b", "c"])
+
+
 # ---- values refused at the door, and read-only arrays accepted ----
 
 NON_FINITE = [

@@ -73,6 +73,11 @@ void Database::insert_batch_held(std::vector<Item> items, const TableGuard&) {
   std::vector<std::vector<float>> vectors;
   vectors.reserve(unique.size());
   for (Item& item : unique) vectors.push_back(std::move(item.vector));
+  // Room in the tables first: once the index has raised its live count, nothing may fail.
+  const std::size_t slots_after = index_->node_count() + unique.size();
+  slot_to_id_.reserve(slots_after);
+  metadata_.reserve(slots_after);
+  id_to_slot_.reserve(id_to_slot_.size() + unique.size());
   const std::vector<Slot> slots = index_->batch_insert(std::move(vectors));
   for (std::size_t i = 0; i < unique.size(); ++i) {
     store_record_held(slots[i], unique[i].id, std::move(unique[i].metadata));
