@@ -865,7 +865,7 @@ class ShardedDatabase:
         totals["uses_quantized_search"] = all(st["uses_quantized_search"] for st in per_shard)
         return {"shards": per_shard, "totals": totals}
 
-    def inject_fault(self, shard: int, method: str, error: Optional[Exception]) -> None:
+    def _inject_fault(self, shard: int, method: str, error: Optional[Exception]) -> None:
         """Test hook: shard's next ``method`` call (or ``"restore"``) fails with ``error``, writing nothing;
         with None, the shard's actor writes and then dies before answering."""
         ray.get(self._writers[shard].inject_fault.remote(method, error))

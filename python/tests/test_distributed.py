@@ -342,7 +342,7 @@ def test_batch_failing_on_one_shard_while_writing_is_rolled_back(base, method, f
     db, state = base
     args, _ = _batch(method, state)
     error, raised, message = fault
-    db.inject_fault(2, method, error)
+    db._inject_fault(2, method, error)
     with pytest.raises(raised, match=f"{method}: " + message):
         getattr(db, method)(*args)
     _assert_unchanged(db, state)
@@ -352,8 +352,8 @@ def test_batch_that_cannot_be_rolled_back_names_what_was_written(tmp_path):
     db = ShardedDatabase(str(tmp_path / "c"), shards=4, dim=DIM)
     try:
         ids, vectors = _fresh(40)
-        db.inject_fault(2, "add_many", ValueError("disk full"))
-        db.inject_fault(0, "restore", ValueError("disk full too"))
+        db._inject_fault(2, "add_many", ValueError("disk full"))
+        db._inject_fault(0, "restore", ValueError("disk full too"))
         with pytest.raises(PartialWriteError, match="could not be rolled back everywhere") as raised:
             db.add_many(ids, vectors)
         on = {s: sorted(i for i in ids if shard_of(i, 4) == s) for s in range(4)}
