@@ -194,6 +194,11 @@ def test_reopen_keeps_routing_and_each_shard_holds_its_own_ids(tmp_path):
         assert (again.shards, again.dim, again.metric, len(again)) == (4, DIM, "cosine", 200)
         assert all(again.get(i)[1] == metadatas[n] for n, i in enumerate(ids))
         assert again.search(vectors[180], k=1)[0].id == ids[180]
+        assert again.delete_many(ids[:20] + ["missing"]) == 20
+        assert (len(again), again.deleted_count, again.stats()["totals"]["num_deleted"]) == (180, 20, 20)
+        again.compact()
+        assert (len(again), again.deleted_count, again.total_slots) == (180, 0, 180)
+        assert again.search(vectors[180], k=1)[0].id == ids[180]
     finally:
         again.close()
 
