@@ -122,7 +122,10 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
   Slot ep = entry;
   for (std::size_t layer = top; layer > level; --layer) ep = search_layer_single(q, ep, layer);
 
-  auto pair_distance = [&](Slot a, Slot b) { return distance(vector(a), vector(b), metric_); };
+  // Rows are read through one base pointer: the store does not move while nodes are linked.
+  const float* base = store_.data();
+  auto row = [&](Slot s) { return std::span<const float>(base + std::size_t{s} * dim_, dim_); };
+  auto pair_distance = [&](Slot a, Slot b) { return distance(row(a), row(b), metric_); };
   std::vector<Candidate> candidates;
   std::vector<Slot> chosen;
   std::vector<Slot> kept;
@@ -142,7 +145,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
       for (Slot x : own.slots) {
         if (x == slot) continue;
         const bool seen = std::any_of(candidates.begin(), candidates.end(), [x](const Candidate& c) { return c.slot == x; });
-        if (!seen) candidates.push_back({x, distance_to(q, x)});
+        if (!seen) candidates.push_back({x, distance(q, row(x), metric_)});
       }
       detail::sort_by_distance(candidates);
       detail::select_diverse(candidates, maxc, pair_distance, chosen);
@@ -157,10 +160,10 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
         continue;
       }
       // Full: the owner's list is chosen again by the same rule from its entries and the new node.
-      const std::span<const float> nv = vector(n);
+      const std::span<const float> nv = row(n);
       std::vector<Candidate> pool;
       pool.reserve(list.slots.size() + 1);
-      for (Slot x : list.slots) pool.push_back({x, distance(nv, vector(x), metric_)});
+      for (Slot x : list.slots) pool.push_back({x, distance(nv, row(x), metric_)});
       pool.push_back({slot, distance(nv, q, metric_)});
       detail::sort_by_distance(pool);
       detail::select_diverse(pool, maxc, pair_distance, kept);

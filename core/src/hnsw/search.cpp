@@ -211,7 +211,7 @@ std::vector<Candidate> HnswIndex::search_layer(std::span<const float> query, Slo
                                                std::size_t layer) const {
   const float* base = store_.data();
   return detail::beam_search(
-      *this, [&](Slot s) { return distance_to(query, s); },
+      *this, [&](Slot s) { return distance(query, std::span<const float>(base + std::size_t{s} * dim_, dim_), metric_); },
       [&](Slot s) { __builtin_prefetch(base + std::size_t{s} * dim_); }, entry, ef, layer);
 }
 
