@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "persistence_test_util.h"
+#include "quarn/io.h"
 
 namespace quarn::testing {
 namespace {
@@ -138,6 +139,38 @@ TEST(ReadOnly, AnInterruptedSaveIsLeftForTheWriterToFinish) {
   auto writer = open_ok(dir.path(), open_only());
   EXPECT_FALSE(fs::exists(dir.path() + "/graph.tmp"));
   EXPECT_TRUE(writer->contains("a"));
+}
+
+TEST(ReadOnly, ASaveFinishingWhileAReaderOpensIsSeenWholeOrNotAtAll) {
+  // The writer's save runs at a chosen file call of the reader's open: after the reader has
+  // loaded the old snapshot and before it reads the log that the save deletes.
+  struct Case {
+    const char* what;
+    FileOp op;
+    const char* file;
+  };
+  for (const Case& c : {Case{"before the log is read", FileOp::Open, "wal.quarn"},
+                        Case{"between graph and vectors", FileOp::Open, "vectors.bin"}}) {
+    TempDir dir;
+    auto writer = open_ok(dir.path(), create_options(2));
+    ASSERT_TRUE(writer->add_many({{"a", {1, 0}, std::nullopt}, {"b", {0, 1}, std::nullopt}}).ok());
+    ASSERT_TRUE(writer->save().ok());
+    ASSERT_TRUE(writer->add("c", {1, 1}, std::nullopt).ok());
+    ASSERT_TRUE(writer->add("d", {2, 1}, std::nullopt).ok());
+    bool fired = false;
+    set_file_fault_hook([&](FileOp op, const std::string& path, const std::string&) {
+      if (!fired && op == c.op && path == dir.path() + "/" + c.file) {
+        fired = true;
+        EXPECT_TRUE(writer->save().ok());
+      }
+      return 0;
+    });
+    auto reader = open_ok(dir.path(), read_only());
+    set_file_fault_hook({});
+    EXPECT_TRUE(fired) << c.what;
+    ASSERT_NE(reader, nullptr) << c.what;
+    EXPECT_EQ(read_state(*reader), read_state(*writer)) << c.what;
+  }
 }
 
 TEST(Bounds, NonFiniteComponentsAreRefusedBeforeAnythingIsLogged) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -127,6 +128,16 @@ Result<std::uint64_t> file_size(const std::string& path);
 bool path_exists(const std::string& path);
 // Whether the path exists: false only for ENOENT or ENOTDIR, any other failure is an error.
 Result<bool> file_exists(const std::string& path);
+// What tells one version of a file from another: replacing it by a rename changes the inode.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file at the path; nothing when it does not exist.
+Result<std::optional<FileIdentity>> file_identity(const std::string& path);
 // mkdir -p with 0777 before the umask; an existing directory is fine.
 Status create_directories(const std::string& path);
 // Joins a directory and a file name with '/'.

@@ -1,4 +1,6 @@
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "quarn/database.h"
 #include "quarn/io.h"
@@ -133,63 +135,81 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
     if (!finished.ok()) return engine_error(std::move(finished).error());
   }
 
-  auto found = find_files(storage, wal_path);
-  if (!found.ok()) return engine_error(std::move(found).error());
-  const SnapshotFiles files = *found;
+  // Loads the snapshot and replays the log. Returns the database, or the failure.
+  auto load = [&]() -> std::variant<std::unique_ptr<Database>, OpenError> {
+    auto found = find_files(storage, wal_path);
+    if (!found.ok()) return engine_error(std::move(found).error());
+    const SnapshotFiles files = *found;
 
-  std::unique_ptr<Database> db;
-  bool write_creation_snapshot = false;
-  if (files.complete()) {
-    const bool quantize = (create && options.quantize) || files.quantized;
-    auto loaded = storage.load();
-    if (!loaded.ok()) return engine_error(std::move(loaded).error());
-    HnswIndex& index = *loaded->index;
-    const std::size_t slots = index.node_count();
-    const std::size_t dim = index.dim();
-    db.reset(new Database(storage, wal_path, std::move(loaded->index), dim, quantize));
-    // The loader guarantees distinct ids and distinct live slots below the node count.
-    db->id_to_slot_.reserve(loaded->records.size());
-    db->slot_to_id_.assign(slots, std::string());
-    db->metadata_.assign(slots, std::nullopt);
-    for (MetaRecord& record : loaded->records) {
-      db->id_to_slot_.emplace(record.id, record.slot);
-      db->slot_to_id_[record.slot] = std::move(record.id);
-      db->metadata_[record.slot] = std::move(record.metadata);
+    std::unique_ptr<Database> db;
+    bool write_creation_snapshot = false;
+    if (files.complete()) {
+      const bool quantize = (create && options.quantize) || files.quantized;
+      auto loaded = storage.load();
+      if (!loaded.ok()) return engine_error(std::move(loaded).error());
+      HnswIndex& index = *loaded->index;
+      const std::size_t slots = index.node_count();
+      const std::size_t dim = index.dim();
+      db.reset(new Database(storage, wal_path, std::move(loaded->index), dim, quantize));
+      // The loader guarantees distinct ids and distinct live slots below the node count.
+      db->id_to_slot_.reserve(loaded->records.size());
+      db->slot_to_id_.assign(slots, std::string());
+      db->metadata_.assign(slots, std::nullopt);
+      for (MetaRecord& record : loaded->records) {
+        db->id_to_slot_.emplace(record.id, record.slot);
+        db->slot_to_id_[record.slot] = std::move(record.id);
+        db->metadata_[record.slot] = std::move(record.metadata);
+      }
+      db->metadata_index_.rebuild(db->metadata_, db->index_->deleted());
+    } else if (files.any_snapshot_file()) {
+      return engine_error(incomplete_snapshot(path, files));
+    } else if (create) {
+      if (auto error = check_creation(options)) return *error;
+      std::size_t dim = *options.dim;
+      if (files.log) {
+        // A log without a snapshot comes from a version that kept a database's parameters only in
+        // memory until its first save. Its records carry the dimension, which wins over the
+        // argument, so that none of them is skipped; the metric was never recorded.
+        Wal old_log(wal_path);
+        auto entries = old_log.read_all();
+        if (!entries.ok()) return engine_error(std::move(entries).error());
+        if (auto logged = logged_dimension(*entries)) dim = *logged;
+        if (dim == 0 || dim > kMaxDim) return engine_error(QuarnError::io_invalid_data("log holds empty vectors"));
+      }
+      db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
+                        options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
+      write_creation_snapshot = true;
+    } else {
+      return engine_error(QuarnError::database_not_found(path));
     }
-    db->metadata_index_.rebuild(db->metadata_, db->index_->deleted());
-  } else if (files.any_snapshot_file()) {
-    return engine_error(incomplete_snapshot(path, files));
-  } else if (create) {
-    if (auto error = check_creation(options)) return *error;
-    std::size_t dim = *options.dim;
-    if (files.log) {
-      // A log without a snapshot comes from a version that kept a database's parameters only in
-      // memory until its first save. Its records carry the dimension, which wins over the
-      // argument, so that none of them is skipped; the metric was never recorded.
-      Wal old_log(wal_path);
-      auto entries = old_log.read_all();
-      if (!entries.ok()) return engine_error(std::move(entries).error());
-      if (auto logged = logged_dimension(*entries)) dim = *logged;
-      if (dim == 0 || dim > kMaxDim) return engine_error(QuarnError::io_invalid_data("log holds empty vectors"));
-    }
-    db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
-                      options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
-    write_creation_snapshot = true;
-  } else {
-    return engine_error(QuarnError::database_not_found(path));
-  }
-  db->read_only_ = options.read_only;
-  db->writer_lock_ = std::move(writer_lock);
+    db->read_only_ = options.read_only;
+    db->writer_lock_ = std::move(writer_lock);
 
-  Status replayed = db->replay_wal();
-  if (!replayed.ok()) return engine_error(std::move(replayed).error());
-  // A new database is saved at once, so that its parameters are on the disk from the start and
-  // a later open, with or without them, finds the database as it was created.
-  if (write_creation_snapshot) {
-    Status saved = db->save();
-    if (!saved.ok()) return engine_error(std::move(saved).error());
+    Status replayed = db->replay_wal();
+    if (!replayed.ok()) return engine_error(std::move(replayed).error());
+    // A new database is saved at once, so that its parameters are on the disk from the start and
+    // a later open, with or without them, finds the database as it was created.
+    if (write_creation_snapshot) {
+      Status saved = db->save();
+      if (!saved.ok()) return engine_error(std::move(saved).error());
+    }
+    return db;
+  };
+
+  if (!options.read_only) return load();
+  // A reader is not excluded by the writer's lock: a save may rename its files between the
+  // reader's loads of graph.quarn and vectors.bin, or delete the log before the reader reads it.
+  // Every such save replaces graph.quarn, so a load is kept only when graph.quarn is the same
+  // file before and after it; otherwise it is tried again.
+  constexpr int kReaderAttempts = 50;
+  for (int attempt = 1;; ++attempt) {
+    auto before = file_identity(storage.graph_path);
+    auto result = load();
+    auto after = file_identity(storage.graph_path);
+    const bool stable = before.ok() && after.ok() && *before == *after;
+    if (stable || attempt == kReaderAttempts) return result;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return db;
 }
 
 }  // namespace quarn

@@ -297,6 +297,19 @@ Result<bool> file_exists(const std::string& path) {
   return QuarnError::io_errno(errno);
 }
 
+Result<std::optional<FileIdentity>> file_identity(const std::string& path) {
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::optional<FileIdentity>();
+    return QuarnError::io_errno(errno);
+  }
+  return std::optional<FileIdentity>(FileIdentity{
+      static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+      static_cast<std::uint64_t>(st.st_size),
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec});
+}
+
 Status create_directories(const std::string& path) {
   if (path.empty()) return Status::success();
   if (int err = injected(FileOp::MakeDir, path)) return QuarnError::io_errno(err);
