@@ -49,7 +49,8 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (auto* error = std::get_if<quarn::OpenError>(&opened)) {
-      raise_open_error(*error, !options.dim.has_value() || options.read_only);
+      // A reader never creates, so "specify dim" would be no advice: it gets the engine's text.
+      raise_open_error(*error, !options.dim.has_value() && !options.read_only);
     }
     std::shared_ptr<quarn::Database> engine = std::move(std::get<std::unique_ptr<quarn::Database>>(opened));
 

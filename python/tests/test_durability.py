@@ -139,9 +139,15 @@ def test_every_write_of_a_read_only_database_raises(path, name, write):
 
 def test_read_only_finds_no_database_where_there_is_none(tmp_path):
     for where in (tmp_path / "missing", tmp_path):
-        with pytest.raises(ValueError, match="database not found"):
-            quarn.Database(str(where), dim=3, read_only=True)
+        for arguments in ({}, {"dim": 3}):
+            with pytest.raises(ValueError) as err:
+                quarn.Database(str(where), read_only=True, **arguments)
+            assert str(err.value) == f"database not found at '{where}'"
     assert os.listdir(tmp_path) == []
+    with open(tmp_path / "graph.quarn", "wb") as f:
+        f.write(b"GWSH")
+    with pytest.raises(ValueError, match="^corrupt data: incomplete snapshot in "):
+        quarn.Database(str(tmp_path), read_only=True)
 
 
 # ---- close ----
