@@ -179,6 +179,28 @@ TEST(DatabaseSearch, EmptyResultsForEmptyDatabaseZeroKAndUnmatchedFilter) {
   EXPECT_TRUE((*many)[1].empty());
 }
 
+TEST(DatabaseSearch, HugeKAndBeamAreClampedToTheLiveRecords) {
+  // A k or beam far beyond the collection used to reserve memory for it (or kill the process
+  // from inside the worker pool); now every live record comes back once.
+  TempDir dir;
+  auto db = make_db(dir, 2);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(db->add("r" + std::to_string(i), {float(i), 0}, J(R"({"tag":"x"})")).ok());
+  ASSERT_TRUE(*db->remove("r4"));
+  Filter tag = Filter::eq("tag", J(R"("x")"));
+  const std::size_t huge = std::size_t{1} << 40;
+  for (const Filter* f : std::vector<const Filter*>{nullptr, &tag}) {
+    SearchParams p = top(huge, f);
+    p.ef_search = huge;
+    auto one = db->search(std::vector<float>{0, 0}, p);
+    ASSERT_TRUE(one.ok());
+    EXPECT_EQ(result_ids(*one), (std::vector<std::string>{"r0", "r1", "r2", "r3"}));
+    auto many = db->search_many({{0, 0}, {3, 0}}, p);
+    ASSERT_TRUE(many.ok());
+    ASSERT_EQ(many->size(), 2u);
+    EXPECT_EQ(result_ids((*many)[1]), (std::vector<std::string>{"r3", "r2", "r1", "r0"}));
+  }
+}
+
 TEST(DatabaseSearch, WrongQueryLengthIsRejected) {
   TempDir dir;
   auto db = make_db(dir, 3);
@@ -229,6 +251,15 @@ TEST(DatabaseSearch, GraphSearchWidensTheBeamForFiltersAndReranksExactlyWhenQuan
   GraphCorpus g;
   EXPECT_FALSE(g.db->stats().uses_brute_force);
   const auto queries = random_vectors(3, GraphCorpus::kDim, 11);
+  {
+    // The graph path with a k and beam far beyond the collection: clamped, not reserved.
+    SearchParams huge = top(std::size_t{1} << 40);
+    huge.ef_search = std::size_t{1} << 40;
+    EXPECT_EQ(g.db->search(queries[0], huge)->size(), GraphCorpus::kCount);
+    auto many = g.db->search_many({queries[0], queries[1]}, huge);
+    ASSERT_TRUE(many.ok());
+    EXPECT_EQ((*many)[1].size(), GraphCorpus::kCount);
+  }
   Filter odd = Filter::eq("odd", J("true"));
   Filter any = Filter::ne("odd", J("null"));
   for (bool quantized : {false, true}) {

@@ -109,11 +109,17 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
     auto found = search_accepting(query, k, beam, [](Slot) { return true; }, live_count());
     return found.has_value() ? std::move(*found) : scan(query, k);
   }
-  if (quantized_.has_value()) return search_graph_quantized(query, k, beam);
-
-  Slot c = entry_point_;
-  for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single(query, c, layer);
-  std::vector<Candidate> found = search_layer(query, c, beam, 0);
+  std::vector<Candidate> found;
+  if (quantized_.has_value()) {
+    found = search_graph_quantized(query, k, beam);
+  } else {
+    Slot c = entry_point_;
+    for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single(query, c, layer);
+    found = search_layer(query, c, beam, 0);
+  }
+  // A beam that reached fewer than k nodes (a k near the collection's size, or nodes no list
+  // points at any more) is answered by the exact scan.
+  if (found.size() < k) return scan(query, k);
   if (found.size() > k) found.resize(k);
   return found;
 }
