@@ -259,7 +259,9 @@ TEST(HnswBuild, UpdatingTheEntryPointKeepsTheHierarchy) {
       // The entry point links on every upper layer that holds another node.
       std::size_t others = 0;
       for (Slot s = 0; s < index.node_count(); ++s) others += (s != ep && index.node(s).level() >= l) ? 1 : 0;
-      if (others > 0) EXPECT_FALSE(list_of(index, ep, l).empty()) << "layer " << l;
+      if (others > 0) {
+        EXPECT_FALSE(list_of(index, ep, l).empty()) << "layer " << l;
+      }
     }
     const auto found = index.search_graph(v, 1, 64);
     ASSERT_EQ(found.size(), 1u);
