@@ -34,10 +34,10 @@ double as_double(const Json& v) {
 }
 
 // The filter the object describes, or nothing for input the binding would refuse.
-std::optional<Filter> build(const Json& spec, int depth) {
-  if (!spec.is_object() || depth > kMaxNesting) return std::nullopt;
+std::optional<Filter> build(const Json& where, int depth) {
+  if (!where.is_object() || depth > kMaxNesting) return std::nullopt;
   std::vector<Filter> leaves;
-  for (const auto& [field, condition] : spec.items()) {
+  for (const auto& [field, condition] : where.items()) {
     if (field == "$and") {
       if (!condition.is_array()) return std::nullopt;
       std::vector<Filter> children;
@@ -105,9 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t split = text.find('\n');
   if (split == std::string_view::npos) return 0;
   JsonParse records = json_parse(text.substr(0, split));
-  JsonParse spec = json_parse(text.substr(split + 1));
-  if (!records.value || !records.value->is_array() || !spec.value) return 0;
-  std::optional<Filter> filter = build(*spec.value, 0);
+  JsonParse where = json_parse(text.substr(split + 1));
+  if (!records.value || !records.value->is_array() || !where.value) return 0;
+  std::optional<Filter> filter = build(*where.value, 0);
   if (!filter) return 0;
 
   std::vector<std::optional<Json>> metadata;
