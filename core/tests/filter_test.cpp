@@ -216,6 +216,25 @@ Filter random_filter(std::mt19937& rng, int depth) {
   return Filter::all_of(std::move(children));
 }
 
+TEST(FilterExactness, OnlyScalarEqualityLeavesAreAnsweredExactly) {
+  auto gt5 = Filter::range(Filter::Op::Gt, "b", 5.0);
+  const std::vector<std::pair<Filter, bool>> cases = {
+      {Filter::eq("a", parse_json("\"x\"")), true},
+      {Filter::eq("a", parse_json("1.5")), true},
+      {Filter::eq("a", parse_json("null")), false},
+      {Filter::eq("a", parse_json("[1]")), false},
+      {Filter::in("a", {parse_json("1"), parse_json("true")}), true},
+      {Filter::in("a", {parse_json("1"), parse_json("{}")}), false},
+      {Filter::in("a", {}), true},
+      {Filter::ne("a", parse_json("1")), false},
+      {gt5, false},
+      {Filter::all_of({}), false},
+      {Filter::all_of({Filter::eq("a", parse_json("1")), Filter::in("b", {parse_json("2")})}), true},
+      {Filter::all_of({Filter::eq("a", parse_json("1")), gt5}), false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(cases[i].first.index_answers_exactly(), cases[i].second) << i;
+}
+
 TEST_F(FilterResolve, ResolvedSetNeverLosesAMatchingRecord) {
   std::mt19937 rng(3);
   const std::vector<std::string> values = {"null", "true", "false", "0", "1", "1.0", "-1", "\"a\"", "\"b\"",
@@ -239,6 +258,8 @@ TEST_F(FilterResolve, ResolvedSetNeverLosesAMatchingRecord) {
     const std::optional<SlotSet> candidates = f.resolve_from_index(index_);
     if (!candidates) continue;
     for (Slot s : expected) ASSERT_TRUE(candidates->contains(s)) << "slot " << s << " filter #" << i;
+    // A filter that says the index answers it exactly is searched without the record test.
+    if (f.index_answers_exactly()) ASSERT_EQ(*candidates, expected) << "exact filter #" << i;
     // Candidates that then pass the record test are exactly the matches.
     SlotSet confirmed;
     for (Slot s : *candidates) {

@@ -39,6 +39,10 @@ struct Filter {
   // narrowly (an And without leaves, an Eq or In operand that is null, an array or an object)
   // resolve to nothing.
   std::optional<SlotSet> resolve_from_index(const MetadataIndex& index) const;
+
+  // Whether the set resolve_from_index returns holds exactly the records that match (Eq and In
+  // leaves on booleans, numbers and strings, joined by And), so that they need no second test.
+  bool index_answers_exactly() const;
 };
 
 }  // namespace quarn

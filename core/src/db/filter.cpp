@@ -1,5 +1,6 @@
 #include "quarn/filter.h"
 
+#include <algorithm>
 #include <cassert>
 #include <utility>
 
@@ -176,6 +177,20 @@ bool Filter::matches(const std::optional<Json>& metadata) const {
       break;
   }
   return false;
+}
+
+bool Filter::index_answers_exactly() const {
+  switch (op) {
+    case Op::Eq:
+      return indexable(value);
+    case Op::In:
+      return std::all_of(values.begin(), values.end(), indexable);
+    case Op::And:
+      return !children.empty() &&
+             std::all_of(children.begin(), children.end(), [](const Filter& c) { return c.index_answers_exactly(); });
+    default:
+      return false;
+  }
 }
 
 std::optional<SlotSet> Filter::resolve_from_index(const MetadataIndex& index) const {

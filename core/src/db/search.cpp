@@ -76,9 +76,11 @@ std::vector<Candidate> Database::scan_filtered(std::span<const float> query, std
   const HnswIndex& index = *index_;
   const std::size_t nodes = index.node_count();
   std::vector<Candidate> pairs;
+  // An exact candidate set needs no second look at the metadata.
+  const bool exact = candidates.has_value() && filter.index_answers_exactly();
   // Distances are computed only for records that pass the filter.
   auto consider = [&](Slot s) {
-    if (index.is_deleted(s) || !filter.matches(metadata_at(s))) return;
+    if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return;
     pairs.push_back({s, distance(query, index.vector(s), index.metric())});
   };
   if (candidates.has_value() && candidates->size() < nodes) {
@@ -117,8 +119,10 @@ std::vector<Candidate> Database::walk_filtered(std::span<const float> query, std
     for (Slot s : *candidates) {
       if (s < marked.size()) marked[s] = 1;
     }
+    const bool exact = filter.index_answers_exactly();
     found = index.search_accepting(
-        query, k, ef, [&](Slot s) { return marked[s] != 0 && filter.matches(metadata_at(s)); }, matches);
+        query, k, ef, [&](Slot s) { return marked[s] != 0 && (exact || filter.matches(metadata_at(s))); },
+        matches);
   } else {
     found = index.search_accepting(query, k, ef, [&](Slot s) { return filter.matches(metadata_at(s)); }, matches);
   }
