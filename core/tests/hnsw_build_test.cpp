@@ -158,16 +158,7 @@ TEST(HnswBuild, SeparatedClustersStayConnected) {
   data.resize(n);
   HnswIndex index(32, 16, 200, Metric::Euclidean);
   index.batch_insert(data);
-  std::size_t hits = 0;
-  for (const auto& q : queries) {
-    std::vector<std::pair<float, Slot>> all;
-    for (std::size_t i = 0; i < n; ++i) all.emplace_back(distance(q, data[i], Metric::Euclidean), static_cast<Slot>(i));
-    std::partial_sort(all.begin(), all.begin() + 10, all.end());
-    std::set<Slot> truth;
-    for (std::size_t i = 0; i < 10; ++i) truth.insert(all[i].second);
-    for (const auto& c : index.search_graph(q, 10, 200)) hits += truth.count(c.slot);
-  }
-  const double recall = static_cast<double>(hits) / static_cast<double>(10 * queries.size());
+  const double recall = testing_util::graph_recall_at_10(index, data, queries, 200);
   std::printf("recall@10 at ef=200 over %zu vectors in 40 separated clusters: %.4f\n", n, recall);
   EXPECT_GE(recall, 0.95);
   EXPECT_TRUE(testing_util::links_respect_layers(index));

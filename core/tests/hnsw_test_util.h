@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "quarn/hnsw.h"
@@ -58,6 +61,23 @@ inline bool links_respect_layers(const HnswIndex& index) {
     }
   }
   return true;
+}
+
+// Recall@10 of the graph path against brute-force Euclidean neighbours of `data`.
+inline double graph_recall_at_10(const HnswIndex& index, const std::vector<std::vector<float>>& data,
+                                 const std::vector<std::vector<float>>& queries, std::size_t ef) {
+  std::size_t hits = 0;
+  for (const auto& q : queries) {
+    std::vector<std::pair<float, Slot>> all;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      all.emplace_back(distance(q, data[i], Metric::Euclidean), static_cast<Slot>(i));
+    }
+    std::partial_sort(all.begin(), all.begin() + 10, all.end());
+    std::set<Slot> truth;
+    for (std::size_t i = 0; i < 10; ++i) truth.insert(all[i].second);
+    for (const auto& c : index.search_graph(q, 10, ef)) hits += truth.count(c.slot);
+  }
+  return static_cast<double>(hits) / static_cast<double>(10 * queries.size());
 }
 
 // Every neighbour list of the index, checked against the per-layer capacity.

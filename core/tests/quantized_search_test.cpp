@@ -65,16 +65,7 @@ TEST(QuantizedSearch, RecallStaysCloseToTheExactGraph) {
   HnswIndex index(32, 16, 200, Metric::Euclidean);
   index.batch_insert(data);
   index.enable_quantized_search();
-  std::size_t hits = 0;
-  for (const auto& q : queries) {
-    std::vector<std::pair<float, Slot>> all;
-    for (std::size_t i = 0; i < n; ++i) all.emplace_back(distance(q, data[i], Metric::Euclidean), static_cast<Slot>(i));
-    std::partial_sort(all.begin(), all.begin() + 10, all.end());
-    std::set<Slot> truth;
-    for (int i = 0; i < 10; ++i) truth.insert(all[i].second);
-    for (const auto& c : index.search_graph(q, 10, 100)) hits += truth.count(c.slot);
-  }
-  EXPECT_GE(static_cast<double>(hits) / (10.0 * queries.size()), 0.85);
+  EXPECT_GE(testing_util::graph_recall_at_10(index, data, queries, 100), 0.85);
 }
 
 TEST(QuantizedSearch, OutOfRangeInsertIsClampedButRankedExactly) {
