@@ -378,14 +378,22 @@ def test_killing_a_shard_mid_stream_loses_no_acknowledged_write(tmp_path, kill):
     acknowledged, refused, errors, pids = {}, set(), [], []
     stop = threading.Event()
 
+    def current_pid():
+        # A restart that is still under way answers "unavailable"; ask again until it is back.
+        while True:
+            try:
+                return ray.get(victim.ready.remote())[1]
+            except (ray.exceptions.ActorUnavailableError, ray.exceptions.RayActorError):
+                time.sleep(0.05)
+
     def killer():
-        # Kills again (at most three times) until a kill has met a call in flight.
-        for target in (250, 600, 900):
+        # Kills again until a kill has met a call in flight.
+        for target in range(250, 10**6, 350):
             while len(acknowledged) < target and not stop.is_set():
                 time.sleep(0.002)
             if stop.is_set() or errors:
                 return
-            pids.append(ray.get(victim.ready.remote())[1])
+            pids.append(current_pid())
             time.sleep(random.uniform(0.0, 0.03))  # somewhere in the stream; mostly inside a batch
             if kill == "os.kill":
                 os.kill(pids[-1], signal.SIGKILL)
@@ -421,7 +429,7 @@ def test_killing_a_shard_mid_stream_loses_no_acknowledged_write(tmp_path, kill):
     try:
         assert errors, "no kill met a call in flight"
         assert all("Ray restart" in e for e in errors)
-        assert ray.get(victim.ready.remote())[1] not in pids
+        assert current_pid() not in pids
         for id_, vector in acknowledged.items():
             stored, _ = db.get(id_)
             np.testing.assert_array_equal(np.asarray(stored, np.float32), vector)
