@@ -15,9 +15,10 @@
 
 #include "db_state.h"
 #include "fuzz_util.h"
-#include "graph_parse.h"
+#include "storage/graph_parse.h"
 #include "quarn/database.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/snapshot_format.h"
 #include "quarn/storage.h"
 

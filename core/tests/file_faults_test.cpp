@@ -11,7 +11,7 @@
 #include <set>
 
 #include "persistence_test_util.h"
-#include "quarn/io.h"
+#include "util/file.h"
 #include "quarn/wal.h"
 
 namespace quarn::testing {

@@ -9,7 +9,7 @@
 
 #include "hnsw_test_util.h"
 #include "quarn/hnsw.h"
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 namespace quarn {
 namespace {

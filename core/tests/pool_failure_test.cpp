@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 namespace quarn {
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 // A multi-threaded fork is what the pool must survive; let the race detector follow the child.
 extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/quantizer.h"
 
 namespace quarn {

@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "persistence_test_util.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/storage.h"
 #include "storage/graph_parse.h"
 

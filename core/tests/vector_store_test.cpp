@@ -8,7 +8,8 @@
 
 #include "hnsw_test_util.h"
 #include "quarn/hnsw.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 
 namespace quarn {
 namespace {

@@ -15,6 +15,8 @@
 #include <zlib.h>
 
 #include "quarn/wal.h"
+#include "util/crc32.h"
+#include "util/utf8.h"
 
 namespace quarn {
 namespace {
@@ -158,7 +160,7 @@ TEST(WalFields, ReadersFailOnShortDataAndMoveToTheEnd) {
   write_metadata(data, parse_json(R"({"x":1})"));
   write_metadata(data, std::nullopt);
 
-  PayloadCursor full{data};
+  ByteReader full{data};
   EXPECT_EQ(read_string(full), "hello");
   EXPECT_EQ(read_vector(full), (std::vector<float>{1.0f, 2.0f}));
   auto m = read_metadata(full);
@@ -167,14 +169,14 @@ TEST(WalFields, ReadersFailOnShortDataAndMoveToTheEnd) {
   m = read_metadata(full);
   ASSERT_TRUE(m.has_value());
   EXPECT_FALSE(m->has_value());
-  EXPECT_EQ(full.pos, data.size());
+  EXPECT_EQ(full.position(), data.size());
 
   for (std::size_t cut = 0; cut < data.size(); ++cut) {
     const std::span<const std::uint8_t> part(data.data(), cut);
-    PayloadCursor c{part};
+    ByteReader c{part};
     bool failed = !read_string(c) || !read_vector(c) || !read_metadata(c) || !read_metadata(c);
     EXPECT_TRUE(failed) << cut;
-    EXPECT_EQ(c.pos, cut) << cut;
+    EXPECT_EQ(c.position(), cut) << cut;
   }
 }
 
@@ -185,9 +187,9 @@ TEST(WalFields, StringsMustBeUtf8AndMetadataMustParse) {
     put_u32(data, static_cast<std::uint32_t>(raw.size()));
     data.insert(data.end(), raw.begin(), raw.end());
     data.push_back('z');
-    PayloadCursor c{data};
+    ByteReader c{data};
     EXPECT_FALSE(read_string(c).has_value());
-    EXPECT_EQ(c.pos, data.size());
+    EXPECT_EQ(c.position(), data.size());
     std::string why;
     EXPECT_FALSE(is_valid_utf8(raw, &why));
     EXPECT_FALSE(why.empty());
@@ -198,9 +200,9 @@ TEST(WalFields, StringsMustBeUtf8AndMetadataMustParse) {
   for (const char* text : {"{\"a\":", "NaN", "{} {}", "{\"a\":1}x"}) {
     Bytes data;
     write_string(data, text);  // same layout as a metadata field
-    PayloadCursor c{data};
+    ByteReader c{data};
     EXPECT_FALSE(read_metadata(c).has_value()) << text;
-    EXPECT_EQ(c.pos, data.size());
+    EXPECT_EQ(c.position(), data.size());
   }
 }
 
@@ -208,9 +210,9 @@ TEST(WalFields, VectorCountLargerThanThePayloadFails) {
   Bytes data;
   put_u32(data, 0x40000000u);
   put_f32(data, 1.0f);
-  PayloadCursor c{data};
+  ByteReader c{data};
   EXPECT_FALSE(read_vector(c).has_value());
-  EXPECT_EQ(c.pos, data.size());
+  EXPECT_EQ(c.position(), data.size());
 }
 
 TEST_F(WalFile, MissingOrEmptyFileHasNoEntries) {

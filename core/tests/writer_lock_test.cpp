@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "persistence_test_util.h"
-#include "quarn/io.h"
+#include "util/file.h"
 
 namespace quarn::testing {
 namespace {

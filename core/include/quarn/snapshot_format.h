@@ -16,9 +16,7 @@ inline constexpr char kQuantizedTemp[] = "vectors.sq8.tmp";
 
 inline constexpr std::uint32_t kGraphMagic = 0x48535747;  // bytes "GWSH"
 inline constexpr std::uint32_t kGraphVersion = 2;
-inline constexpr std::size_t kGraphHeaderSize = 37;
 inline constexpr std::uint32_t kMetaMagic = 0x4D455441;  // bytes "ATEM"
-inline constexpr std::size_t kWriteBufferSize = 8192;
 
 // Bounds of the construction parameters, checked at creation and on load. A node keeps up to
 // 2 * m neighbours on layer 0 and an insert holds ef_construction candidates, so values beyond

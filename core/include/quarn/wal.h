@@ -8,7 +8,8 @@
 #include <variant>
 #include <vector>
 
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/json.h"
 #include "quarn/result.h"
 
@@ -43,8 +44,6 @@ struct WalUpdate {
 };
 using WalEntry = std::variant<WalInsert, WalDelete, WalUpdate>;
 
-// CRC-32 of IEEE 802.3 (zlib's crc32), over the given bytes, continuing from `crc`.
-std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 
 // The whole frame of one record: type, payload length, payload, checksum. Empty when the
 // payload would not fit its 32-bit length field.
@@ -59,17 +58,12 @@ void write_string(std::vector<std::uint8_t>& out, std::string_view s);
 void write_vector(std::vector<std::uint8_t>& out, std::span<const float> v);
 void write_metadata(std::vector<std::uint8_t>& out, const std::optional<Json>& metadata);
 
-// Cursor over one payload; a failed read moves it to the end.
-struct PayloadCursor {
-  std::span<const std::uint8_t> data;
-  std::size_t pos = 0;
-};
-std::optional<std::string> read_string(PayloadCursor& cursor);  // fails on short data or bad UTF-8
-std::optional<std::vector<float>> read_vector(PayloadCursor& cursor);
-// Outer optional: success; inner: absent for length 0. Fails on short data or unparsable JSON.
-std::optional<std::optional<Json>> read_metadata(PayloadCursor& cursor);
-
-bool is_valid_utf8(std::span<const std::uint8_t> bytes, std::string* error = nullptr);
+// Payload fields read through a cursor; each fails on short data and then moves the cursor to
+// the end.
+std::optional<std::string> read_string(ByteReader& cursor);  // also fails on bad UTF-8
+std::optional<std::vector<float>> read_vector(ByteReader& cursor);
+// Outer optional: success; inner: absent for length 0. Also fails on unparsable JSON.
+std::optional<std::optional<Json>> read_metadata(ByteReader& cursor);
 
 // The log file writer. The caller holds the database's log mutex for every call.
 class Wal {

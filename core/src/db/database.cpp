@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "quarn/io.h"
+#include "util/file.h"
 
 namespace quarn {
 

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "quarn/database.h"
-#include "quarn/io.h"
+#include "util/file.h"
 #include "quarn/snapshot_format.h"
 
 namespace quarn {

@@ -3,7 +3,7 @@
 #include <shared_mutex>
 
 #include "quarn/database.h"
-#include "quarn/io.h"
+#include "util/file.h"
 #include "quarn/quantizer.h"
 
 namespace quarn {

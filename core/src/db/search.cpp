@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "quarn/database.h"
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 namespace quarn {
 

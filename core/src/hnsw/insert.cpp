@@ -5,7 +5,7 @@
 #include "graph_util.h"
 #include "neighbor_select.h"
 #include "quarn/hnsw.h"
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 namespace quarn {
 

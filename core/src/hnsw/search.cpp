@@ -4,7 +4,7 @@
 #include "graph_util.h"
 #include "layer_walk.h"
 #include "quarn/hnsw.h"
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 namespace quarn {
 

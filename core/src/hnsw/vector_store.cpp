@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "quarn/hnsw.h"
-#include "quarn/io.h"
+#include "util/file.h"
 
 namespace quarn {
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/utf8.h"
+
 namespace quarn {
 
 namespace {
@@ -154,33 +156,6 @@ void append_float(std::string& out, double d) {
   const int magnitude = exponent < 0 ? -exponent : exponent;
   if (magnitude < 10) out.push_back('0');
   out += std::to_string(magnitude);
-}
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
-std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b0 = byte(i);
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return len;
 }
 
 void append_string(std::string& out, std::string_view s) {

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 
 namespace quarn {
 

@@ -6,7 +6,7 @@
 
 #include "quarn/json.h"
 #include "quarn/snapshot_format.h"
-#include "quarn/wal.h"
+#include "util/utf8.h"
 
 namespace quarn::storage_detail {
 

@@ -7,7 +7,8 @@
 
 #include "quarn/distance.h"
 #include "quarn/hnsw.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/result.h"
 #include "quarn/storage.h"
 

@@ -1,7 +1,8 @@
 #include <cstring>
 
 #include "graph_parse.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/storage.h"
 
 namespace quarn {

@@ -1,7 +1,7 @@
 #include <mutex>
 
 #include "quarn/hnsw.h"
-#include "quarn/io.h"
+#include "util/file.h"
 #include "quarn/json.h"
 #include "quarn/snapshot_format.h"
 #include "quarn/storage.h"

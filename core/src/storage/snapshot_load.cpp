@@ -2,7 +2,8 @@
 #include <utility>
 
 #include "graph_parse.h"
-#include "quarn/io.h"
+#include "util/bytes.h"
+#include "util/file.h"
 #include "quarn/quantizer.h"
 #include "quarn/snapshot_format.h"
 #include "quarn/storage.h"

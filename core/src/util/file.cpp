@@ -1,6 +1,9 @@
-#include "quarn/io.h"
+#include "util/file.h"
+
+#include "util/bytes.h"
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -174,16 +177,12 @@ Status BufferedWriter::write(const void* data, std::size_t size) {
 }
 
 Status BufferedWriter::write_u32(std::uint32_t v) {
-  std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                       static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+  std::uint8_t b[4];
+  store_u32(b, v);
   return write(b, 4);
 }
 
-Status BufferedWriter::write_f32(float v) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &v, 4);
-  return write_u32(bits);
-}
+Status BufferedWriter::write_f32(float v) { return write_u32(std::bit_cast<std::uint32_t>(v)); }
 
 Status BufferedWriter::flush() {
   if (buffer_.empty()) return Status::success();
@@ -202,47 +201,6 @@ Status BufferedWriter::close() {
   Status c = file_.close();
   if (!s.ok()) return s;
   return c;
-}
-
-Result<std::uint8_t> ByteReader::read_u8() {
-  if (remaining() < 1) return QuarnError::io_eof();
-  return data_[pos_++];
-}
-
-Result<std::uint32_t> ByteReader::read_u32() {
-  if (remaining() < 4) return QuarnError::io_eof();
-  const std::uint8_t* p = data_.data() + pos_;
-  pos_ += 4;
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-Result<float> ByteReader::read_f32() {
-  auto bits = read_u32();
-  if (!bits.ok()) return std::move(bits).error();
-  float v;
-  std::memcpy(&v, &bits.value(), 4);
-  return v;
-}
-
-Result<std::span<const std::uint8_t>> ByteReader::read_bytes(std::size_t size) {
-  if (remaining() < size) return QuarnError::io_eof();
-  auto out = data_.subspan(pos_, size);
-  pos_ += size;
-  return out;
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-  out.push_back(static_cast<std::uint8_t>(v >> 16));
-  out.push_back(static_cast<std::uint8_t>(v >> 24));
-}
-
-void put_f32(std::vector<std::uint8_t>& out, float v) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &v, 4);
-  put_u32(out, bits);
 }
 
 Result<std::vector<std::uint8_t>> read_file(const std::string& path) {

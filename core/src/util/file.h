@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -93,30 +92,6 @@ class BufferedWriter {
   FileHandle file_;
   std::vector<std::uint8_t> buffer_;
 };
-
-// Cursor over bytes in memory; every read fails with io_eof() when data runs out.
-class ByteReader {
- public:
-  explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
-
-  std::size_t remaining() const { return data_.size() - pos_; }
-  std::size_t position() const { return pos_; }
-  std::span<const std::uint8_t> rest() const { return data_.subspan(pos_); }
-
-  Result<std::uint8_t> read_u8();
-  Result<std::uint32_t> read_u32();
-  Result<float> read_f32();
-  // A span of `size` bytes inside the data.
-  Result<std::span<const std::uint8_t>> read_bytes(std::size_t size);
-
- private:
-  std::span<const std::uint8_t> data_;
-  std::size_t pos_ = 0;
-};
-
-// Little-endian appends to a byte buffer.
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v);
-void put_f32(std::vector<std::uint8_t>& out, float v);
 
 // Reads a whole file into memory.
 Result<std::vector<std::uint8_t>> read_file(const std::string& path);

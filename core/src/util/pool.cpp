@@ -1,4 +1,4 @@
-#include "quarn/pool.h"
+#include "util/pool.h"
 
 #include <pthread.h>
 #include <sched.h>

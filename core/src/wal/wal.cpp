@@ -1,5 +1,7 @@
 #include "quarn/wal.h"
 
+#include "util/crc32.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -53,11 +55,6 @@ class LogReader {
 
 bool is_missing(const QuarnError& error) {
   return error.kind() == QuarnError::Kind::Io && error.os_errno() == ENOENT;
-}
-
-std::uint32_t decode_u32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 // Payloads are read in pieces of this size, so a damaged length field costs at most this much
@@ -174,7 +171,7 @@ Result<std::vector<WalEntry>> Wal::read_all() {
     if (!complete.ok()) return std::move(complete).error();
     if (!*complete) break;
     const std::uint8_t type = header[0];
-    const std::uint32_t length = decode_u32(header + 1);
+    const std::uint32_t length = load_u32(header + 1);
     consumed += sizeof header;
 
     const std::uint64_t left = file_size > consumed ? file_size - consumed : 0;
@@ -189,7 +186,7 @@ Result<std::vector<WalEntry>> Wal::read_all() {
     consumed += std::uint64_t{length} + sizeof stored;
 
     const std::uint32_t crc = crc32(payload, crc32(std::span<const std::uint8_t>(&type, 1)));
-    if (crc != decode_u32(stored)) break;
+    if (crc != load_u32(stored)) break;
 
     if (batch_missing > 0) {
       // Inside a batch every frame counts as one of its records, whatever its type.
@@ -202,7 +199,7 @@ Result<std::vector<WalEntry>> Wal::read_all() {
       continue;
     }
     if (type == wal_format::kBatch && length == 4) {
-      batch_missing = decode_u32(payload.data());
+      batch_missing = load_u32(payload.data());
       if (batch_missing == 0) readable_end = consumed;
       continue;
     }
