@@ -292,7 +292,7 @@ def _finite(matrix: np.ndarray) -> np.ndarray:
         row, column = np.argwhere(bad)[0]
         value = matrix[row, column]
         what = "NaN" if np.isnan(value) else ("inf" if value > 0 else "-inf")
-        raise ValueError(f"vector components must be finite: component {column} is {what}")
+        raise ValueError(f"vectors[{row}]: vector components must be finite: component {column} is {what}")
     return matrix
 
 
@@ -303,19 +303,17 @@ def _matrix_arg(vectors, dim: int) -> np.ndarray:
             raise TypeError(f"argument 'vectors': expected a two-dimensional array, got {vectors.ndim} dimensions")
         if vectors.dtype.kind == "c":
             raise ValueError(_COMPLEX)
-        if vectors.dtype == np.float32 and not vectors.flags.c_contiguous:
-            raise TypeError("The given array is not contiguous")
         matrix = np.ascontiguousarray(vectors, dtype=np.float32)
         if matrix.shape[0] and matrix.shape[1] != dim:
-            raise ValueError(f"dimension mismatch: expected {dim}, got {matrix.shape[1]}")
+            raise ValueError(f"vectors[0]: dimension mismatch: expected {dim}, got {matrix.shape[1]}")
         return _finite(matrix)
     if isinstance(vectors, str) or not isinstance(vectors, Sequence):
         raise TypeError("argument 'vectors': expected a float32 matrix or a sequence of sequences of numbers")
-    for row in vectors:
+    for number, row in enumerate(vectors):
         if isinstance(row, str) or not hasattr(row, "__len__"):
             raise TypeError("argument 'vectors': every row must be a sequence of numbers")
         if len(row) != dim:
-            raise ValueError(f"dimension mismatch: expected {dim}, got {len(row)}")
+            raise ValueError(f"vectors[{number}]: dimension mismatch: expected {dim}, got {len(row)}")
     try:
         matrix = np.array(vectors)
     except (TypeError, ValueError) as error:

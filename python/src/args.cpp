@@ -6,8 +6,9 @@ namespace quarn_py {
 
 namespace {
 
-[[noreturn]] void raise_not_convertible(const char* name, PyObject* obj, const char* target) {
-  raise_argument_type(name, "'" + type_name(obj) + "' object cannot be converted to '" + target + "'");
+// `expected` is what the argument must be, e.g. "str" or "a sequence of str".
+[[noreturn]] void raise_not_convertible(const char* name, PyObject* obj, const char* expected) {
+  raise_argument_type(name, std::string("expected ") + expected + ", not '" + type_name(obj) + "'");
 }
 
 bool is_numpy_bool(PyObject* obj) {
@@ -45,9 +46,26 @@ bool utf8_of(PyObject* str, std::string& out) {
 }
 
 std::string string_arg(PyObject* obj, const char* name) {
-  if (!PyUnicode_Check(obj)) raise_not_convertible(name, obj, "PyString");
+  if (!PyUnicode_Check(obj)) raise_not_convertible(name, obj, "str");
   std::string out;
   if (!utf8_of(obj, out)) raise_pending_for_argument(name);
+  return out;
+}
+
+std::string path_arg(PyObject* obj, const char* name) {
+  if (PyUnicode_Check(obj)) return string_arg(obj, name);
+  py::object fspath = py::reinterpret_steal<py::object>(PyOS_FSPath(obj));
+  if (!fspath) {
+    PyErr_Clear();
+    raise_argument_type(name, "expected str or os.PathLike, not '" + type_name(obj) + "'");
+  }
+  if (PyBytes_Check(fspath.ptr())) {
+    fspath = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefaultAndSize(
+        PyBytes_AS_STRING(fspath.ptr()), PyBytes_GET_SIZE(fspath.ptr())));
+    if (!fspath) raise_pending_for_argument(name);
+  }
+  std::string out;
+  if (!utf8_of(fspath.ptr(), out)) raise_pending_for_argument(name);
   return out;
 }
 
@@ -84,24 +102,24 @@ bool bool_arg(PyObject* obj, const char* name) {
     if (truth < 0) raise_pending_for_argument(name);
     return truth == 1;
   }
-  raise_not_convertible(name, obj, "PyBool");
+  raise_not_convertible(name, obj, "bool");
 }
 
 PyObject* optional_dict_arg(PyObject* obj, const char* name) {
   if (obj == nullptr || obj == Py_None) return nullptr;
-  if (!PyDict_Check(obj)) raise_not_convertible(name, obj, "PyDict");
+  if (!PyDict_Check(obj)) raise_not_convertible(name, obj, "a dict or None");
   return obj;
 }
 
 PyObject* optional_list_arg(PyObject* obj, const char* name) {
   if (obj == nullptr || obj == Py_None) return nullptr;
-  if (!PyList_Check(obj)) raise_not_convertible(name, obj, "PyList");
+  if (!PyList_Check(obj)) raise_not_convertible(name, obj, "a list or None");
   return obj;
 }
 
 std::vector<std::string> string_list_arg(PyObject* obj, const char* name) {
   if (PyUnicode_Check(obj)) raise_argument_type(name, "a str is not accepted as a sequence of str");
-  if (!PySequence_Check(obj)) raise_not_convertible(name, obj, "Sequence");
+  if (!PySequence_Check(obj)) raise_not_convertible(name, obj, "a sequence of str");
   std::vector<std::string> out;
   const Py_ssize_t hint = PyObject_LengthHint(obj, 0);
   if (hint < 0) {
@@ -117,7 +135,10 @@ std::vector<std::string> string_list_arg(PyObject* obj, const char* name) {
       if (PyErr_Occurred()) raise_pending_for_argument(name);
       break;
     }
-    if (!PyUnicode_Check(item.ptr())) raise_not_convertible(name, item.ptr(), "PyString");
+    if (!PyUnicode_Check(item.ptr())) {
+      raise_argument_type(name, "item " + std::to_string(out.size()) + ": expected str, not '" +
+                                    type_name(item.ptr()) + "'");
+    }
     std::string& id = out.emplace_back();
     if (!utf8_of(item.ptr(), id)) raise_pending_for_argument(name);
   }

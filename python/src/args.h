@@ -30,6 +30,9 @@ void parse_args(PyObject* args, PyObject* kwargs, const char* format, const char
 std::string string_arg(PyObject* obj, const char* name);
 std::optional<std::string> optional_string_arg(PyObject* obj, const char* name);
 
+// A str or os.PathLike (bytes paths decoded as os.fsdecode does), as UTF-8.
+std::string path_arg(PyObject* obj, const char* name);
+
 // A non-negative int (or an object with __index__); OverflowError when negative or too large.
 std::uint64_t unsigned_arg(PyObject* obj, const char* name);
 std::optional<std::uint64_t> optional_unsigned_arg(PyObject* obj, const char* name);

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -38,7 +39,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* read_only_obj = nullptr;
     parse_args(args, kwargs, "O|OOOOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
                &quantize_obj, &read_only_obj);
-    const std::string path = string_arg(path_obj, "path");
+    const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
     options.metric = optional_string_arg(metric_obj, "metric");
@@ -57,6 +58,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) throw py::error_already_set();  // the engine is dropped on unwinding
     new (&reinterpret_cast<DatabaseObject*>(self)->engine) std::shared_ptr<quarn::Database>(std::move(engine));
+    new (&reinterpret_cast<DatabaseObject*>(self)->path) std::string(path);
     return self;
   });
 }
@@ -65,6 +67,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void db_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   std::destroy_at(&reinterpret_cast<DatabaseObject*>(self)->engine);
+  std::destroy_at(&reinterpret_cast<DatabaseObject*>(self)->path);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -124,6 +127,32 @@ PyObject* get_closed(PyObject* self, void*) {
   return PyBool_FromLong(reinterpret_cast<DatabaseObject*>(self)->engine == nullptr);
 }
 
+PyObject* get_path(PyObject* self, void*) {
+  return guarded([&] { return py::str(reinterpret_cast<DatabaseObject*>(self)->path).release().ptr(); });
+}
+
+// Database(path='data/x', dim=3, metric='cosine', count=2), or closed=True after close().
+PyObject* db_repr(PyObject* self) {
+  return guarded([&] {
+    auto* object = reinterpret_cast<DatabaseObject*>(self);
+    const std::string path = py::repr(py::str(object->path)).cast<std::string>();
+    std::string text = std::string(Py_TYPE(self)->tp_name);
+    if (const char* dot = std::strrchr(text.c_str(), '.')) text = dot + 1;
+    text += "(path=" + path;
+    std::shared_ptr<quarn::Database> db = object->engine;
+    if (!db) return py::str(text + ", closed=True)").release().ptr();
+    struct Figures {
+      std::size_t dim, count;
+      std::string metric;
+      bool read_only;
+    };
+    const Figures f = without_gil([&] { return Figures{db->dim(), db->size(), db->metric_name(), db->read_only()}; });
+    text += ", dim=" + std::to_string(f.dim) + ", metric='" + f.metric + "', count=" + std::to_string(f.count);
+    if (f.read_only) text += ", read_only=True";
+    return py::str(text + ")").release().ptr();
+  });
+}
+
 template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
 PyCFunction with_keywords() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
@@ -132,36 +161,65 @@ PyCFunction with_keywords() {
 constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef db_methods[] = {
-    {"add", with_keywords<db_add>(), kKw, "add($self, id, vector, metadata=None)\n--\n\n"},
+    {"add", with_keywords<db_add>(), kKw,
+     "add($self, id, vector, metadata=None)\n--\n\n"
+     "Add a new record. ValueError if the id already exists (use upsert to replace it)."},
     {"upsert", with_keywords<db_upsert>(), kKw,
-     "upsert($self, id, vector, metadata=None)\n--\n\nAdd or update a vector."},
-    {"add_many", with_keywords<db_add_many>(), kKw, "add_many($self, ids, vectors, metadatas=None)\n--\n\n"},
-    {"search", with_keywords<db_search>(), kKw,
-     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
-     "Search for the k nearest neighbors.\n"
-     "Returns list of SearchResult objects with .id, .distance, .metadata attributes.\n"
-     "`where_filter`: optional dict like {\"field\": \"value\"} or {\"field\": {\"$ne\": \"value\"}}\n"
-     "`max_distance`: optional float \u2014 discard results beyond this distance."},
-    {"search_many", with_keywords<db_search_many>(), kKw,
-     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
-     "Search multiple queries in parallel. Returns list of list of SearchResult.\n"
-     "`where_filter`: optional metadata filter (same syntax as search).\n"
-     "`max_distance`: optional float \u2014 discard results beyond this distance."},
-    {"get", with_keywords<db_get>(), kKw, "get($self, id)\n--\n\n"},
-    {"delete", with_keywords<db_delete>(), kKw, "delete($self, id)\n--\n\n"},
-    {"delete_many", with_keywords<db_delete_many>(), kKw, "delete_many($self, ids)\n--\n\n"},
-    {"update", with_keywords<db_update>(), kKw, "update($self, id, vector=None, metadata=None)\n--\n\n"},
+     "upsert($self, id, vector, metadata=None)\n--\n\n"
+     "Add a record, or replace the vector and the whole metadata of an existing one."},
+    {"add_many", with_keywords<db_add_many>(), kKw,
+     "add_many($self, ids, vectors, metadatas=None)\n--\n\n"
+     "Add new records in one all-or-nothing batch. Every id must be new and appear once;\n"
+     "vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts\n"
+     "and Nones as long as ids."},
     {"upsert_many", with_keywords<db_upsert_many>(), kKw,
      "upsert_many($self, ids, vectors, metadatas=None)\n--\n\n"
-     "Batch upsert \u2014 inserts new vectors, updates existing ones."},
+     "Add or replace records in one all-or-nothing batch; for an id given twice the last\n"
+     "occurrence wins."},
+    {"update", with_keywords<db_update>(), kKw,
+     "update($self, id, vector=None, metadata=None)\n--\n\n"
+     "Change the vector and/or the metadata of an existing record, keeping what is not given."},
+    {"get", with_keywords<db_get>(), kKw,
+     "get($self, id)\n--\n\n"
+     "The record's (vector as a list of floats, metadata or None); ValueError if not found."},
+    {"get_many", with_keywords<db_get_many>(), kKw,
+     "get_many($self, ids, include_vectors=True)\n--\n\n"
+     "Many records in one call: (vectors as a float32 array of shape (len(ids), dim), or None\n"
+     "without include_vectors; list of metadata dicts or None). ValueError naming the first\n"
+     "id that is not there."},
+    {"delete", with_keywords<db_delete>(), kKw,
+     "delete($self, id)\n--\n\nDelete a record; True if it was there, False otherwise."},
+    {"delete_many", with_keywords<db_delete_many>(), kKw,
+     "delete_many($self, ids)\n--\n\nDelete records in one batch; returns how many were there."},
+    {"search", with_keywords<db_search>(), kKw,
+     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False)\n"
+     "--\n\n"
+     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector),\n"
+     "nearest first. ef_search widens the graph beam; where_filter is a metadata filter such as\n"
+     "{\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther hits;\n"
+     "include_vectors fills .vector."},
+    {"search_many", with_keywords<db_search_many>(), kKw,
+     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
+     "include_vectors=False)\n--\n\n"
+     "search for each row of vectors, in parallel: a list of lists of SearchResult."},
+    {"search_many_arrays", with_keywords<db_search_many_arrays>(), kKw,
+     "search_many_arrays($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
+     "search_many with NumPy results and no Python object per hit: a tuple (ids, distances,\n"
+     "counts) of a str array of shape (n, k), a float32 array of shape (n, k) and an int64\n"
+     "array of shape (n,). Row i holds counts[i] hits; the rest of it is '' and inf."},
     {"count", with_keywords<db_count>(), kKw,
-     "count($self, where_filter=None)\n--\n\nCount vectors matching a filter, or all vectors if no filter."},
-    {"ids", db_ids, METH_NOARGS, "ids($self)\n--\n\n"},
-    {"save", db_save, METH_NOARGS, "save($self)\n--\n\n"},
+     "count($self, where_filter=None)\n--\n\nThe number of records matching a filter, or of all records."},
+    {"ids", db_ids, METH_NOARGS, "ids($self)\n--\n\nEvery live id, as a list."},
+    {"save", db_save, METH_NOARGS,
+     "save($self)\n--\n\nWrite a snapshot (synced to disk) and start a new empty log."},
     {"compact", db_compact, METH_NOARGS,
      "compact($self)\n--\n\n"
      "Rebuild the index with only live vectors, reclaiming deleted slots.\n"
      "Call this after many deletes to reduce memory usage and disk size."},
+    {"verify", db_verify, METH_NOARGS,
+     "verify($self)\n--\n\n"
+     "Check that the id map, the tables, the metadata index and the graph agree; a list of\n"
+     "the disagreements found (empty when consistent)."},
     {"enable_quantized_search", db_enable_quantized_search, METH_NOARGS,
      "enable_quantized_search($self)\n--\n\n"
      "Enable quantized search: uses SQ8 quantized vectors for faster HNSW traversal\n"
@@ -176,7 +234,8 @@ PyMethodDef db_methods[] = {
      "memory_quantized_bytes, uses_brute_force, uses_quantized_search."},
     {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save and close on exit."},
     {"__exit__", with_keywords<db_exit>(), kKw,
-     "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"},
+     "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"
+     "Save (unless read-only) and close; the block's exception propagates."},
     {"close", db_close, METH_NOARGS,
      "close($self)\n--\n\n"
      "Release the database: the log is closed and the directory's writer lock freed; nothing\n"
@@ -185,8 +244,9 @@ PyMethodDef db_methods[] = {
 };
 
 PyGetSetDef db_getset[] = {
-    {"dim", get_dim, nullptr, nullptr, nullptr},
-    {"metric", get_metric, nullptr, nullptr, nullptr},
+    {"path", get_path, nullptr, "The directory, as given when opening.", nullptr},
+    {"dim", get_dim, nullptr, "Number of components of every vector.", nullptr},
+    {"metric", get_metric, nullptr, "'cosine', 'euclidean' or 'dot_product'.", nullptr},
     {"total_slots", get_total_slots, nullptr, "Total allocated slots (active + deleted).", nullptr},
     {"deleted_count", get_deleted_count, nullptr, "Number of deleted slots that haven't been reclaimed.", nullptr},
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
@@ -197,7 +257,9 @@ PyGetSetDef db_getset[] = {
 
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
-    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False)\n--\n\n";
+    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False)\n--\n\n"
+    "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
+    "when missing; without dim it must exist. read_only opens a reader beside the writer.";
 
 PyType_Slot db_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(db_new)},
@@ -207,16 +269,17 @@ PyType_Slot db_slots[] = {
     {Py_sq_length, reinterpret_cast<void*>(db_len)},
     {Py_sq_contains, reinterpret_cast<void*>(db_contains)},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_repr, reinterpret_cast<void*>(db_repr)},
     {0, nullptr},
 };
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
-constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;
 #else
-constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
+constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
 #endif
 
-PyType_Spec db_spec = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
+PyType_Spec db_spec = {"quarn._quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
                        static_cast<unsigned int>(kFlags), db_slots};
 
 }  // namespace

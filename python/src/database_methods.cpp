@@ -1,5 +1,7 @@
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -87,8 +89,11 @@ std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, cons
     for (std::size_t i = 0; i < given; ++i) {
       PyObject* item = items[i].ptr();
       if (item == Py_None) continue;
-      if (!PyDict_Check(item)) raise(PyExc_ValueError, "metadatas must be list of dicts or None");
-      metadata[i] = pythonize_dict(item);
+      const std::string where = "metadatas[" + std::to_string(i) + "]";
+      if (!PyDict_Check(item)) {
+        raise(PyExc_ValueError, where + " must be a dict or None, not '" + type_name(item) + "'");
+      }
+      metadata[i] = pythonize_dict(item, where.c_str());
     }
   }
 
@@ -100,13 +105,39 @@ std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, cons
   return out;
 }
 
+// Every row of a batch must have the database's dimension; the error names the first that has not.
+void require_dim(const std::vector<quarn::Item>& items, std::size_t dim) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].vector.size() != dim) {
+      raise(PyExc_ValueError, "vectors[" + std::to_string(i) + "]: dimension mismatch: expected " +
+                                  std::to_string(dim) + ", got " + std::to_string(items[i].vector.size()));
+    }
+  }
+}
+
+// add_many takes each id once: a repeated id is refused by name before anything is written.
+void require_distinct_ids(const std::vector<quarn::Item>& items) {
+  std::unordered_map<std::string_view, std::size_t> first_row;
+  first_row.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    auto [at, inserted] = first_row.emplace(items[i].id, i);
+    if (!inserted) {
+      raise(PyExc_ValueError, "id '" + items[i].id + "' appears twice in the batch (rows " +
+                                  std::to_string(at->second) + " and " + std::to_string(i) +
+                                  "); add_many takes each id once");
+    }
+  }
+}
+
 // Shared by search and search_many: (vector(s), k=10, ef_search=None, where_filter=None,
-// max_distance=None). The filter is parsed after every argument has been converted.
+// max_distance=None, include_vectors=False). The filter is parsed after every argument has been
+// converted.
 struct SearchArgs {
   std::size_t k = 10;
   std::optional<std::size_t> ef_search;
   std::optional<quarn::Filter> filter;
   std::optional<float> max_distance;
+  bool include_vectors = false;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
 
   quarn::SearchParams params() const {
@@ -127,13 +158,15 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* ef_obj = nullptr;
   PyObject* filter_obj = nullptr;
   PyObject* max_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj);
+  PyObject* vectors_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
   out.ef_search = optional_unsigned_arg(ef_obj, "ef_search");
   out.filter_dict = optional_dict_arg(filter_obj, "where_filter");
   out.max_distance = optional_float_arg(max_obj, "max_distance");
+  out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
   return out;
 }
 
@@ -217,7 +250,9 @@ PyObject* db_ids(PyObject* self, PyObject*) {
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:add_many");
+    require_distinct_ids(items);
     auto db = engine_of(self);
+    require_dim(items, db->dim());
     check(without_gil([&] { return db->add_many(std::move(items)); }));
     return none();
   });
@@ -227,6 +262,7 @@ PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:upsert_many");
     auto db = engine_of(self);
+    require_dim(items, db->dim());
     check(without_gil([&] { return db->upsert_many(std::move(items)); }));
     return none();
   });
@@ -246,23 +282,27 @@ PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vector", "k", "ef_search", "where_filter", "max_distance", nullptr};
+    static const char* const keywords[] = {"vector",       "k",        "ef_search", "where_filter",
+                                           "max_distance", "include_vectors", nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOO:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
     auto db = engine_of(self);
     auto hits = take(without_gil([&] { return db->search(query, params); }));
-    return make_result_list(std::move(hits)).release().ptr();
+    if (!a.include_vectors) return make_result_list(std::move(hits)).release().ptr();
+    auto vectors = without_gil([&] { return vectors_of_hits(*db, hits); });
+    return make_result_list(std::move(hits), &vectors).release().ptr();
   });
 }
 
 PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vectors", "k", "ef_search", "where_filter", "max_distance", nullptr};
+    static const char* const keywords[] = {"vectors",      "k",        "ef_search", "where_filter",
+                                           "max_distance", "include_vectors", nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOO:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -270,7 +310,14 @@ PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto lists = take(without_gil([&] { return db->search_many(queries, params); }));
     py::list out(lists.size());
     for (std::size_t i = 0; i < lists.size(); ++i) {
-      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), make_result_list(std::move(lists[i])).release().ptr());
+      py::list row;
+      if (a.include_vectors) {
+        auto vectors = without_gil([&] { return vectors_of_hits(*db, lists[i]); });
+        row = make_result_list(std::move(lists[i]), &vectors);
+      } else {
+        row = make_result_list(std::move(lists[i]));
+      }
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), row.release().ptr());
     }
     return out.release().ptr();
   });

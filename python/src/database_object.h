@@ -1,6 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "errors.h"
 #include "quarn/database.h"
@@ -14,6 +17,7 @@ namespace quarn_py {
 struct DatabaseObject {
   PyObject_HEAD
   std::shared_ptr<quarn::Database> engine;
+  std::string path;  // as given to the constructor, kept for repr after close()
 };
 
 // The engine of an open database; ValueError "database is closed" after close().
@@ -52,5 +56,12 @@ PyObject* db_stats(PyObject* self, PyObject* unused);
 PyObject* db_enter(PyObject* self, PyObject* unused);
 PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_close(PyObject* self, PyObject* unused);
+PyObject* db_get_many(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_search_many_arrays(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* db_verify(PyObject* self, PyObject* unused);
+
+// The vector of each hit, read again by id; empty for a record deleted since the search.
+std::vector<std::optional<std::vector<float>>> vectors_of_hits(const quarn::Database& db,
+                                                               const std::vector<quarn::SearchResult>& hits);
 
 }  // namespace quarn_py

@@ -6,8 +6,8 @@ namespace {
 
 PyModuleDef quarn_module = {
     PyModuleDef_HEAD_INIT,
-    "_quarn",
-    "",  // empty module docstring
+    "quarn._quarn",
+    "The extension module of quarn; use the package quarn instead.",
     0,   // no per-module state
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };

@@ -19,6 +19,7 @@ struct SearchResultObject {
   std::string id;
   float distance;
   std::optional<std::string> metadata;  // compact JSON text
+  PyObject* vector;                     // float32 array, or null when not asked for
 };
 
 PyTypeObject* the_type = nullptr;
@@ -30,6 +31,7 @@ void result_dealloc(PyObject* self) {
   SearchResultObject* obj = as_result(self);
   std::destroy_at(&obj->id);
   std::destroy_at(&obj->metadata);
+  Py_XDECREF(obj->vector);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -39,6 +41,11 @@ py::object distance_of(SearchResultObject* obj) { return py::float_(static_cast<
 py::object metadata_of(SearchResultObject* obj) {
   if (!obj->metadata) return py::none();
   return json_text_to_python(*obj->metadata);
+}
+
+py::object vector_of(SearchResultObject* obj) {
+  if (obj->vector == nullptr) return py::none();
+  return py::reinterpret_borrow<py::object>(obj->vector);
 }
 
 PyObject* get_id(PyObject* self, void*) {
@@ -51,27 +58,45 @@ PyObject* get_metadata(PyObject* self, void*) {
   return guarded([&] { return metadata_of(as_result(self)).release().ptr(); });
 }
 
-PyObject* member_at(PyObject* self, std::uint64_t index) {
+PyObject* get_vector(PyObject* self, void*) {
+  return guarded([&] { return vector_of(as_result(self)).release().ptr(); });
+}
+
+// Indexes like the tuple (id, distance, metadata): -3 to 2, IndexError otherwise.
+PyObject* member_at(PyObject* self, Py_ssize_t index) {
   SearchResultObject* obj = as_result(self);
+  if (index < 0) index += 3;
   switch (index) {
     case 0: return id_of(obj).release().ptr();
     case 1: return distance_of(obj).release().ptr();
     case 2: return metadata_of(obj).release().ptr();
-    default: raise(PyExc_IndexError, "index out of range");
+    default: raise(PyExc_IndexError, "SearchResult index out of range");
   }
 }
 
 PyObject* result_subscript(PyObject* self, PyObject* key) {
-  return guarded([&] { return member_at(self, unsigned_arg(key, "index")); });
+  return guarded([&] {
+    PyObject* index = PyNumber_Index(key);
+    if (index == nullptr) {
+      PyErr_Clear();
+      raise(PyExc_TypeError, "SearchResult indices must be integers, not '" + type_name(key) + "'");
+    }
+    const Py_ssize_t i = PyLong_AsSsize_t(index);
+    Py_DECREF(index);
+    if (i == -1 && PyErr_Occurred()) {
+      PyErr_Clear();
+      raise(PyExc_IndexError, "SearchResult index out of range");
+    }
+    return member_at(self, i);
+  });
 }
 
 // Used by iteration and unpacking, which stop at the IndexError after the third member.
 PyObject* result_item(PyObject* self, Py_ssize_t index) {
-  return guarded([&] {
-    if (index < 0) raise(PyExc_OverflowError, "can't convert negative int to unsigned");
-    return member_at(self, static_cast<std::uint64_t>(index));
-  });
+  return guarded([&] { return member_at(self, index); });
 }
+
+Py_ssize_t result_length(PyObject*) { return 3; }
 
 PyObject* result_repr(PyObject* self) {
   return guarded([&] {
@@ -86,9 +111,16 @@ PyObject* result_repr(PyObject* self) {
 PyGetSetDef result_getset[] = {
     {"id", get_id, nullptr, nullptr, nullptr},
     {"distance", get_distance, nullptr, nullptr, nullptr},
-    {"metadata", get_metadata, nullptr, nullptr, nullptr},
+    {"metadata", get_metadata, nullptr,
+     "The hit's metadata as a new dict at every access, or None when it has none.", nullptr},
+    {"vector", get_vector, nullptr,
+     "The hit's vector as a float32 array when the search asked for include_vectors, else None.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+constexpr const char* kResultDoc =
+    "One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata and .vector.\n"
+    "It also indexes and unpacks like the tuple (id, distance, metadata).";
 
 PyType_Slot result_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
@@ -96,6 +128,8 @@ PyType_Slot result_slots[] = {
     {Py_tp_getset, result_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(result_subscript)},
     {Py_sq_item, reinterpret_cast<void*>(result_item)},
+    {Py_sq_length, reinterpret_cast<void*>(result_length)},
+    {Py_tp_doc, const_cast<char*>(kResultDoc)},
     {0, nullptr},
 };
 
@@ -105,7 +139,7 @@ constexpr unsigned long kResultFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_
 constexpr unsigned long kResultFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
-PyType_Spec result_spec = {"_quarn.SearchResult", static_cast<int>(sizeof(SearchResultObject)), 0,
+PyType_Spec result_spec = {"quarn.SearchResult", static_cast<int>(sizeof(SearchResultObject)), 0,
                            static_cast<unsigned int>(kResultFlags), result_slots};
 
 }  // namespace
@@ -123,7 +157,7 @@ PyObject* search_result_type() {
   return reinterpret_cast<PyObject*>(the_type);
 }
 
-py::object make_search_result(quarn::SearchResult&& hit) {
+py::object make_search_result(quarn::SearchResult&& hit, const std::vector<float>* vector) {
   std::optional<std::string> metadata;
   if (hit.metadata) metadata = quarn::json_dump(*hit.metadata);
   PyObject* self = the_type->tp_alloc(the_type, 0);
@@ -132,13 +166,20 @@ py::object make_search_result(quarn::SearchResult&& hit) {
   new (&obj->id) std::string(std::move(hit.id));
   obj->distance = hit.distance;
   new (&obj->metadata) std::optional<std::string>(std::move(metadata));
-  return py::reinterpret_steal<py::object>(self);
+  obj->vector = nullptr;
+  py::object result = py::reinterpret_steal<py::object>(self);
+  if (vector != nullptr) obj->vector = float_array(vector->data(), vector->size()).release().ptr();
+  return result;
 }
 
-py::list make_result_list(std::vector<quarn::SearchResult>&& hits) {
+py::list make_result_list(std::vector<quarn::SearchResult>&& hits,
+                          const std::vector<std::optional<std::vector<float>>>* vectors) {
   py::list out(hits.size());
   for (std::size_t i = 0; i < hits.size(); ++i) {
-    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), make_search_result(std::move(hits[i])).release().ptr());
+    const std::vector<float>* vector = nullptr;
+    if (vectors != nullptr && (*vectors)[i]) vector = &*(*vectors)[i];
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
+                    make_search_result(std::move(hits[i]), vector).release().ptr());
   }
   return out;
 }

@@ -43,7 +43,7 @@ def test_length_mismatches(db4):
     assert str(err.value) == "metadatas length (1) != ids length (2)"
     with pytest.raises(ValueError) as err:
         db4.add_many(["a"], rows(1), [["k", 1]])
-    assert str(err.value) == "metadatas must be list of dicts or None"
+    assert str(err.value) == "metadatas[0] must be a dict or None, not 'list'"
     with pytest.raises(ValueError, match="^invalid metadata: "):
         db4.add_many(["a", "b"], rows(2), [None, {"x": float("inf")}])
     assert len(db4) == 0
@@ -60,9 +60,6 @@ def test_argument_types(db4):
         db4.delete_many({"a"})
     with pytest.raises(TypeError, match=r"^argument 'vectors': "):
         db4.upsert_many(["a"], "1234")
-    with pytest.raises(TypeError) as err:
-        db4.add_many(["a", "b"], np.zeros((4, 2), np.float32).T)
-    assert str(err.value) == "The given array is not contiguous"
     assert len(db4) == 0
 
 
@@ -70,7 +67,7 @@ def test_a_bad_vector_or_existing_id_adds_nothing(db4):
     db4.add("b", rows(1)[0])
     with pytest.raises(ValueError) as err:
         db4.add_many(["x", "y", "z"], [[1, 1, 1, 1], [1, 1, 1], [2, 2, 2, 2]])
-    assert str(err.value) == "dimension mismatch: expected 4, got 3"
+    assert str(err.value) == "vectors[1]: dimension mismatch: expected 4, got 3"
     with pytest.raises(ValueError) as err:
         db4.add_many(["a", "b", "c"], rows(3))
     assert str(err.value) == "id 'b' already exists, use upsert instead"

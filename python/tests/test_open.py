@@ -76,8 +76,8 @@ def test_open_only_reports_damage_as_not_found_while_create_mode_reports_the_err
 
 
 def test_constructor_argument_types(path):
-    with pytest.raises(TypeError, match=r"^argument 'path': "):
-        quarn.Database(pathlib.Path(path), dim=3)
+    with pytest.raises(TypeError, match=r"^argument 'path': expected str or os.PathLike, not 'int'$"):
+        quarn.Database(3, dim=3)
     with pytest.raises(TypeError, match=r"^argument 'quantize': "):
         quarn.Database(path, dim=3, quantize=1)
     with pytest.raises(TypeError, match=r"^argument 'dim': "):
