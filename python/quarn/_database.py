@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import re
-from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence
+from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -42,7 +42,7 @@ class Database(_quarn.Database):
         self,
         ids: Sequence[str],
         vectors: Any,
-        metadatas: Optional[Sequence[Optional[Metadata]]] = None,
+        metadatas: Optional[List[Optional[Metadata]]] = None,
         *,
         progress: Progress = None,
     ) -> None:
@@ -59,12 +59,12 @@ class Database(_quarn.Database):
         written: List[str] = []
 
         def write(start: int, stop: int) -> None:
-            super(Database, self).add_many(ids[start:stop], vectors[start:stop], _part(metadatas, start, stop))
+            _quarn.Database.add_many(self, ids[start:stop], vectors[start:stop], _part(metadatas, start, stop))
             written.extend(ids[start:stop])
 
         def undo() -> None:
             if written:
-                super(Database, self).delete_many(written)
+                _quarn.Database.delete_many(self, written)
 
         _write_in_chunks(len(ids), "add_many", progress, write, undo)
 
@@ -72,7 +72,7 @@ class Database(_quarn.Database):
         self,
         ids: Sequence[str],
         vectors: Any,
-        metadatas: Optional[Sequence[Optional[Metadata]]] = None,
+        metadatas: Optional[List[Optional[Metadata]]] = None,
         *,
         progress: Progress = None,
     ) -> None:
@@ -82,23 +82,23 @@ class Database(_quarn.Database):
         if not progress:
             return super().upsert_many(ids, vectors, metadatas)
         ids, metadatas = self._check_batch(ids, vectors, metadatas, new=False)
-        saved: List[tuple] = []
-        base = super(Database, self)
+        saved: List[Tuple[List[str], List[str], Any, List[Optional[Metadata]]]] = []
+        base = _quarn.Database
 
         def write(start: int, stop: int) -> None:
             part = ids[start:stop]
             distinct = list(dict.fromkeys(part))
             old = [i for i in distinct if i in self]
             known = set(old)
-            old_vectors, old_metadata = base.get_many(old) if old else (None, [])
+            old_vectors, old_metadata = base.get_many(self, old) if old else (None, [])
             saved.append(([i for i in distinct if i not in known], old, old_vectors, old_metadata))
-            base.upsert_many(part, vectors[start:stop], _part(metadatas, start, stop))
+            base.upsert_many(self, part, vectors[start:stop], _part(metadatas, start, stop))
 
         def undo() -> None:
             for new, old, old_vectors, old_metadata in reversed(saved):
-                base.delete_many(new)
+                base.delete_many(self, new)
                 if old:
-                    base.upsert_many(old, old_vectors, old_metadata)
+                    base.upsert_many(self, old, old_vectors, old_metadata)
 
         _write_in_chunks(len(ids), "upsert_many", progress, write, undo)
 
@@ -143,41 +143,45 @@ class Database(_quarn.Database):
                 continue  # deleted since the iteration started
             yield Record(id_, np.asarray(vector, dtype=np.float32) if include_vectors else None, metadata)
 
-    def _check_batch(self, ids, vectors, metadatas, new):
+    def _check_batch(
+        self, ids: Sequence[str], vectors: Any, metadatas: Optional[List[Optional[Metadata]]], new: bool
+    ) -> Tuple[List[str], Optional[List[Optional[Metadata]]]]:
         """The checks the engine makes before writing a batch, made once for the whole batch,
         so that a chunked write fails before its first chunk wherever the engine would."""
         if isinstance(ids, str):
             raise TypeError("argument 'ids': a str is not accepted as a sequence of str")
-        ids = list(ids)
-        for row, id_ in enumerate(ids):
+        id_list = list(ids)
+        for row, id_ in enumerate(id_list):
             if not isinstance(id_, str):
                 raise TypeError(f"argument 'ids': item {row}: expected str, not '{type(id_).__name__}'")
-        if len(ids) != len(vectors):
-            raise ValueError(f"ids length ({len(ids)}) != vectors length ({len(vectors)})")
+        if len(id_list) != len(vectors):
+            raise ValueError(f"ids length ({len(id_list)}) != vectors length ({len(vectors)})")
         if metadatas is not None:
             metadatas = list(metadatas)
-            if len(metadatas) != len(ids):
-                raise ValueError(f"metadatas length ({len(metadatas)}) != ids length ({len(ids)})")
+            if len(metadatas) != len(id_list):
+                raise ValueError(f"metadatas length ({len(metadatas)}) != ids length ({len(id_list)})")
         dim = self.dim
-        for row in range(len(ids)):
+        for row in range(len(id_list)):
             if len(vectors[row]) != dim:
                 raise ValueError(f"vectors[{row}]: dimension mismatch: expected {dim}, got {len(vectors[row])}")
         if new:
             first: Dict[str, int] = {}
-            for row, id_ in enumerate(ids):
+            for row, id_ in enumerate(id_list):
                 if id_ in first:
                     raise ValueError(f"id '{id_}' appears twice in the batch (rows {first[id_]} and {row}); "
                                      "add_many takes each id once")
                 first[id_] = row
                 if id_ in self:
                     raise ValueError(f"id '{id_}' already exists, use upsert instead")
-        return ids, metadatas
+        return id_list, metadatas
 
 
 Database.__module__ = "quarn"
 
 
-def _write_in_chunks(total: int, label: str, progress: Progress, write, undo) -> None:
+def _write_in_chunks(
+    total: int, label: str, progress: Progress, write: Callable[[int, int], None], undo: Callable[[], None]
+) -> None:
     """Calls write(start, stop) chunk by chunk, reporting progress; on any failure calls undo()
     and raises the failure with its row numbers counted from the start of the whole batch."""
     size = max(_MIN_CHUNK, -(-total // 100))

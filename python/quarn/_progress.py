@@ -20,7 +20,7 @@ class Reporter:
             self._callback = progress
         elif progress:
             try:
-                from tqdm.auto import tqdm
+                from tqdm.auto import tqdm  # type: ignore[import-untyped, unused-ignore]
             except ImportError:  # no bar without tqdm; the write itself goes on
                 tqdm = None
             if tqdm is not None:

@@ -1,113 +1,123 @@
+import os
 from types import TracebackType
 from typing import Any, Dict, List, Optional, Sequence, Tuple, Type, Union
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import Literal, Self, TypeAlias, disjoint_base, final
 
-# A single vector: a sequence of numbers or a one-dimensional float32 array.
-VectorLike = Union[Sequence[float], npt.NDArray[np.float32]]
-# A batch of vectors: a two-dimensional float32 array or a sequence of sequences of numbers.
-BatchVectorLike = Union[npt.NDArray[np.float32], Sequence[Sequence[float]]]
-Metadata = Dict[str, Any]
-WhereFilter = Dict[str, Any]
+# A real NumPy array of any float, integer or boolean dtype, as the engine accepts at run time.
+_RealArray: TypeAlias = npt.NDArray[Union[np.floating[Any], np.integer[Any], np.bool_]]
+# A single vector: a sequence of numbers or a one-dimensional real array.
+_VectorLike: TypeAlias = Union[Sequence[float], _RealArray]
+# A batch of vectors: a two-dimensional real array or a sequence of vectors.
+_BatchVectorLike: TypeAlias = Union[_RealArray, Sequence[_VectorLike]]
+_Metadata: TypeAlias = Dict[str, Any]
+_WhereFilter: TypeAlias = Dict[str, Any]
+_PathLike: TypeAlias = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-class SearchResult:
-    """One nearest-neighbour hit; also unpacks as ``id, distance, metadata = result``."""
+@final
+class SearchResult(Tuple[str, float, Optional[_Metadata]]):
+    """One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata and .vector.
+    It also indexes and unpacks like the tuple (id, distance, metadata)."""
 
     @property
     def id(self) -> str: ...
     @property
     def distance(self) -> float: ...
     @property
-    def metadata(self) -> Optional[Metadata]:
-        """The hit's metadata, parsed anew at every access (None when it has none)."""
-    def __getitem__(self, index: int) -> Union[str, float, Optional[Metadata]]:
-        """0 gives id, 1 distance, 2 metadata; other indices raise IndexError."""
+    def metadata(self) -> Optional[_Metadata]:
+        """The hit's metadata as a new dict at every access, or None when it has none."""
+    @property
+    def vector(self) -> Optional[npt.NDArray[np.float32]]:
+        """The hit's vector as a float32 array when the search asked for include_vectors, else None."""
 
+@disjoint_base
 class Database:
-    def __init__(
-        self,
-        path: str,
+    """A vector database in the directory `path` (str or os.PathLike)."""
+
+    def __new__(
+        cls,
+        path: _PathLike,
         dim: Optional[int] = None,
         metric: Optional[str] = None,
         m: Optional[int] = None,
         ef_construction: Optional[int] = None,
         quantize: bool = False,
         read_only: bool = False,
-    ) -> None: ...
-    def add(self, id: str, vector: VectorLike, metadata: Optional[Metadata] = None) -> None: ...
-    def upsert(self, id: str, vector: VectorLike, metadata: Optional[Metadata] = None) -> None:
-        """Add or update a vector."""
+    ) -> Self: ...
+    def add(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
+    def upsert(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
     def add_many(
-        self, ids: Sequence[str], vectors: BatchVectorLike, metadatas: Optional[List[Optional[Metadata]]] = None
+        self, ids: Sequence[str], vectors: _BatchVectorLike, metadatas: Optional[List[Optional[_Metadata]]] = None
     ) -> None: ...
-    def search(
-        self,
-        vector: VectorLike,
-        k: int = 10,
-        ef_search: Optional[int] = None,
-        where_filter: Optional[WhereFilter] = None,
-        max_distance: Optional[float] = None,
-    ) -> List[SearchResult]:
-        """Search for the k nearest neighbors."""
-    def search_many(
-        self,
-        vectors: BatchVectorLike,
-        k: int = 10,
-        ef_search: Optional[int] = None,
-        where_filter: Optional[WhereFilter] = None,
-        max_distance: Optional[float] = None,
-    ) -> List[List[SearchResult]]:
-        """Search multiple queries in parallel. Returns list of list of SearchResult."""
-    def get(self, id: str) -> Tuple[List[float], Optional[Metadata]]: ...
+    def upsert_many(
+        self, ids: Sequence[str], vectors: _BatchVectorLike, metadatas: Optional[List[Optional[_Metadata]]] = None
+    ) -> None: ...
+    def update(self, id: str, vector: Optional[_VectorLike] = None, metadata: Optional[_Metadata] = None) -> None: ...
+    def get(self, id: str) -> Tuple[List[float], Optional[_Metadata]]: ...
+    def get_many(
+        self, ids: Sequence[str], include_vectors: bool = True
+    ) -> Tuple[Optional[npt.NDArray[np.float32]], List[Optional[_Metadata]]]: ...
     def delete(self, id: str) -> bool: ...
     def delete_many(self, ids: Sequence[str]) -> int: ...
-    def update(self, id: str, vector: Optional[VectorLike] = None, metadata: Optional[Metadata] = None) -> None: ...
-    def upsert_many(
-        self, ids: Sequence[str], vectors: BatchVectorLike, metadatas: Optional[List[Optional[Metadata]]] = None
-    ) -> None:
-        """Batch upsert — inserts new vectors, updates existing ones."""
-    def count(self, where_filter: Optional[WhereFilter] = None) -> int:
-        """Count vectors matching a filter, or all vectors if no filter."""
+    def search(
+        self,
+        vector: _VectorLike,
+        k: int = 10,
+        ef_search: Optional[int] = None,
+        where_filter: Optional[_WhereFilter] = None,
+        max_distance: Optional[float] = None,
+        include_vectors: bool = False,
+    ) -> List[SearchResult]: ...
+    def search_many(
+        self,
+        vectors: _BatchVectorLike,
+        k: int = 10,
+        ef_search: Optional[int] = None,
+        where_filter: Optional[_WhereFilter] = None,
+        max_distance: Optional[float] = None,
+        include_vectors: bool = False,
+    ) -> List[List[SearchResult]]: ...
+    def search_many_arrays(
+        self,
+        vectors: _BatchVectorLike,
+        k: int = 10,
+        ef_search: Optional[int] = None,
+        where_filter: Optional[_WhereFilter] = None,
+        max_distance: Optional[float] = None,
+    ) -> Tuple[npt.NDArray[np.str_], npt.NDArray[np.float32], npt.NDArray[np.int64]]: ...
+    def count(self, where_filter: Optional[_WhereFilter] = None) -> int: ...
     def ids(self) -> List[str]: ...
     def save(self) -> None: ...
-    def compact(self) -> None:
-        """Rebuild the index with only live vectors, reclaiming deleted slots."""
-    def enable_quantized_search(self) -> None:
-        """Enable quantized search: uses SQ8 quantized vectors for faster HNSW traversal."""
-    def disable_quantized_search(self) -> None:
-        """Disable quantized search."""
-    def stats(self) -> Dict[str, Union[int, float, bool]]:
-        """Get graph-level statistics for diagnostics."""
-    def close(self) -> None:
-        """Release the database: the log is closed and the directory's writer lock freed; nothing
-        is saved. Calling it again does nothing; any other use afterwards raises ValueError."""
+    def compact(self) -> None: ...
+    def verify(self) -> List[str]: ...
+    def enable_quantized_search(self) -> None: ...
+    def disable_quantized_search(self) -> None: ...
+    def stats(self) -> Dict[str, Union[int, float, bool]]: ...
+    def close(self) -> None: ...
+    @property
+    def path(self) -> str: ...
     @property
     def dim(self) -> int: ...
     @property
     def metric(self) -> str: ...
     @property
-    def total_slots(self) -> int:
-        """Total allocated slots (active + deleted)."""
+    def total_slots(self) -> int: ...
     @property
-    def deleted_count(self) -> int:
-        """Number of deleted slots that haven't been reclaimed."""
+    def deleted_count(self) -> int: ...
     @property
-    def quantized_search(self) -> bool:
-        """Whether quantized search is currently enabled."""
+    def quantized_search(self) -> bool: ...
     @property
-    def read_only(self) -> bool:
-        """Whether the database was opened with read_only=True."""
+    def read_only(self) -> bool: ...
     @property
-    def closed(self) -> bool:
-        """Whether close() has been called."""
+    def closed(self) -> bool: ...
     def __len__(self) -> int: ...
-    def __contains__(self, id: str) -> bool: ...
-    def __enter__(self) -> "Database":
-        """Context manager: auto-save and close on exit."""
+    def __contains__(self, key: object, /) -> bool: ...
+    def __enter__(self) -> Self: ...
     def __exit__(
         self,
         _exc_type: Optional[Type[BaseException]] = None,
         _exc_val: Optional[BaseException] = None,
         _exc_tb: Optional[TracebackType] = None,
-    ) -> bool: ...
+    ) -> Literal[False]: ...

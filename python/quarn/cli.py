@@ -24,7 +24,7 @@ def _bar(total: int, label: str, quiet: bool):
     """A tqdm bar on stderr, or a stand-in that does nothing when quiet or without tqdm."""
     if not quiet:
         try:
-            from tqdm.auto import tqdm
+            from tqdm.auto import tqdm  # type: ignore[import-untyped, unused-ignore]
 
             return tqdm(total=total, desc=label, unit="rows", file=sys.stderr)
         except ImportError:
@@ -230,7 +230,7 @@ if click is not None:
         except ValueError as err:
             _fail(err)
         try:
-            facts = {"path": path, "dim": db.dim, "metric": db.metric, "count": len(db),
+            facts: Dict[str, Any] = {"path": path, "dim": db.dim, "metric": db.metric, "count": len(db),
                      "deleted": db.deleted_count, "quantized_search": db.quantized_search,
                      "files": dict(_directory_files(path)), "quarn": quarn.__version__}
         finally:
