@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "quarn/json.h"
 
 namespace quarn_fuzz {

@@ -19,7 +19,7 @@
 #include "fuzz_util.h"
 #include "quarn/filter.h"
 #include "quarn/json.h"
-#include "quarn/metadata_index.h"
+#include "db/metadata_index.h"
 
 using namespace quarn;
 

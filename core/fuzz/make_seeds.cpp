@@ -10,9 +10,9 @@
 #include <variant>
 #include <vector>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "quarn/json.h"
-#include "quarn/wal.h"
+#include "wal/wal.h"
 
 namespace fs = std::filesystem;
 using namespace quarn;

@@ -16,11 +16,11 @@
 #include "db_state.h"
 #include "fuzz_util.h"
 #include "storage/graph_parse.h"
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "util/bytes.h"
 #include "util/file.h"
-#include "quarn/snapshot_format.h"
-#include "quarn/storage.h"
+#include "storage/snapshot_format.h"
+#include "storage/storage.h"
 
 using namespace quarn;
 

@@ -15,8 +15,8 @@
 
 #include "db_state.h"
 #include "fuzz_util.h"
-#include "quarn/database.h"
-#include "quarn/wal.h"
+#include "db/db_impl.h"
+#include "wal/wal.h"
 
 using namespace quarn;
 

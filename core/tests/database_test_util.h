@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "quarn/json.h"
 
 namespace quarn::testing {
@@ -67,9 +67,9 @@ inline SearchParams top(std::size_t k, const Filter* filter = nullptr) {
   return p;
 }
 
-inline std::unique_ptr<Database> make_db(const TempDir& dir, std::size_t dim, Metric metric = Metric::Euclidean,
-                                         std::size_t m = 16, std::size_t ef_construction = 200) {
-  return Database::create_empty(dir.path(), dim, metric, m, ef_construction, false);
+inline std::unique_ptr<DbImpl> make_db(const TempDir& dir, std::size_t dim, Metric metric = Metric::Euclidean,
+                                       std::size_t m = 16, std::size_t ef_construction = 200) {
+  return DbImpl::create_empty(dir.path(), dim, metric, m, ef_construction, false);
 }
 
 inline std::vector<std::vector<float>> random_vectors(std::size_t n, std::size_t dim, std::uint32_t seed) {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "quarn/distance.h"
+#include "distance/distance.h"
 
 namespace quarn {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "persistence_test_util.h"
 #include "util/file.h"
-#include "quarn/wal.h"
+#include "wal/wal.h"
 
 namespace quarn::testing {
 namespace {

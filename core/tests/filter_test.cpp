@@ -9,7 +9,7 @@
 #include "json_test_util.h"
 
 #include "quarn/filter.h"
-#include "quarn/metadata_index.h"
+#include "db/metadata_index.h"
 
 namespace quarn {
 namespace {

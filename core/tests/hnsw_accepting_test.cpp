@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hnsw_test_util.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn {
 namespace {

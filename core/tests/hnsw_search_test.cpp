@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hnsw_test_util.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/pool.h"
 
 namespace quarn {

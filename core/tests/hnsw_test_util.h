@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn::testing_util {
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "persistence_test_util.h"
-#include "quarn/wal.h"
+#include "wal/wal.h"
 
 namespace quarn::testing {
 namespace {

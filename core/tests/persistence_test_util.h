@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "database_test_util.h"
-#include "quarn/database.h"
-#include "quarn/distance.h"
+#include "db/db_impl.h"
+#include "distance/distance.h"
 #include "quarn/json.h"
 
 namespace quarn::testing {

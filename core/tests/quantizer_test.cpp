@@ -9,7 +9,7 @@
 
 #include "util/bytes.h"
 #include "util/file.h"
-#include "quarn/quantizer.h"
+#include "quantize/quantizer.h"
 
 namespace quarn {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "database_test_util.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn::testing {
 namespace {

@@ -9,7 +9,7 @@
 #include "persistence_test_util.h"
 #include "util/bytes.h"
 #include "util/file.h"
-#include "quarn/storage.h"
+#include "storage/storage.h"
 #include "storage/graph_parse.h"
 
 namespace quarn::testing {

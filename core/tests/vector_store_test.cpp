@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hnsw_test_util.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/bytes.h"
 #include "util/file.h"
 

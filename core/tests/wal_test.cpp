@@ -14,7 +14,7 @@
 #include "json_test_util.h"
 #include <zlib.h>
 
-#include "quarn/wal.h"
+#include "wal/wal.h"
 #include "util/crc32.h"
 #include "util/utf8.h"
 

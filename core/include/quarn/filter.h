@@ -1,18 +1,19 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "quarn/hnsw.h"
 #include "quarn/json.h"
 
 namespace quarn {
 
 class MetadataIndex;
 
-using SlotSet = std::unordered_set<Slot>;
+// Slots of the records a filter may match (the engine's record numbers).
+using SlotSet = std::unordered_set<std::uint32_t>;
 
 // Metadata filter tree; every leaf names one top-level metadata field.
 struct Filter {

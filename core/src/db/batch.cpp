@@ -4,7 +4,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "vector_checks.h"
 
 namespace quarn {
@@ -53,7 +53,7 @@ Status log_batch(Wal& wal, std::vector<Item>& items) {
 
 }  // namespace
 
-void Database::insert_batch_held(std::vector<Item> items, const TableGuard&) {
+void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard&) {
   if (items.empty()) return;
   // An id named more than once takes one slot, at its first occurrence, with the contents of
   // its last: exactly what replaying the batch's Insert records produces.
@@ -85,7 +85,7 @@ void Database::insert_batch_held(std::vector<Item> items, const TableGuard&) {
   }
 }
 
-Status Database::add_many(std::vector<Item> items) {
+Status DbImpl::add_many(std::vector<Item> items) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
@@ -104,7 +104,7 @@ Status Database::add_many(std::vector<Item> items) {
   return Status::success();
 }
 
-Status Database::upsert_many(std::vector<Item> items) {
+Status DbImpl::upsert_many(std::vector<Item> items) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
@@ -129,7 +129,7 @@ Status Database::upsert_many(std::vector<Item> items) {
   return Status::success();
 }
 
-Result<std::size_t> Database::delete_many(const std::vector<std::string>& ids) {
+Result<std::size_t> DbImpl::delete_many(const std::vector<std::string>& ids) {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
   std::lock_guard wal_guard(wal_mutex_);

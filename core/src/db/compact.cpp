@@ -2,11 +2,11 @@
 #include <limits>
 #include <unordered_map>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 
 namespace quarn {
 
-void Database::compact() {
+void DbImpl::compact() {
   // The id-map lock is held exclusively throughout, so no writer can change the old index or
   // tables while the new ones are built and swapped in; searches (which do not take it) keep
   // running during the rebuild under the shared index lock.
@@ -62,7 +62,7 @@ void Database::compact() {
   index_ = std::move(fresh);
 }
 
-Stats Database::stats() const {
+Stats DbImpl::stats() const {
   std::shared_lock guard(index_lock_);
   const HnswIndex& index = *index_;
   Stats st;
@@ -106,17 +106,17 @@ Stats Database::stats() const {
   return st;
 }
 
-void Database::enable_quantized_search() {
+void DbImpl::enable_quantized_search() {
   std::unique_lock guard(index_lock_);
   index_->enable_quantized_search();
 }
 
-void Database::disable_quantized_search() {
+void DbImpl::disable_quantized_search() {
   std::unique_lock guard(index_lock_);
   index_->disable_quantized_search();
 }
 
-bool Database::quantized_search() const {
+bool DbImpl::quantized_search() const {
   std::shared_lock guard(index_lock_);
   return index_->has_quantized();
 }

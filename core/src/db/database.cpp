@@ -1,4 +1,4 @@
-#include "quarn/database.h"
+#include "db/db_impl.h"
 
 #include <cmath>
 #include <limits>
@@ -18,7 +18,7 @@ std::size_t default_ef(std::size_t k) {
   return ef < 200 ? 200 : ef;
 }
 
-Database::Database(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim,
+DbImpl::DbImpl(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim,
                    bool quantize)
     : index_(std::move(index)),
       storage_(std::move(storage)),
@@ -28,14 +28,14 @@ Database::Database(Storage storage, std::string wal_path, std::unique_ptr<HnswIn
   register_for_fork();
 }
 
-std::unique_ptr<Database> Database::create_empty(const std::string& path, std::size_t dim, Metric metric,
-                                                 std::size_t m, std::size_t ef_construction, bool quantize) {
+std::unique_ptr<DbImpl> DbImpl::create_empty(const std::string& path, std::size_t dim, Metric metric,
+                                               std::size_t m, std::size_t ef_construction, bool quantize) {
   auto index = std::make_unique<HnswIndex>(dim, m, ef_construction, metric);
-  return std::unique_ptr<Database>(
-      new Database(Storage::make(path), join_path(path, wal_format::kFileName), std::move(index), dim, quantize));
+  return std::unique_ptr<DbImpl>(
+      new DbImpl(Storage::make(path), join_path(path, wal_format::kFileName), std::move(index), dim, quantize));
 }
 
-Database::~Database() {
+DbImpl::~DbImpl() {
   unregister_for_fork();
   // Fields go in the order index, id map, slot table, metadata, metadata index; the log writer
   // (every record of which was flushed when appended) is closed with the Wal afterwards.
@@ -46,13 +46,13 @@ Database::~Database() {
   metadata_index_ = MetadataIndex{};
 }
 
-Database::TableGuard::TableGuard(const Database& db)
+DbImpl::TableGuard::TableGuard(const DbImpl& db)
     : index(db.index_lock_),
       slot_table(db.slot_table_lock_),
       metadata(db.metadata_lock_),
       metadata_index(db.metadata_index_lock_) {}
 
-std::vector<std::string> Database::ids() const {
+std::vector<std::string> DbImpl::ids() const {
   std::shared_lock guard(id_map_lock_);
   std::vector<std::string> out;
   out.reserve(id_to_slot_.size());
@@ -60,44 +60,44 @@ std::vector<std::string> Database::ids() const {
   return out;
 }
 
-bool Database::contains(const std::string& id) const {
+bool DbImpl::contains(const std::string& id) const {
   std::shared_lock guard(id_map_lock_);
   return id_to_slot_.count(id) != 0;
 }
 
-std::optional<Slot> Database::slot_of(const std::string& id) const {
+std::optional<Slot> DbImpl::slot_of(const std::string& id) const {
   std::shared_lock guard(id_map_lock_);
   auto it = id_to_slot_.find(id);
   if (it == id_to_slot_.end()) return std::nullopt;
   return it->second;
 }
 
-std::size_t Database::size() const {
+std::size_t DbImpl::size() const {
   std::shared_lock guard(index_lock_);
   return index_->live_count();
 }
 
-std::string Database::metric_name() const {
+std::string DbImpl::metric_name() const {
   std::shared_lock guard(index_lock_);
   return std::string(quarn::metric_name(index_->metric()));
 }
 
-std::size_t Database::total_slots() const {
+std::size_t DbImpl::total_slots() const {
   std::shared_lock guard(index_lock_);
   return index_->node_count();
 }
 
-std::size_t Database::deleted_count() const {
+std::size_t DbImpl::deleted_count() const {
   std::shared_lock guard(index_lock_);
   return index_->deleted_count();
 }
 
-std::optional<QuarnError> Database::refuse_write() const {
+std::optional<QuarnError> DbImpl::refuse_write() const {
   if (read_only_) return QuarnError::read_only(storage_.dir);
   return std::nullopt;
 }
 
-const std::optional<Json>& Database::metadata_at(Slot slot) const {
+const std::optional<Json>& DbImpl::metadata_at(Slot slot) const {
   static const std::optional<Json> none;
   return slot < metadata_.size() ? metadata_[slot] : none;
 }
@@ -128,7 +128,7 @@ std::optional<std::string> compare_indexes(const MetadataIndex& expected, const 
 
 }  // namespace
 
-std::optional<std::string> Database::check_invariants() const {
+std::optional<std::string> DbImpl::check_invariants() const {
   std::shared_lock id_guard(id_map_lock_);
   std::shared_lock index_guard(index_lock_);
   std::shared_lock slot_guard(slot_table_lock_);

@@ -4,7 +4,7 @@
 #include <cassert>
 #include <utility>
 
-#include "quarn/metadata_index.h"
+#include "db/metadata_index.h"
 
 namespace quarn {
 

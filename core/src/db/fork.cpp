@@ -10,7 +10,7 @@
 #include <shared_mutex>
 #include <vector>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 
 namespace quarn {
 
@@ -18,16 +18,16 @@ namespace {
 
 // Guards `live_databases`; taken before any database lock and held across the fork.
 std::mutex registry_mutex;
-std::vector<Database*> live_databases;
+std::vector<DbImpl*> live_databases;
 std::once_flag handlers_installed;
 
 }  // namespace
 
-void Database::lock_all_for_fork() {
+void DbImpl::lock_all_for_fork() {
   registry_mutex.lock();
   // A thread holds the locks of one database at a time, so taking them database by database,
   // each in the lock order, cannot deadlock with it.
-  for (Database* db : live_databases) {
+  for (DbImpl* db : live_databases) {
     db->id_map_lock_.lock();
     db->wal_mutex_.lock();
     db->index_lock_.lock();
@@ -37,14 +37,14 @@ void Database::lock_all_for_fork() {
   }
 }
 
-void Database::reset_all_in_child() {
+void DbImpl::reset_all_in_child() {
   // The child's thread has a thread id of its own, and a reader-writer lock taken for writing
   // by the parent's thread cannot be unlocked by it; every lock is made anew, unlocked.
   //
   // The parent stays the one writer of its directories: in the child an inherited database is
   // read-only, and its copy of the lock file's descriptor is closed, so that the directory is
   // free again as soon as the parent lets go, whatever the child still does.
-  for (Database* db : live_databases) {
+  for (DbImpl* db : live_databases) {
     db->writer_lock_ = FileHandle();
     db->read_only_ = true;
     new (&db->id_map_lock_) std::shared_mutex();
@@ -57,9 +57,9 @@ void Database::reset_all_in_child() {
   new (&registry_mutex) std::mutex();
 }
 
-void Database::unlock_all_after_fork() {
+void DbImpl::unlock_all_after_fork() {
   for (auto it = live_databases.rbegin(); it != live_databases.rend(); ++it) {
-    Database* db = *it;
+    DbImpl* db = *it;
     db->metadata_index_lock_.unlock();
     db->metadata_lock_.unlock();
     db->slot_table_lock_.unlock();
@@ -70,15 +70,15 @@ void Database::unlock_all_after_fork() {
   registry_mutex.unlock();
 }
 
-void Database::register_for_fork() {
+void DbImpl::register_for_fork() {
   std::call_once(handlers_installed, [] {
-    pthread_atfork(&Database::lock_all_for_fork, &Database::unlock_all_after_fork, &Database::reset_all_in_child);
+    pthread_atfork(&DbImpl::lock_all_for_fork, &DbImpl::unlock_all_after_fork, &DbImpl::reset_all_in_child);
   });
   std::lock_guard guard(registry_mutex);
   live_databases.push_back(this);
 }
 
-void Database::unregister_for_fork() {
+void DbImpl::unregister_for_fork() {
   std::lock_guard guard(registry_mutex);
   live_databases.erase(std::remove(live_databases.begin(), live_databases.end(), this), live_databases.end());
 }

@@ -1,4 +1,4 @@
-#include "quarn/metadata_index.h"
+#include "db/metadata_index.h"
 
 #include <cmath>
 

@@ -2,9 +2,9 @@
 #include <limits>
 #include <thread>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "util/file.h"
-#include "quarn/snapshot_format.h"
+#include "storage/snapshot_format.h"
 
 namespace quarn {
 
@@ -88,7 +88,7 @@ std::optional<std::size_t> logged_dimension(const std::vector<WalEntry>& entries
 
 }  // namespace
 
-std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::string& path,
+std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::string& path,
                                                                  const OpenOptions& options) {
   const Storage storage = Storage::make(path);
   const std::string wal_path = join_path(path, wal_format::kFileName);
@@ -141,7 +141,7 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
     if (!found.ok()) return engine_error(std::move(found).error());
     const SnapshotFiles files = *found;
 
-    std::unique_ptr<Database> db;
+    std::unique_ptr<DbImpl> db;
     bool write_creation_snapshot = false;
     if (files.complete()) {
       const bool quantize = (create && options.quantize) || files.quantized;
@@ -150,7 +150,7 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
       HnswIndex& index = *loaded->index;
       const std::size_t slots = index.node_count();
       const std::size_t dim = index.dim();
-      db.reset(new Database(storage, wal_path, std::move(loaded->index), dim, quantize));
+      db.reset(new DbImpl(storage, wal_path, std::move(loaded->index), dim, quantize));
       // The loader guarantees distinct ids and distinct live slots below the node count.
       db->id_to_slot_.reserve(loaded->records.size());
       db->slot_to_id_.assign(slots, std::string());
@@ -210,6 +210,11 @@ std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::str
     if (stable || attempt == kReaderAttempts) return result;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::string& path,
+                                                                  const OpenOptions& options) {
+  return DbImpl::open(path, options);
 }
 
 }  // namespace quarn

@@ -1,6 +1,6 @@
 // Applying the records of wal.quarn on open. Entries go through the same write steps as the
 // public operations, without their checks and without appending to the log.
-#include "quarn/database.h"
+#include "db/db_impl.h"
 
 namespace quarn {
 
@@ -15,7 +15,7 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 
 }  // namespace
 
-Status Database::replay_wal() {
+Status DbImpl::replay_wal() {
   Result<std::vector<WalEntry>> entries = [&] {
     std::lock_guard guard(wal_mutex_);
     return wal_.read_all();
@@ -25,7 +25,7 @@ Status Database::replay_wal() {
   return Status::success();
 }
 
-void Database::apply_wal_entry(WalEntry entry) {
+void DbImpl::apply_wal_entry(WalEntry entry) {
   std::unique_lock id_guard(id_map_lock_);
   std::visit(Overloaded{
                  [&](WalInsert& insert) {

@@ -2,9 +2,9 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "util/file.h"
-#include "quarn/quantizer.h"
+#include "quantize/quantizer.h"
 
 namespace quarn {
 
@@ -30,7 +30,7 @@ Status write_file(const std::string& path, Fill&& fill) {
 // that an interrupted save can be finished at the next open (Storage::finish_interrupted_save)
 // instead of leaving new vectors beside an old graph. The directory is synced after the renames
 // and before the log is deleted: once the log is gone, the new snapshot is on the disk.
-Status Database::save() {
+Status DbImpl::save() {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::shared_lock id_map(id_map_lock_);
   std::lock_guard wal(wal_mutex_);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "util/pool.h"
 
 namespace quarn {
@@ -38,7 +38,7 @@ std::size_t scan_tile_size(std::size_t queries) {
 
 }  // namespace
 
-std::vector<Candidate> Database::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+std::vector<Candidate> DbImpl::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                                  const Filter& filter,
                                                  const std::optional<SlotSet>& candidates) const {
   if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
@@ -52,7 +52,7 @@ std::vector<Candidate> Database::search_filtered(std::span<const float> query, s
   return walk_filtered(query, k, ef, filter, candidates, matches);
 }
 
-std::size_t Database::estimate_matches(const Filter& filter) const {
+std::size_t DbImpl::estimate_matches(const Filter& filter) const {
   const HnswIndex& index = *index_;
   const std::size_t nodes = index.node_count();
   const std::size_t step = std::max<std::size_t>(nodes / kSelectivitySample, 1);
@@ -70,7 +70,7 @@ std::size_t Database::estimate_matches(const Filter& filter) const {
   return std::min(index.live_count(), static_cast<std::size_t>(share * static_cast<double>(index.live_count())));
 }
 
-std::vector<Candidate> Database::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
+std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
                                                const std::optional<SlotSet>& candidates) const {
   show_blas_hint_once();
   const HnswIndex& index = *index_;
@@ -108,7 +108,7 @@ std::vector<Candidate> Database::scan_filtered(std::span<const float> query, std
   return pairs;
 }
 
-std::vector<Candidate> Database::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                                const Filter& filter, const std::optional<SlotSet>& candidates,
                                                std::size_t matches) const {
   const HnswIndex& index = *index_;
@@ -130,7 +130,7 @@ std::vector<Candidate> Database::walk_filtered(std::span<const float> query, std
   return scan_filtered(query, k, filter, candidates);
 }
 
-std::vector<SearchResult> Database::assemble(const std::vector<Candidate>& pairs,
+std::vector<SearchResult> DbImpl::assemble(const std::vector<Candidate>& pairs,
                                              std::optional<float> max_distance) const {
   std::vector<SearchResult> out;
   out.reserve(pairs.size());
@@ -143,7 +143,7 @@ std::vector<SearchResult> Database::assemble(const std::vector<Candidate>& pairs
   return out;
 }
 
-Result<std::vector<SearchResult>> Database::search(std::span<const float> query, const SearchParams& params) const {
+Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, const SearchParams& params) const {
   if (query.size() != dim_) return QuarnError::dimension_mismatch(dim_, query.size());
   std::shared_lock index_guard(index_lock_);
   std::shared_lock slot_guard(slot_table_lock_);
@@ -166,7 +166,7 @@ Result<std::vector<SearchResult>> Database::search(std::span<const float> query,
   return assemble(pairs, params.max_distance);
 }
 
-Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::vector<std::vector<float>>& queries,
+Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::vector<std::vector<float>>& queries,
                                                                      const SearchParams& params) const {
   for (const auto& q : queries) {
     if (q.size() != dim_) return QuarnError::dimension_mismatch(dim_, q.size());
@@ -213,7 +213,7 @@ Result<std::vector<std::vector<SearchResult>>> Database::search_many(const std::
   return results;
 }
 
-std::size_t Database::count(const Filter* filter) const {
+std::size_t DbImpl::count(const Filter* filter) const {
   if (filter == nullptr) {
     std::shared_lock index_guard(index_lock_);
     return index_->live_count();

@@ -6,17 +6,17 @@
 // writer has looked up, and for any one id the log holds the changes in the order memory saw
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
-#include "quarn/database.h"
+#include "db/db_impl.h"
 #include "vector_checks.h"
 
 namespace quarn {
 
-Status Database::log_append(const WalEntry& entry) {
+Status DbImpl::log_append(const WalEntry& entry) {
   std::lock_guard guard(wal_mutex_);
   return wal_.append(entry);
 }
 
-void Database::store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata) {
+void DbImpl::store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata) {
   if (slot_to_id_.size() <= slot) slot_to_id_.resize(std::size_t{slot} + 1);
   slot_to_id_[slot] = id;
   if (metadata_.size() <= slot) metadata_.resize(std::size_t{slot} + 1);
@@ -24,14 +24,14 @@ void Database::store_record_held(Slot slot, const std::string& id, std::optional
   metadata_[slot] = std::move(metadata);
 }
 
-void Database::replace_metadata_locked(Slot slot, std::optional<Json> metadata) {
+void DbImpl::replace_metadata_locked(Slot slot, std::optional<Json> metadata) {
   if (metadata_.size() <= slot) metadata_.resize(std::size_t{slot} + 1);
   metadata_index_.remove(slot, metadata_[slot]);
   metadata_index_.index(slot, metadata);
   metadata_[slot] = std::move(metadata);
 }
 
-void Database::clear_slot_held(Slot slot, const TableGuard&) {
+void DbImpl::clear_slot_held(Slot slot, const TableGuard&) {
   index_->mark_deleted(slot);
   if (slot < slot_to_id_.size()) slot_to_id_[slot].clear();
   if (slot < metadata_.size()) {
@@ -40,7 +40,7 @@ void Database::clear_slot_held(Slot slot, const TableGuard&) {
   }
 }
 
-Slot Database::insert_record_locked(const std::string& id, std::vector<float> vector,
+Slot DbImpl::insert_record_locked(const std::string& id, std::vector<float> vector,
                                     std::optional<Json> metadata) {
   TableGuard guard(*this);
   // Everything that can fail for want of memory happens before the index raises its live
@@ -56,7 +56,7 @@ Slot Database::insert_record_locked(const std::string& id, std::vector<float> ve
   return slot;
 }
 
-void Database::replace_record_locked(Slot slot, const std::vector<float>* vector,
+void DbImpl::replace_record_locked(Slot slot, const std::vector<float>* vector,
                                      std::optional<std::optional<Json>> metadata) {
   std::unique_lock<std::shared_mutex> index_guard;
   if (vector != nullptr) {
@@ -70,13 +70,13 @@ void Database::replace_record_locked(Slot slot, const std::vector<float>* vector
   }
 }
 
-void Database::delete_record_locked(const std::string& id, Slot slot) {
+void DbImpl::delete_record_locked(const std::string& id, Slot slot) {
   TableGuard guard(*this);
   clear_slot_held(slot, guard);
   id_to_slot_.erase(id);
 }
 
-Status Database::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
@@ -89,7 +89,7 @@ Status Database::add(const std::string& id, std::vector<float> vector, std::opti
   return Status::success();
 }
 
-Status Database::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
@@ -107,7 +107,7 @@ Status Database::upsert(const std::string& id, std::vector<float> vector, std::o
   return Status::success();
 }
 
-Status Database::update(const std::string& id, std::optional<std::vector<float>> vector,
+Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector,
                         std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
@@ -128,7 +128,7 @@ Status Database::update(const std::string& id, std::optional<std::vector<float>>
   return Status::success();
 }
 
-Result<bool> Database::remove(const std::string& id) {
+Result<bool> DbImpl::remove(const std::string& id) {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
   auto it = id_to_slot_.find(id);
@@ -141,7 +141,7 @@ Result<bool> Database::remove(const std::string& id) {
   return true;
 }
 
-Result<std::pair<std::vector<float>, std::optional<Json>>> Database::get(const std::string& id) const {
+Result<std::pair<std::vector<float>, std::optional<Json>>> DbImpl::get(const std::string& id) const {
   // The id-map lock stays shared until both copies are made, so no writer or compaction can
   // change or renumber the slot in between.
   std::shared_lock id_guard(id_map_lock_);

@@ -1,7 +1,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "quarn/distance.h"
+#include "distance/distance.h"
 
 namespace quarn {
 

@@ -1,4 +1,4 @@
-#include "quarn/distance.h"
+#include "distance/distance.h"
 
 #include <algorithm>
 #include <cmath>

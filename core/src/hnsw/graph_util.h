@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn::detail {
 

@@ -2,7 +2,7 @@
 #include <limits>
 #include <random>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn {
 

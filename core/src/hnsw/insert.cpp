@@ -4,7 +4,7 @@
 
 #include "graph_util.h"
 #include "neighbor_select.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/pool.h"
 
 namespace quarn {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "graph_util.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn::detail {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn::detail {
 

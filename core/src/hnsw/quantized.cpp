@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "layer_walk.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 
 namespace quarn {
 

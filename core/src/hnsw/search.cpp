@@ -3,7 +3,7 @@
 
 #include "graph_util.h"
 #include "layer_walk.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/pool.h"
 
 namespace quarn {

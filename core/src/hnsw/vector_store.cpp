@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/file.h"
 
 namespace quarn {

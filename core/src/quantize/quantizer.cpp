@@ -1,4 +1,4 @@
-#include "quarn/quantizer.h"
+#include "quantize/quantizer.h"
 
 #include <algorithm>
 #include <cmath>

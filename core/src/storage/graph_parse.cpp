@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "quarn/json.h"
-#include "quarn/snapshot_format.h"
+#include "storage/snapshot_format.h"
 #include "util/utf8.h"
 
 namespace quarn::storage_detail {

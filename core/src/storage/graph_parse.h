@@ -5,12 +5,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "quarn/distance.h"
-#include "quarn/hnsw.h"
+#include "distance/distance.h"
+#include "hnsw/hnsw.h"
 #include "util/bytes.h"
 #include "util/file.h"
 #include "quarn/result.h"
-#include "quarn/storage.h"
+#include "storage/storage.h"
 
 namespace quarn::storage_detail {
 

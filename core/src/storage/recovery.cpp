@@ -3,7 +3,7 @@
 #include "graph_parse.h"
 #include "util/bytes.h"
 #include "util/file.h"
-#include "quarn/storage.h"
+#include "storage/storage.h"
 
 namespace quarn {
 

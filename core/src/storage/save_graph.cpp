@@ -1,10 +1,10 @@
 #include <mutex>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "util/file.h"
 #include "quarn/json.h"
-#include "quarn/snapshot_format.h"
-#include "quarn/storage.h"
+#include "storage/snapshot_format.h"
+#include "storage/storage.h"
 
 namespace quarn {
 

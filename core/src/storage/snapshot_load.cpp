@@ -4,9 +4,9 @@
 #include "graph_parse.h"
 #include "util/bytes.h"
 #include "util/file.h"
-#include "quarn/quantizer.h"
-#include "quarn/snapshot_format.h"
-#include "quarn/storage.h"
+#include "quantize/quantizer.h"
+#include "storage/snapshot_format.h"
+#include "storage/storage.h"
 
 namespace quarn {
 

@@ -1,4 +1,4 @@
-#include "quarn/wal.h"
+#include "wal/wal.h"
 
 #include "util/crc32.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "quarn/filter.h"
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "quarn/json.h"
 
 namespace quarn {

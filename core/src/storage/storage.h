@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "quarn/hnsw.h"
+#include "hnsw/hnsw.h"
 #include "quarn/json.h"
 #include "quarn/result.h"
 

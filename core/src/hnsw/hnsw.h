@@ -13,8 +13,8 @@
 #include <variant>
 #include <vector>
 
-#include "quarn/distance.h"
-#include "quarn/quantizer.h"
+#include "distance/distance.h"
+#include "quantize/quantizer.h"
 #include "quarn/result.h"
 
 namespace quarn {

@@ -1,0 +1,176 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "db/metadata_index.h"
+#include "hnsw/hnsw.h"
+#include "quarn/database.h"
+#include "storage/storage.h"
+#include "util/file.h"
+#include "wal/wal.h"
+
+namespace quarn {
+
+// The database behind the public interface: the graph index, the id and metadata tables, the
+// log and the snapshot paths, with the locks that guard them.
+class DbImpl final : public Database {
+ public:
+  // Opens as Database::open describes.
+  static std::variant<std::unique_ptr<Database>, OpenError> open(const std::string& path, const OpenOptions& options);
+  // An empty database; touches nothing on disk.
+  static std::unique_ptr<DbImpl> create_empty(const std::string& path, std::size_t dim, Metric metric,
+                                                std::size_t m, std::size_t ef_construction, bool quantize);
+
+  ~DbImpl() override;
+
+  // ---- single-record writes and reads ----
+  Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) override;
+  Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) override;
+  Status update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata) override;
+  Result<bool> remove(const std::string& id) override;
+  Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const override;
+  std::vector<std::string> ids() const override;
+  bool contains(const std::string& id) const override;
+  // The slot holding a live id (diagnostics and tests).
+  std::optional<std::uint32_t> slot_of(const std::string& id) const override;
+  std::size_t size() const override;
+  std::size_t dim() const override { return dim_; }
+  std::string metric_name() const override;
+  std::size_t total_slots() const override;
+  std::size_t deleted_count() const override;
+  bool quantize_setting() const override { return quantize_; }
+  bool read_only() const override { return read_only_; }
+  const std::string& path() const override { return storage_.dir; }
+
+  // ---- batch writes ----
+  Status add_many(std::vector<Item> items) override;
+  Status upsert_many(std::vector<Item> items) override;
+  Result<std::size_t> delete_many(const std::vector<std::string>& ids) override;
+
+  // ---- search ----
+  Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const override;
+  Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
+                                                             const SearchParams& params) const override;
+  std::size_t count(const Filter* filter) const override;
+
+  // ---- maintenance ----
+  Status save() override;
+  void compact() override;
+  Stats stats() const override;
+  void enable_quantized_search() override;
+  void disable_quantized_search() override;
+  bool quantized_search() const override;
+
+  // Applies the records of wal.quarn (used by open).
+  Status replay_wal();
+
+  // Verifies that the id map, slot table, metadata table, metadata index and live count agree
+  // (for tests); returns a description of the first disagreement, or nothing.
+  std::optional<std::string> check_invariants() const override;
+
+ private:
+  DbImpl(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim, bool quantize);
+
+  // Exclusive guards of the index and the three per-slot tables, taken in lock order.
+  struct TableGuard {
+    explicit TableGuard(const DbImpl& db);
+    std::unique_lock<std::shared_mutex> index;
+    std::unique_lock<std::shared_mutex> slot_table;
+    std::unique_lock<std::shared_mutex> metadata;
+    std::unique_lock<std::shared_mutex> metadata_index;
+  };
+
+  // ---- write steps shared by single writes, batch writes and log replay ----
+  // The caller holds id_map_lock_ exclusively for each of these.
+  //
+  // Inserts a new record under the next slot (the id must not be live) and maps the id to it.
+  Slot insert_record_locked(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
+  // Replaces the vector (when given) and the metadata (when given; an empty inner value
+  // clears it) of a live slot.
+  void replace_record_locked(Slot slot, const std::vector<float>* vector,
+                             std::optional<std::optional<Json>> metadata);
+  // Unmaps a live id and turns its slot into a tombstone.
+  void delete_record_locked(const std::string& id, Slot slot);
+  // Inserts new records with one batch_insert, each id once: the slot goes to the first
+  // occurrence of an id, the contents to its last. Maps the ids. Caller also holds `guard`.
+  void insert_batch_held(std::vector<Item> items, const TableGuard& guard);
+  // Writes id and metadata into the tables at a freshly inserted slot; caller holds the
+  // slot-table, metadata and metadata-index locks exclusively.
+  void store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata);
+  // Tombstones a slot in the index and the tables; caller holds `guard`.
+  void clear_slot_held(Slot slot, const TableGuard& guard);
+
+  // Appends one record to the log under the log mutex.
+  Status log_append(const WalEntry& entry);
+  // Metadata entry of a slot, or none for a slot beyond the table.
+  const std::optional<Json>& metadata_at(Slot slot) const;
+
+  // Filtered k-nearest search; caller holds the index, slot-table and metadata locks shared.
+  std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+                                         const Filter& filter, const std::optional<SlotSet>& candidates) const;
+  std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
+                                       const std::optional<SlotSet>& candidates) const;
+  // Graph walk that accepts only matching records, giving way to scan_filtered when it scores
+  // more than `matches` nodes or finds fewer than k.
+  std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+                                       const Filter& filter, const std::optional<SlotSet>& candidates,
+                                       std::size_t matches) const;
+  // Matching live records estimated from a fixed sample of slots (for filters the metadata
+  // index cannot answer).
+  std::size_t estimate_matches(const Filter& filter) const;
+  // Turns pairs into results with ids and metadata, applying the max_distance cut; caller holds
+  // the slot-table and metadata locks shared.
+  std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, std::optional<float> max_distance) const;
+  // Replaces the metadata of a live slot in the table and the metadata index; caller holds
+  // the metadata and metadata-index locks exclusively.
+  void replace_metadata_locked(Slot slot, std::optional<Json> metadata);
+  // Applies one decoded log record through the shared write steps, never appending to the log.
+  void apply_wal_entry(WalEntry entry);
+  // The read-only error when this database may not be written.
+  std::optional<QuarnError> refuse_write() const;
+
+  // fork() safety: every live database is registered, and before a fork the forking thread takes
+  // the locks of each in lock order, so that the child never inherits one held by a thread that
+  // does not exist in it; the parent releases them after the fork, the child makes them anew.
+  static void lock_all_for_fork();
+  static void unlock_all_after_fork();
+  static void reset_all_in_child();
+  void register_for_fork();
+  void unregister_for_fork();
+
+  // Lock order, whenever two or more are held at once:
+  //   id_map_lock_ -> wal_mutex_ -> index_lock_ -> slot_table_lock_ -> metadata_lock_ -> metadata_index_lock_
+  // Writers and compaction hold id_map_lock_ exclusively from their look-ups until the index and
+  // tables are changed (across the log append); searches never take it.
+  mutable std::shared_mutex index_lock_;
+  std::unique_ptr<HnswIndex> index_;
+  mutable std::shared_mutex id_map_lock_;
+  std::unordered_map<std::string, Slot> id_to_slot_;
+  mutable std::shared_mutex slot_table_lock_;
+  std::vector<std::string> slot_to_id_;
+  mutable std::shared_mutex metadata_lock_;
+  std::vector<std::optional<Json>> metadata_;
+  mutable std::shared_mutex metadata_index_lock_;
+  MetadataIndex metadata_index_;
+  Storage storage_;
+  mutable std::mutex wal_mutex_;
+  Wal wal_;
+  std::size_t dim_;
+  bool quantize_;
+  bool read_only_ = false;
+  // Open with an exclusive flock for a writer, closed for a read-only database.
+  FileHandle writer_lock_;
+};
+
+}  // namespace quarn
