@@ -12,6 +12,8 @@ import os
 import platform
 import time
 
+from bench.aggregate import SPREAD_LIMIT, doubtful_figures
+
 TARGETS = (0.90, 0.95, 0.99)
 QUANTIZED_LABEL = {"quarn": "quarn-sq8"}
 MiB = 2 ** 20
@@ -118,23 +120,39 @@ def _table(header, rows):
 def _search_section(ds, group_name, groups, summary):
     lines = []
     for kind, kind_text in (("single", "single calls"), ("batch", "batch calls")):
-        header = ["library"] + [f"QPS at recall ≥ {t:.2f}" for t in TARGETS] + ["best recall"]
+        header = ["library"] + [f"QPS at recall ≥ {t:.2f}" for t in TARGETS] + ["best recall", "spread of QPS"]
         per_target = {t: {lab: best_qps_at(rows, kind, t) for lab, rows in groups.items()} for t in TARGETS}
         best = {t: _best_peer(per_target[t]) for t in TARGETS}
         recalls = {lab: max_recall(rows, kind) for lab, rows in groups.items()}
         best_rec = _best_peer(recalls)
         rows = []
         for lab, srows in groups.items():
-            cells = [f"**{lab}**" if _is_quarn(lab) else lab]
+            scan = bool(srows and srows[0].get("scan"))
+            name = lab
+            if scan and group_name == "quantized":
+                name = f"{lab} (exhaustive scan: no quantization used)"
+            elif scan:
+                name = f"{lab} (exhaustive scan)"
+            cells = [f"**{name}**" if _is_quarn(lab) else name]
             for t in TARGETS:
                 cells.append(_fmt(per_target[t][lab]) + _ratio(per_target[t][lab], best[t]))
-            scan = " (exhaustive scan)" if srows and srows[0].get("scan") else ""
-            cells.append(_fmt(recalls[lab], 3) + _ratio(recalls[lab], best_rec) + scan)
+            cells.append(_fmt(recalls[lab], 3) + _ratio(recalls[lab], best_rec))
+            spreads = [r.get(kind + "_qps_spread") for r in srows if r.get(kind + "_qps_spread") is not None]
+            cells.append(f"±{max(spreads) / 2:.0%}" if spreads else "—")
             rows.append(cells)
-            if _is_quarn(lab):
-                for t in TARGETS:
-                    summary.add(ds, f"{group_name} search, {kind_text}, QPS at recall ≥ {t:.2f}",
+            if not _is_quarn(lab):
+                continue
+            if scan:
+                # One exact scan answers every recall target at the same speed: it is one figure,
+                # counted once, and only among the float results, where the scan really runs.
+                if group_name == "float":
+                    t = TARGETS[0]
+                    summary.add(ds, f"exhaustive-scan search, {kind_text}, QPS (exact results)",
                                 per_target[t][lab], best[t], True, _peer_name(per_target[t], best[t]))
+                continue
+            for t in TARGETS:
+                summary.add(ds, f"{group_name} search, {kind_text}, QPS at recall ≥ {t:.2f}",
+                            per_target[t][lab], best[t], True, _peer_name(per_target[t], best[t]))
         lines.append(f"*{kind_text.capitalize()}* (QPS: higher is better; ratio = library ÷ best peer)\n")
         lines.append(_table(header, rows))
         lines.append("")
@@ -422,7 +440,23 @@ def _summary_lines(summary: Summary):
     return lines
 
 
-def write(out, results, profile="full", cfg=None, total_seconds=None, plots=True, log=print):
+def _versions_lines(results, meta):
+    lines = [f"quarn commit: `{meta.get('commit', 'unknown')}`.\n"]
+    seen = {}
+    for r in results:
+        v = r.get("versions")
+        if v and r["engine"] not in seen:
+            seen[r["engine"]] = v
+    if seen:
+        rows = [[name, v.get("library", "?"), v.get("numpy", "?"), v.get("python", "?"), f"`{v.get('interpreter', '?')}`"]
+                for name, v in seen.items()]
+        lines.append(_table(["engine", "library", "NumPy", "Python", "interpreter"], rows))
+        lines.append("")
+    return lines
+
+
+def write(out, results, profile="full", cfg=None, total_seconds=None, plots=True, log=print, meta=None):
+    meta = meta or {}
     by_ds = {}
     for r in results:
         by_ds.setdefault(r["dataset"], []).append(r)
@@ -490,7 +524,25 @@ def write(out, results, profile="full", cfg=None, total_seconds=None, plots=True
         head.append("Libraries:\n")
         head += [f"- {k}: {v}" for k, v in notes.items()]
         head.append("")
+    repeats = meta.get("repeats", 1)
+    head.append(f"Every library ran {repeats} time{'s' if repeats != 1 else ''} on every dataset, the libraries "
+                "taking turns; each figure is the median of the runs, and \"spread of QPS\" is half the range "
+                "of the runs relative to the median (the largest over the beam widths).\n")
+    head.append("## Versions\n")
+    head += _versions_lines(results, meta)
+    doubts = doubtful_figures(results)
+    head.append("## Figures to doubt\n")
+    if doubts:
+        head.append("These figures look wrong (a batch call should not be slower than single calls) or varied "
+                    "much between runs; the machine was probably busy. Rerun before drawing conclusions.\n")
+        head += [f"- {d}" for d in doubts]
+    else:
+        head.append("None: no batch call was slower than single calls, and no figure varied by more than "
+                    f"{SPREAD_LIMIT:.0%} between runs.")
+    head.append("")
     head.append("## Summary\n")
+    head.append("An exhaustive scan gives exact results, so its speed is one figure for every recall target: it "
+                "is counted once, as \"exhaustive-scan search\".\n")
     head += _summary_lines(summary)
     for name in files.get("_all", []):
         head.append(f"![{name}]({name})\n")

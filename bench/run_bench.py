@@ -25,6 +25,7 @@ if ROOT not in sys.path:
     sys.path.insert(0, ROOT)
 
 from bench import report  # noqa: E402
+from bench.aggregate import fold_results  # noqa: E402
 from bench.datasets import DatasetSpec, prepare  # noqa: E402
 from bench.peers import ENGINES  # noqa: E402
 
@@ -71,6 +72,18 @@ PROFILES = {
 ORDER = ["quarn", "hnswlib", "faiss", "usearch", "chromadb", "faiss-sq8", "usearch-i8"]
 
 
+def commit_of(root: str) -> str:
+    """The checked-out commit of the tree quarn was built from, marked when files differ from it."""
+    try:
+        head = subprocess.run(["git", "-C", root, "rev-parse", "HEAD"], capture_output=True, text=True,
+                              check=True).stdout.strip()
+        dirty = subprocess.run(["git", "-C", root, "status", "--porcelain", "--untracked-files=no"],
+                               capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown (not a git checkout)"
+    return head + (" with uncommitted changes" if dirty else "")
+
+
 def main(argv=None) -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     g = ap.add_mutually_exclusive_group()
@@ -82,6 +95,12 @@ def main(argv=None) -> int:
     ap.add_argument("--datasets", default="", help="comma-separated subset of the profile's dataset names")
     ap.add_argument("--threads", type=int, default=os.cpu_count() or 1, help="threads for every library")
     ap.add_argument("--no-plots", action="store_true", help="write the Markdown report only")
+    ap.add_argument("--repeats", type=int, default=None,
+                    help="runs of every library on every dataset; the report gives the median and the spread "
+                         "(default 3, 1 with --smoke)")
+    ap.add_argument("--pythons", default=None,
+                    help="JSON file mapping each library to the interpreter of its virtual environment "
+                         "(written by bench/run.sh; default OUT/venvs.json when it exists, else this interpreter)")
     args = ap.parse_args(argv)
 
     profile = "smoke" if args.smoke else "quick" if args.quick else "full"
@@ -98,6 +117,22 @@ def main(argv=None) -> int:
         logf.write(line + "\n")
         logf.flush()
 
+    pythons_path = args.pythons or os.path.join(out, "venvs.json")
+    pythons = {}
+    if os.path.exists(pythons_path):
+        with open(pythons_path) as f:
+            pythons = json.load(f)
+
+    def python_for(name):
+        return pythons.get(name, sys.executable)
+
+    def available(name):
+        if python_for(name) == sys.executable:
+            return ENGINES[name].available()
+        check = "import importlib.util, sys; sys.exit(0 if all(importlib.util.find_spec(m) for m in sys.argv[1:]) else 1)"
+        return subprocess.run([python_for(name), "-c", check, *ENGINES[name].modules]).returncode == 0
+
+    repeats = args.repeats or (1 if args.smoke else 3)
     wanted = [e for e in args.engines.split(",") if e]
     unknown = [e for e in wanted if e not in ENGINES]
     if unknown:
@@ -105,7 +140,7 @@ def main(argv=None) -> int:
     engines, missing = [], []
     for name in ORDER:
         if name in wanted:
-            (engines if ENGINES[name].available() else missing).append(name)
+            (engines if available(name) else missing).append(name)
     if missing:
         log(f"not installed, skipped: {', '.join(missing)}")
     dsets = prof["datasets"]
@@ -121,35 +156,45 @@ def main(argv=None) -> int:
     env = dict(os.environ, OMP_NUM_THREADS=str(args.threads), ANONYMIZED_TELEMETRY="False",
                PYTHONUNBUFFERED="1")
     results, timings = [], {}
+
+    def run_worker(name, path, rep):
+        res_path = os.path.join(raw_dir, f"{os.path.basename(path)}__{name}__{rep}.json")
+        t = time.time()
+        try:
+            proc = subprocess.run([python_for(name), os.path.join(HERE, "worker.py"), name, path, cfg_path,
+                                   res_path], env=env, capture_output=True, text=True, timeout=prof["timeout"])
+            for line in proc.stdout.splitlines():
+                log(line)
+            if proc.returncode != 0:
+                log(f"  {name} failed:\n{proc.stderr[-3000:]}")
+            with open(res_path) as f:
+                res = json.load(f)
+        except subprocess.TimeoutExpired:
+            res = {"engine": name, "error": f"timed out after {prof['timeout']} s"}
+            log(f"  {name}: {res['error']}")
+        except (OSError, ValueError) as exc:
+            res = {"engine": name, "error": f"no result: {exc}"}
+            log(f"  {name}: {res['error']}")
+        res["wall_seconds"] = time.time() - t
+        return res
+
     for dset in dsets:
         t = time.time()
         path = prepare(dset, os.path.join(out, "cache"), log=log)
         timings["prepare " + dset.name] = time.time() - t
-        for name in engines:
-            if ENGINES[name].quantized_of and not dset.quantized:
-                continue
-            log(f"{dset.name}: {name}")
-            res_path = os.path.join(raw_dir, f"{dset.name}__{name}.json")
-            t = time.time()
-            try:
-                proc = subprocess.run([sys.executable, os.path.join(HERE, "worker.py"), name, path, cfg_path,
-                                       res_path], env=env, capture_output=True, text=True,
-                                      timeout=prof["timeout"])
-                for line in proc.stdout.splitlines():
-                    log(line)
-                if proc.returncode != 0:
-                    log(f"  {name} failed:\n{proc.stderr[-3000:]}")
-                with open(res_path) as f:
-                    res = json.load(f)
-            except subprocess.TimeoutExpired:
-                res = {"engine": name, "error": f"timed out after {prof['timeout']} s"}
-                log(f"  {name}: {res['error']}")
-            except (OSError, ValueError) as exc:
-                res = {"engine": name, "error": f"no result: {exc}"}
-                log(f"  {name}: {res['error']}")
+        runs = {name: [] for name in engines if not (ENGINES[name].quantized_of and not dset.quantized)}
+        order = list(runs)
+        for rep in range(repeats):
+            # The libraries take turns, starting one further each round, so that a change in the
+            # machine's load falls on all of them alike.
+            for name in order[rep % len(order):] + order[:rep % len(order)] if order else []:
+                log(f"{dset.name}: {name} (run {rep + 1} of {repeats})")
+                runs[name].append(run_worker(name, path, rep))
+        for name, done in runs.items():
+            res = fold_results(done)
             res.setdefault("dataset", dset.name)
             res["dset"] = asdict(dset)
-            res["wall_seconds"] = time.time() - t
+            res["wall_seconds"] = sum(r.get("wall_seconds", 0.0) for r in done)
             timings[f"{dset.name} {name}"] = res["wall_seconds"]
             results.append(res)
 
@@ -158,7 +203,7 @@ def main(argv=None) -> int:
                    "total_seconds": time.time() - t_start}, f, indent=1)
 
     path = report.write(out, results, profile=profile, cfg=cfg, total_seconds=time.time() - t_start,
-                        plots=not args.no_plots, log=log)
+                        plots=not args.no_plots, log=log, meta={"repeats": repeats, "commit": commit_of(ROOT)})
     log(f"report: {path}")
     log(f"total {time.time() - t_start:.0f} s")
     return 0 if not any("error" in r for r in results) else 1

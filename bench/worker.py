@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import json
 import os
+import platform
 import resource
 import shutil
 import sys
@@ -198,6 +199,24 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
 
 
 
+# The distribution whose version is reported for each engine.
+DISTRIBUTIONS = {"quarn": "quarn", "hnswlib": "hnswlib", "faiss": "faiss-cpu", "faiss-sq8": "faiss-cpu",
+                 "usearch": "usearch", "usearch-i8": "usearch", "chromadb": "chromadb"}
+
+
+def versions(engine_name: str) -> dict:
+    """Versions of Python, NumPy and the engine's library in this interpreter."""
+    from importlib.metadata import PackageNotFoundError, version
+
+    out = {"python": platform.python_version(), "numpy": np.__version__, "interpreter": sys.executable}
+    dist = DISTRIBUTIONS.get(engine_name, engine_name)
+    try:
+        out["library"] = f"{dist} {version(dist)}"
+    except PackageNotFoundError:
+        out["library"] = f"{dist} (version unknown)"
+    return out
+
+
 def main(argv):
     engine_name, ds_path, cfg_path, out_path = argv
     with open(cfg_path) as f:
@@ -212,6 +231,7 @@ def main(argv):
         traceback.print_exc()
         res = {"engine": engine_name, "error": f"{type(exc).__name__}: {exc}"}
     res["max_rss_bytes"] = peak_rss_bytes()
+    res["versions"] = versions(engine_name)
     tmp = out_path + ".tmp"
     with open(tmp, "w") as f:
         json.dump(res, f, indent=1, default=lambda o: o.item() if hasattr(o, "item") else str(o))
