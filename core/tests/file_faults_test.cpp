@@ -74,11 +74,22 @@ const std::vector<WriteCase>& write_cases() {
 
 // Runs `body` with a hook that counts the file calls and fails call number `fail_at` (from 0)
 // with `err`; returns how many calls were made.
-int run_counting(int fail_at, int err, const std::function<void()>& body) {
+// Runs `body`, failing file call number `fail_at` with `err`; returns the number of calls and
+// stores the path of the failed one in `failed_path` (when given).
+int run_counting(int fail_at, int err, const std::function<void()>& body, std::string* failed_path = nullptr) {
   int calls = 0;
-  ScopedHook hook([&](FileOp, const std::string&, const std::string&) { return calls++ == fail_at ? err : 0; });
+  ScopedHook hook([&](FileOp, const std::string& path, const std::string&) {
+    if (calls++ != fail_at) return 0;
+    if (failed_path) *failed_path = path;
+    return err;
+  });
   body();
   return calls;
+}
+
+// The text of an operating-system failure of the file at `path`.
+std::string os_error_text(const std::string& path, int err) {
+  return "io error: " + path + ": " + std::strerror(err);
 }
 
 TEST(FileFaults, EveryFailingCallOfEveryWriteGivesACleanErrorAndLosesNothingAcknowledged) {
@@ -103,9 +114,10 @@ TEST(FileFaults, EveryFailingCallOfEveryWriteGivesACleanErrorAndLosesNothingAckn
         Outcome out;
         {
           auto db = open_ok(dir.path(), open_only());
-          run_counting(n, err, [&] { out = c.run(*db); });
+          std::string failed;
+          run_counting(n, err, [&] { out = c.run(*db); }, &failed);
           if (out) {
-            EXPECT_EQ(*out, std::string("io error: ") + std::strerror(err));
+            EXPECT_EQ(*out, os_error_text(failed, err));
           }
           // Memory holds exactly the acknowledged state, and the database takes writes again.
           EXPECT_EQ(read_state(*db), out ? before : after);
@@ -146,13 +158,17 @@ TEST(FileFaults, EveryFailingCallOfAnOpenGivesACleanErrorAndTheNextOpenSeesEvery
         TempDir dir;
         const std::string path = dir.path() + "/db";
         if (c.existing) make_base(path);
-        run_counting(n, err, [&] {
-          auto opened = Database::open(path, c.options);
-          if (auto* e = std::get_if<OpenError>(&opened)) {
-            ASSERT_TRUE(e->error) << e->message;
-            EXPECT_EQ(e->error->text(), std::string("io error: ") + std::strerror(err));
-          }
-        });
+        std::string failed;
+        run_counting(
+            n, err,
+            [&] {
+              auto opened = Database::open(path, c.options);
+              if (auto* e = std::get_if<OpenError>(&opened)) {
+                ASSERT_TRUE(e->error) << e->message;
+                EXPECT_EQ(e->error->text(), os_error_text(failed, err));
+              }
+            },
+            &failed);
         auto db = open_ok(path, c.options.dim ? c.options : open_only());
         ASSERT_NE(db, nullptr);
         EXPECT_EQ(read_state(*db), expected);

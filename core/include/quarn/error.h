@@ -31,8 +31,8 @@ class QuarnError {
   static QuarnError duplicate_id(const std::string& id);
   static QuarnError not_found(const std::string& id);
   static QuarnError database_not_found(const std::string& path);
-  // Io from errno, carrying the operating system's message.
-  static QuarnError io_errno(int err);
+  // Io from errno, carrying the operating system's message and the file it concerns (when known).
+  static QuarnError io_errno(int err, std::string file = {});
   static QuarnError io_invalid_data(std::string message);
   // Data ended before a field was complete: "failed to fill whole buffer".
   static QuarnError io_eof();
@@ -48,17 +48,21 @@ class QuarnError {
   const std::string& detail() const { return detail_; }
   // The errno of an operating-system failure (IoKind::Os), 0 otherwise.
   int os_errno() const { return os_errno_; }
-  // Full text, e.g. "io error: failed to fill whole buffer".
+  // The file an operating-system failure concerns; empty when not known.
+  const std::string& file() const { return file_; }
+  // Full text, e.g. "io error: failed to fill whole buffer" or
+  // "io error: /data/db/wal.quarn: No space left on device".
   std::string text() const;
 
  private:
-  QuarnError(Kind kind, std::string detail, IoKind io_kind = IoKind::Os, int os_errno = 0)
-      : kind_(kind), io_kind_(io_kind), os_errno_(os_errno), detail_(std::move(detail)) {}
+  QuarnError(Kind kind, std::string detail, IoKind io_kind = IoKind::Os, int os_errno = 0, std::string file = {})
+      : kind_(kind), io_kind_(io_kind), os_errno_(os_errno), detail_(std::move(detail)), file_(std::move(file)) {}
 
   Kind kind_;
   IoKind io_kind_;
   int os_errno_;
   std::string detail_;
+  std::string file_;
 };
 
 }  // namespace quarn

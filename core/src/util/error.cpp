@@ -18,7 +18,9 @@ QuarnError QuarnError::database_not_found(const std::string& path) {
   return QuarnError(Kind::DatabaseNotFound, path);
 }
 
-QuarnError QuarnError::io_errno(int err) { return QuarnError(Kind::Io, std::strerror(err), IoKind::Os, err); }
+QuarnError QuarnError::io_errno(int err, std::string file) {
+  return QuarnError(Kind::Io, std::strerror(err), IoKind::Os, err, std::move(file));
+}
 
 QuarnError QuarnError::io_invalid_data(std::string message) {
   return QuarnError(Kind::Io, std::move(message), IoKind::InvalidData);
@@ -50,7 +52,7 @@ std::string QuarnError::text() const {
     case Kind::DatabaseNotFound:
       return "database not found at '" + detail_ + "'";
     case Kind::Io:
-      return "io error: " + detail_;
+      return file_.empty() ? "io error: " + detail_ : "io error: " + file_ + ": " + detail_;
     case Kind::Corrupt:
       return "corrupt data: " + detail_;
     case Kind::Locked:

@@ -73,17 +73,17 @@ FileHandle::~FileHandle() {
 Status FileHandle::close() {
   if (fd_ < 0) return Status::success();
   int fd = release();
-  if (::close(fd) != 0) return QuarnError::io_errno(errno);
+  if (::close(fd) != 0) return QuarnError::io_errno(errno, path_);
   return Status::success();
 }
 
 static Result<FileHandle> open_with(const std::string& path, int flags) {
-  if (int err = injected(FileOp::Open, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Open, path)) return QuarnError::io_errno(err, path);
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return QuarnError::io_errno(errno);
+  if (fd < 0) return QuarnError::io_errno(errno, path);
   return FileHandle(fd, path);
 }
 
@@ -104,14 +104,14 @@ Result<FileHandle> FileHandle::open_directory(const std::string& path) {
 Result<FileHandle> FileHandle::open_lock_file(const std::string& path) { return open_with(path, O_RDWR | O_CREAT); }
 
 Status FileHandle::write_all(const std::uint8_t* data, std::size_t size) {
-  if (int err = injected(FileOp::Write, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Write, path_)) return QuarnError::io_errno(err, path_);
   while (size > 0) {
     ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return QuarnError::io_errno(errno);
+      return QuarnError::io_errno(errno, path_);
     }
-    if (n == 0) return QuarnError::io_errno(EIO);
+    if (n == 0) return QuarnError::io_errno(EIO, path_);
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -119,46 +119,46 @@ Status FileHandle::write_all(const std::uint8_t* data, std::size_t size) {
 }
 
 Result<std::size_t> FileHandle::read_some(std::uint8_t* data, std::size_t size) {
-  if (int err = injected(FileOp::Read, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Read, path_)) return QuarnError::io_errno(err, path_);
   for (;;) {
     const ssize_t n = ::read(fd_, data, size);
     if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno != EINTR) return QuarnError::io_errno(errno);
+    if (errno != EINTR) return QuarnError::io_errno(errno, path_);
   }
 }
 
 Status FileHandle::sync() {
-  if (int err = injected(FileOp::Sync, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Sync, path_)) return QuarnError::io_errno(err, path_);
   int rc;
   do {
     rc = ::fsync(fd_);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return QuarnError::io_errno(errno);
+  if (rc != 0) return QuarnError::io_errno(errno, path_);
   return Status::success();
 }
 
 Result<std::uint64_t> FileHandle::size() const {
-  if (int err = injected(FileOp::Stat, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Stat, path_)) return QuarnError::io_errno(err, path_);
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) return QuarnError::io_errno(errno);
+  if (::fstat(fd_, &st) != 0) return QuarnError::io_errno(errno, path_);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 Result<bool> FileHandle::try_lock_exclusive() {
-  if (int err = injected(FileOp::Lock, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Lock, path_)) return QuarnError::io_errno(err, path_);
   int rc;
   do {
     rc = ::flock(fd_, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) return true;
   if (errno == EWOULDBLOCK) return false;
-  return QuarnError::io_errno(errno);
+  return QuarnError::io_errno(errno, path_);
 }
 
 Result<void*> FileHandle::map_read_only(std::size_t length) const {
-  if (int err = injected(FileOp::Map, path_)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Map, path_)) return QuarnError::io_errno(err, path_);
   void* addr = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, 0);
-  if (addr == MAP_FAILED) return QuarnError::io_errno(errno);
+  if (addr == MAP_FAILED) return QuarnError::io_errno(errno, path_);
   return addr;
 }
 
@@ -236,9 +236,9 @@ Result<std::vector<std::uint8_t>> read_file_prefix(const std::string& path, std:
 }
 
 Result<std::uint64_t> file_size(const std::string& path) {
-  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err, path);
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno);
+  if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno, path);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -248,19 +248,19 @@ bool path_exists(const std::string& path) {
 }
 
 Result<bool> file_exists(const std::string& path) {
-  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err, path);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return true;
   if (errno == ENOENT || errno == ENOTDIR) return false;
-  return QuarnError::io_errno(errno);
+  return QuarnError::io_errno(errno, path);
 }
 
 Result<std::optional<FileIdentity>> file_identity(const std::string& path) {
-  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Stat, path)) return QuarnError::io_errno(err, path);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::optional<FileIdentity>();
-    return QuarnError::io_errno(errno);
+    return QuarnError::io_errno(errno, path);
   }
   return std::optional<FileIdentity>(FileIdentity{
       static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
@@ -270,7 +270,7 @@ Result<std::optional<FileIdentity>> file_identity(const std::string& path) {
 
 Status create_directories(const std::string& path) {
   if (path.empty()) return Status::success();
-  if (int err = injected(FileOp::MakeDir, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::MakeDir, path)) return QuarnError::io_errno(err, path);
   std::string current;
   std::size_t pos = 0;
   while (pos != std::string::npos) {
@@ -278,11 +278,11 @@ Status create_directories(const std::string& path) {
     current = path.substr(0, next);
     pos = next;
     if (current.empty() || current == "/") continue;
-    if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) return QuarnError::io_errno(errno);
+    if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) return QuarnError::io_errno(errno, path);
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno);
-  if (!S_ISDIR(st.st_mode)) return QuarnError::io_errno(ENOTDIR);
+  if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno, path);
+  if (!S_ISDIR(st.st_mode)) return QuarnError::io_errno(ENOTDIR, path);
   return Status::success();
 }
 
@@ -302,24 +302,24 @@ std::string parent_directory(const std::string& path) {
 }
 
 Status rename_file(const std::string& from, const std::string& to) {
-  if (int err = injected(FileOp::Rename, from, to)) return QuarnError::io_errno(err);
-  if (::rename(from.c_str(), to.c_str()) != 0) return QuarnError::io_errno(errno);
+  if (int err = injected(FileOp::Rename, from, to)) return QuarnError::io_errno(err, from);
+  if (::rename(from.c_str(), to.c_str()) != 0) return QuarnError::io_errno(errno, from);
   return Status::success();
 }
 
 Status remove_file(const std::string& path) {
-  if (int err = injected(FileOp::Unlink, path)) return QuarnError::io_errno(err);
-  if (::unlink(path.c_str()) != 0) return QuarnError::io_errno(errno);
+  if (int err = injected(FileOp::Unlink, path)) return QuarnError::io_errno(err, path);
+  if (::unlink(path.c_str()) != 0) return QuarnError::io_errno(errno, path);
   return Status::success();
 }
 
 Status truncate_file(const std::string& path, std::uint64_t length) {
-  if (int err = injected(FileOp::Truncate, path)) return QuarnError::io_errno(err);
+  if (int err = injected(FileOp::Truncate, path)) return QuarnError::io_errno(err, path);
   int rc;
   do {
     rc = ::truncate(path.c_str(), static_cast<off_t>(length));
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return QuarnError::io_errno(errno);
+  if (rc != 0) return QuarnError::io_errno(errno, path);
   return Status::success();
 }
 
