@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "quarn/error.h"
+
+namespace quarn {
+namespace {
+
+// The texts the binding raises; a change here changes a message Python users see.
+TEST(ErrorText, EveryKindWordsItsMessage) {
+  const struct {
+    QuarnError error;
+    QuarnError::Kind kind;
+    std::string text;
+  } cases[] = {
+      {QuarnError::dimension_mismatch(3, 4), QuarnError::Kind::DimensionMismatch, "dimension mismatch: expected 3, got 4"},
+      {QuarnError::duplicate_id("a"), QuarnError::Kind::DuplicateId, "id 'a' already exists, use upsert instead"},
+      {QuarnError::not_found("a"), QuarnError::Kind::NotFound, "id 'a' not found"},
+      {QuarnError::database_not_found("/d"), QuarnError::Kind::DatabaseNotFound, "database not found at '/d'"},
+      {QuarnError::io_errno(ENOSPC), QuarnError::Kind::Io, std::string("io error: ") + std::strerror(ENOSPC)},
+      {QuarnError::io_errno(EIO, "/d/wal.quarn"), QuarnError::Kind::Io,
+       std::string("io error: /d/wal.quarn: ") + std::strerror(EIO)},
+      {QuarnError::io_invalid_data("bad magic"), QuarnError::Kind::Io, "io error: bad magic"},
+      {QuarnError::io_eof(), QuarnError::Kind::Io, "io error: failed to fill whole buffer"},
+      {QuarnError::corrupt("incomplete snapshot"), QuarnError::Kind::Corrupt, "corrupt data: incomplete snapshot"},
+      {QuarnError::read_only("/d"), QuarnError::Kind::ReadOnly, "database '/d' is open read-only; it cannot be written"},
+      {QuarnError::non_finite(2, -1.0f / 0.0f), QuarnError::Kind::InvalidVector,
+       "vector components must be finite: component 2 is -inf"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.error.kind(), c.kind) << c.text;
+    EXPECT_EQ(c.error.text(), c.text);
+  }
+}
+
+TEST(ErrorText, OperatingSystemFailuresKeepErrnoAndFileApart) {
+  const QuarnError named = QuarnError::io_errno(ENOENT, "/d/graph.quarn");
+  EXPECT_EQ(named.io_kind(), QuarnError::IoKind::Os);
+  EXPECT_EQ(named.os_errno(), ENOENT);
+  EXPECT_EQ(named.file(), "/d/graph.quarn");
+  EXPECT_EQ(named.detail(), std::strerror(ENOENT));
+  EXPECT_EQ(QuarnError::io_eof().io_kind(), QuarnError::IoKind::UnexpectedEof);
+  EXPECT_EQ(QuarnError::io_eof().os_errno(), 0);
+  EXPECT_EQ(QuarnError::io_invalid_data("x").io_kind(), QuarnError::IoKind::InvalidData);
+}
+
+}  // namespace
+}  // namespace quarn
