@@ -21,10 +21,11 @@ if ! command -v clang++ >/dev/null 2>&1 || ! ls /usr/lib/llvm-*/lib/clang/*/lib/
   apt-get install -y -qq clang "libclang-rt-${version}-dev" >/dev/null
 fi
 bash scripts/setup.sh
+source scripts/python_env.sh
 
 build=build/fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUARN_BUILD_PYTHON=OFF -DQUARN_BUILD_TESTS=OFF -DQUARN_BUILD_FUZZERS=ON -DQUARN_SANITIZE=address >/dev/null
+  -DQUARN_BUILD_PYTHON=OFF -DQUARN_BUILD_TESTS=OFF -DQUARN_BUILD_FUZZERS=ON -DQUARN_SANITIZE=address -DPython_EXECUTABLE="$PY" >/dev/null
 cmake --build "$build" -j 2
 
 if [ ! -d "$build/corpus" ]; then

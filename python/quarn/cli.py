@@ -306,7 +306,7 @@ if click is not None:
                 meta = "" if hit.metadata is None else json.dumps(hit.metadata, ensure_ascii=False)
                 click.echo(f"{hit.distance:12.6f}  {hit.id}  {meta}")
 
-    @cli.command("import")
+    @cli.command("import", short_help="Add vectors from .npy/.npz and JSON-lines metadata.")
     @click.argument("path", type=click.Path(file_okay=False))
     @click.argument("vectors", type=click.Path(exists=True, dir_okay=False))
     @click.option("--records", type=click.Path(exists=True, dir_okay=False),
@@ -327,7 +327,7 @@ if click is not None:
             _fail(err)
         click.echo(f"{path}: {count} records")
 
-    @cli.command("export")
+    @cli.command("export", short_help="Write every record to .npz and JSON-lines metadata.")
     @click.argument("path", type=click.Path(exists=True, file_okay=False))
     @click.argument("out", type=click.Path(dir_okay=False))
     @click.option("--records", type=click.Path(dir_okay=False),

@@ -51,3 +51,7 @@ def brute_force(data, query, metric):
 def low_rank(rng, n, dim, latent=8):
     """float32 vectors of low intrinsic dimension, embedded in dim dimensions."""
     return (rng.normal(size=(n, latent)) @ rng.normal(size=(latent, dim))).astype(np.float32)
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: builds or installs for minutes (deselect with -m 'not slow')")
