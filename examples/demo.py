@@ -118,6 +118,7 @@ def main():
     sizes = {name: os.path.getsize(os.path.join(path, name)) for name in sorted(os.listdir(path))}
     print("  files:", ", ".join(f"{name} ({size / 1e6:.1f} MB)" for name, size in sizes.items()))
     before = [h.id for h in db.search(queries[1], k=5)]
+    db.close()  # one writer per directory: free it for the reopen
     with Clock("open"):
         reopened = quarn.Database(path)
     after = [h.id for h in reopened.search(queries[1], k=5)]
