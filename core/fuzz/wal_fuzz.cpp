@@ -16,6 +16,7 @@
 #include "db_state.h"
 #include "fuzz_util.h"
 #include "db/db_impl.h"
+#include "util/crc32.h"
 #include "wal/wal.h"
 
 using namespace quarn;
