@@ -37,7 +37,9 @@ struct Corpus {
     // Cluster by the first point of each group: the generator's centres are not exposed, so
     // label each vector with the index of its nearest "anchor" (every 250th vector).
     for (const auto& v : data) cluster.push_back(nearest_anchor(v));
-    index.batch_insert(data);
+    // One insert at a time: a parallel build's graph depends on thread timing, and the recall
+    // floors below must hold for one fixed graph, not for whichever one a busy machine makes.
+    for (const auto& v : data) index.insert(v);
   }
 
   std::size_t nearest_anchor(const std::vector<float>& v) const {
