@@ -1,3 +1,5 @@
+#include <map>
+
 #include "database_test_util.h"
 
 namespace quarn::testing {
@@ -93,6 +95,63 @@ TEST(ReplayApply, WronglySizedVectorsAreDroppedWithoutHarm) {
   // The oversized update vector is dropped; its metadata still applies.
   EXPECT_EQ(db->get("a")->first, (std::vector<float>{1, 1}));
   EXPECT_EQ(db->get("a")->second, J(R"({"k":2})"));
+}
+
+// Runs of Insert records are applied as batches; the slots, vectors and metadata must be those
+// of applying every record on its own, as modelled here record by record.
+TEST(ReplayApply, BatchedRunsOfInsertsGiveTheStateOfOneRecordAtATime) {
+  struct Rec {
+    Slot slot;
+    std::vector<float> vector;
+    std::string meta;
+  };
+  TempDir dir;
+  std::mt19937 rng(29);
+  std::map<std::string, Rec> model;
+  Slot next_slot = 0;
+  std::vector<Bytes> log;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string id = "r" + std::to_string(rng() % 150);
+    const std::vector<float> v = {static_cast<float>(i), static_cast<float>(rng() % 97), 1.0f};
+    const std::string meta = rng() % 3 == 0 ? "" : R"({"i":)" + std::to_string(i) + "}";
+    const unsigned op = rng() % 20;
+    auto it = model.find(id);
+    if (op < 14) {  // insert: a new slot for an id that is not live, else a replacement
+      log.push_back(insert_rec(id, v, meta));
+      if (it == model.end()) {
+        model[id] = {next_slot++, v, meta};
+      } else {
+        it->second.vector = v;
+        it->second.meta = meta;
+      }
+    } else if (op < 17) {
+      log.push_back(delete_rec(id));
+      if (it != model.end()) model.erase(it);
+    } else if (op < 19) {
+      log.push_back(update_rec(id, v, true, meta));
+      if (it != model.end()) {
+        it->second.vector = v;
+        it->second.meta = meta;
+      }
+    } else {
+      log.push_back(insert_rec(id, {1.0f}));  // wrongly sized: skipped
+    }
+  }
+  write_log(dir, log);
+  auto db = replayed(dir, 3);
+  EXPECT_EQ(db->total_slots(), std::size_t{next_slot});
+  ASSERT_EQ(db->ids().size(), model.size());
+  for (const auto& [id, rec] : model) {
+    EXPECT_EQ(db->slot_of(id), rec.slot) << id;
+    const auto got = db->get(id);
+    ASSERT_TRUE(got.ok()) << id;
+    EXPECT_EQ(got->first, rec.vector) << id;
+    if (rec.meta.empty()) {
+      EXPECT_EQ(got->second, std::nullopt) << id;
+    } else {
+      EXPECT_EQ(got->second, J(rec.meta)) << id;
+    }
+  }
 }
 
 TEST(ReplayApply, ReplayAppendsNothingAndGivesTheSameStateTwice) {

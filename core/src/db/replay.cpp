@@ -1,5 +1,8 @@
 // Applying the records of wal.quarn on open. Entries go through the same write steps as the
 // public operations, without their checks and without appending to the log.
+#include <mutex>
+#include <shared_mutex>
+
 #include "db/db_impl.h"
 
 namespace quarn {
@@ -21,7 +24,33 @@ Status DbImpl::replay_wal() {
     return wal_.read_all();
   }();
   if (!entries.ok()) return std::move(entries).error();
-  for (WalEntry& entry : *entries) apply_wal_entry(std::move(entry));
+  // A run of Insert records for ids that are not live is applied as one batch insert: the same
+  // slots, ids and contents as applying them one by one (a repeated id keeps the slot of its
+  // first record and the contents of its last), built by the parallel batch path.
+  std::vector<Item> run;
+  auto flush_run = [&] {
+    if (run.empty()) return;
+    std::unique_lock id_guard(id_map_lock_);
+    TableGuard guard(*this);
+    insert_batch_held(std::move(run), guard);
+    run.clear();
+  };
+  for (WalEntry& entry : *entries) {
+    auto* insert = std::get_if<WalInsert>(&entry);
+    if (insert != nullptr && insert->vector.size() == dim_) {
+      const bool live = [&] {
+        std::shared_lock id_guard(id_map_lock_);
+        return id_to_slot_.count(insert->id) != 0;
+      }();
+      if (!live) {
+        run.push_back(Item{std::move(insert->id), std::move(insert->vector), std::move(insert->metadata)});
+        continue;
+      }
+    }
+    flush_run();
+    apply_wal_entry(std::move(entry));
+  }
+  flush_run();
   return Status::success();
 }
 
