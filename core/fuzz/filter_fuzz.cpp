@@ -4,9 +4,9 @@
 // Input: a JSON array of records (each element is the metadata of one slot; the element
 // null stands for a record without metadata), a newline, then the filter as JSON: an object
 // whose items are conditions on one field each, a plain value meaning equality and an object
-// holding operators ("$ne", "$in" with an array, "$gt"/"$gte"/"$lt"/"$lte" with a number).
-// The key "$and" with an array of such objects nests conditions, which the engine allows
-// although the Python API builds only one level.
+// holding operators ("$eq", "$ne", "$in"/"$nin" with an array, "$gt"/"$gte"/"$lt"/"$lte" with a
+// number, "$exists" with a boolean). The keys "$and" and "$or" with an array of such objects
+// nest conditions.
 //
 // Properties: every slot that `matches` is among the index candidates whenever the index
 // answers; the same holds after removing and re-indexing records; the index never keeps an
@@ -19,6 +19,7 @@
 #include "fuzz_util.h"
 #include "quarn/filter.h"
 #include "quarn/json.h"
+#include "db/filter_index.h"
 #include "db/metadata_index.h"
 
 using namespace quarn;
@@ -38,7 +39,7 @@ std::optional<Filter> build(const Json& where, int depth) {
   if (!where.is_object() || depth > kMaxNesting) return std::nullopt;
   std::vector<Filter> leaves;
   for (const auto& [field, condition] : where.items()) {
-    if (field == "$and") {
+    if (field == "$and" || field == "$or") {
       if (!condition.is_array()) return std::nullopt;
       std::vector<Filter> children;
       for (const Json& child : condition) {
@@ -46,7 +47,7 @@ std::optional<Filter> build(const Json& where, int depth) {
         if (!built) return std::nullopt;
         children.push_back(std::move(*built));
       }
-      leaves.push_back(Filter::all_of(std::move(children)));
+      leaves.push_back(field == "$and" ? Filter::all_of(std::move(children)) : Filter::any_of(std::move(children)));
       continue;
     }
     if (!condition.is_object()) {
@@ -54,11 +55,17 @@ std::optional<Filter> build(const Json& where, int depth) {
       continue;
     }
     for (const auto& [op, operand] : condition.items()) {
-      if (op == "$ne") {
+      if (op == "$eq") {
+        leaves.push_back(Filter::eq(field, operand));
+      } else if (op == "$ne") {
         leaves.push_back(Filter::ne(field, operand));
-      } else if (op == "$in") {
+      } else if (op == "$exists") {
+        if (!operand.is_boolean()) return std::nullopt;
+        leaves.push_back(Filter::exists(field, operand.get<bool>()));
+      } else if (op == "$in" || op == "$nin") {
         if (!operand.is_array()) return std::nullopt;
-        leaves.push_back(Filter::in(field, std::vector<Json>(operand.begin(), operand.end())));
+        std::vector<Json> values(operand.begin(), operand.end());
+        leaves.push_back(op == "$in" ? Filter::in(field, std::move(values)) : Filter::nin(field, std::move(values)));
       } else if (op == "$gt" || op == "$gte" || op == "$lt" || op == "$lte") {
         if (!operand.is_number()) return std::nullopt;
         const Filter::Op kind = op == "$gt"    ? Filter::Op::Gt
@@ -89,11 +96,14 @@ void check_index_answers(const Filter& filter, const MetadataIndex& index,
       }
     }
   }
-  const std::optional<SlotSet> candidates = filter.resolve_from_index(index);
+  const std::optional<Candidates> candidates = resolve_from_index(filter, index);
   for (Slot s = 0; s < metadata.size(); ++s) {
     const bool matched = filter.matches(metadata[s]);
     if (live[s] && matched && candidates) {
-      FUZZ_CHECK(candidates->count(s) == 1, "the index never drops a matching slot");
+      FUZZ_CHECK(candidates->get().contains(s), "the index never drops a matching slot");
+    }
+    if (live[s] && !matched && candidates && filter.index_answers_exactly()) {
+      FUZZ_CHECK(!candidates->get().contains(s), "an exact answer holds no slot that does not match");
     }
   }
 }

@@ -92,17 +92,29 @@ const std::vector<Case> kCases = {
     {"1%", 1, 300},     {"10%", 1, 0},      {"50%", 5, 0}, {"all", kClusters, 0},
 };
 
-Filter filter_for(const std::vector<std::size_t>& chosen, std::size_t positions) {
+// The same record set written three ways: an In the index answers, an Or of equalities it
+// unites, and a Nin of the other clusters that only the record test can answer.
+enum class Form { In, Or, Nin };
+
+Filter filter_for(const std::vector<std::size_t>& chosen, std::size_t positions, Form form = Form::In) {
   std::vector<Json> values;
-  for (std::size_t c : chosen) values.push_back(J(std::to_string(c)));
+  std::vector<Json> others;
+  std::vector<Filter> equalities;
+  for (std::size_t c = 0; c < kClusters; ++c) {
+    const bool in = std::find(chosen.begin(), chosen.end(), c) != chosen.end();
+    (in ? values : others).push_back(J(std::to_string(c)));
+    if (in) equalities.push_back(Filter::eq("c", values.back()));
+  }
   if (values.empty()) values.push_back(J("99"));
   std::vector<Filter> parts;
-  parts.push_back(Filter::in("c", values));
+  if (form == Form::In) parts.push_back(Filter::in("c", values));
+  if (form == Form::Or) parts.push_back(Filter::any_of(std::move(equalities)));
+  if (form == Form::Nin) parts.push_back(Filter::nin("c", others));
   if (positions > 0) parts.push_back(Filter::range(Filter::Op::Lt, "p", static_cast<double>(positions)));
   return Filter::all_of(std::move(parts));
 }
 
-void check_all_cases(Corpus& g, const char* label) {
+void check_all_cases(Corpus& g, const char* label, Form form = Form::In) {
   std::mt19937 rng(5);
   std::normal_distribution<float> normal;
   for (const Case& cs : kCases) {
@@ -116,7 +128,7 @@ void check_all_cases(Corpus& g, const char* label) {
         std::vector<std::size_t> order = g.clusters_by_distance(own);
         if (!near) std::reverse(order.begin(), order.end());
         const std::vector<std::size_t> chosen(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(cs.clusters));
-        const Filter f = filter_for(chosen, cs.positions);
+        const Filter f = filter_for(chosen, cs.positions, form);
 
         std::vector<std::pair<double, std::string>> truth;
         for (std::size_t i = 0; i < g.vectors.size(); ++i) {
@@ -158,6 +170,8 @@ TEST(DatabaseFiltered, EverySelectivityReturnsMinOfKAndMatches) {
   Corpus g;
   ASSERT_FALSE(g.db->stats().uses_brute_force);
   check_all_cases(g, "plain");
+  check_all_cases(g, "or", Form::Or);
+  check_all_cases(g, "nin", Form::Nin);
   g.db->enable_quantized_search();
   check_all_cases(g, "quantized");
   g.db->disable_quantized_search();

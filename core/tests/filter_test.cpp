@@ -9,7 +9,9 @@
 #include "json_test_util.h"
 
 #include "quarn/filter.h"
+#include "db/filter_index.h"
 #include "db/metadata_index.h"
+#include "db/slot_set.h"
 
 namespace quarn {
 namespace {
@@ -18,6 +20,13 @@ using Meta = std::optional<Json>;
 
 
 Meta meta(std::string_view text) { return parse_json(text); }
+
+// The index's answer as a set of its own, or nothing.
+std::optional<SlotSet> resolved(const Filter& f, const MetadataIndex& index) {
+  std::optional<Candidates> c = resolve_from_index(f, index);
+  if (!c) return std::nullopt;
+  return c->get();
+}
 
 Filter gt(std::string field, double t) { return Filter::range(Filter::Op::Gt, std::move(field), t); }
 Filter gte(std::string field, double t) { return Filter::range(Filter::Op::Gte, std::move(field), t); }
@@ -110,6 +119,59 @@ TEST(FilterMatches, FieldNamesAreLiteral) {
   EXPECT_TRUE(Filter::eq("$x", parse_json("1")).matches(meta(R"({"$x":1})")));
 }
 
+// One table for the operators beyond plain comparisons: missing fields, nulls, mixed kinds and
+// nested objects (compared whole; field names are never paths).
+TEST(FilterMatches, NinExistsOrAndTable) {
+  const Json one = parse_json("1");
+  const Filter red = Filter::eq("c", Json("red"));
+  const Filter big = gt("n", 5.0);
+  struct Row {
+    const char* name;
+    Filter filter;
+    std::vector<std::pair<const char*, bool>> records;
+  };
+  const std::vector<Row> rows = {
+      {"nin: missing field and other kinds pass",
+       Filter::nin("n", {one, Json("a")}),
+       {{R"({"n":1})", false}, {R"({"n":"a"})", false}, {R"({"n":1.0})", true}, {R"({"n":true})", true},
+        {R"({"n":null})", true}, {R"({})", true}, {R"({"n":{"v":1}})", true}}},
+      {"nin of nothing passes every object",
+       Filter::nin("n", {}),
+       {{R"({"n":1})", true}, {R"({})", true}, {"[1]", false}}},
+      {"nin with null",
+       Filter::nin("n", {Json(nullptr)}),
+       {{R"({"n":null})", false}, {R"({})", true}, {R"({"n":0})", true}}},
+      {"exists true: present with any value, null too",
+       Filter::exists("n", true),
+       {{R"({"n":null})", true}, {R"({"n":0})", true}, {R"({"n":{}})", true}, {R"({"m":1})", false},
+        {R"({"o":{"n":1}})", false}, {"[]", false}}},
+      {"exists false: absent",
+       Filter::exists("n", false),
+       {{R"({"n":null})", false}, {R"({"m":1})", true}, {R"({})", true}, {"null", false}}},
+      {"or: some child",
+       Filter::any_of({red, big}),
+       {{R"({"c":"red"})", true}, {R"({"n":7})", true}, {R"({"c":"blue","n":2})", false}, {R"({})", false}}},
+      {"or of nothing matches nothing",
+       Filter::any_of({}),
+       {{R"({"c":"red"})", false}, {R"({})", false}}},
+      {"and inside or inside and",
+       Filter::all_of({Filter::any_of({Filter::all_of({red, big}), Filter::exists("x", false)}),
+                       Filter::ne("c", Json("green"))}),
+       {{R"({"c":"red","n":9,"x":1})", true}, {R"({"c":"red","n":1,"x":1})", false},
+        {R"({"c":"blue"})", true}, {R"({"c":"green"})", false}, {R"({"c":"blue","x":null})", false}}},
+      {"eq with a nested object compares it whole",
+       Filter::eq("o", parse_json(R"({"a":1,"b":[2]})")),
+       {{R"({"o":{"b":[2],"a":1}})", true}, {R"({"o":{"a":1}})", false}, {R"({"o.a":1})", false}}},
+  };
+  for (const Row& row : rows) {
+    for (const auto& [text, expected] : row.records) {
+      EXPECT_EQ(row.filter.matches(meta(text)), expected) << row.name << ": " << text;
+    }
+    // No filter matches a record without metadata.
+    EXPECT_FALSE(row.filter.matches(std::nullopt)) << row.name;
+  }
+}
+
 TEST(FilterMatches, NullOperandMatchesNullField) {
   EXPECT_TRUE(Filter::eq("x", Json(nullptr)).matches(meta(R"({"x":null})")));
   EXPECT_FALSE(Filter::eq("x", Json(nullptr)).matches(meta(R"({})")));
@@ -140,12 +202,12 @@ TEST_F(FilterResolve, AndOfEqAndRangeGivesTheEqSet) {
   add(R"({"a":1,"b":7})");
   add(R"({"a":2,"b":7})");
   add(R"({"a":1.0,"b":7})");
-  auto set = Filter::all_of({Filter::eq("a", parse_json("1")), gt("b", 5.0)}).resolve_from_index(index_);
+  auto set = resolved(Filter::all_of({Filter::eq("a", parse_json("1")), gt("b", 5.0)}), index_);
   ASSERT_TRUE(set.has_value());
   EXPECT_EQ(*set, (SlotSet{0, 1}));  // includes b <= 5; the record test removes it later
 
-  EXPECT_FALSE(Filter::all_of({gt("b", 5.0), lt("b", 9.0)}).resolve_from_index(index_).has_value());
-  EXPECT_FALSE(Filter::ne("a", parse_json("1")).resolve_from_index(index_).has_value());
+  EXPECT_FALSE(resolved(Filter::all_of({gt("b", 5.0), lt("b", 9.0)}), index_).has_value());
+  EXPECT_FALSE(resolved(Filter::ne("a", parse_json("1")), index_).has_value());
 }
 
 TEST_F(FilterResolve, EqAndInLookUpExactValues) {
@@ -153,13 +215,13 @@ TEST_F(FilterResolve, EqAndInLookUpExactValues) {
   add(R"({"c":"blue"})");
   add(R"({"c":"red","n":1})");
   add(R"({"n":true})");
-  EXPECT_EQ(Filter::eq("c", Json("red")).resolve_from_index(index_), (SlotSet{0, 2}));
-  EXPECT_EQ(Filter::eq("c", Json("green")).resolve_from_index(index_), SlotSet{});
-  EXPECT_EQ(Filter::eq("nope", Json("red")).resolve_from_index(index_), SlotSet{});
-  EXPECT_EQ(Filter::eq("n", Json(true)).resolve_from_index(index_), SlotSet{3});
-  EXPECT_EQ(Filter::in("c", {Json("blue"), Json("red"), Json("x")}).resolve_from_index(index_), (SlotSet{0, 1, 2}));
-  EXPECT_EQ(Filter::in("c", {}).resolve_from_index(index_), SlotSet{});
-  EXPECT_EQ(Filter::all_of({Filter::eq("c", Json("red")), Filter::eq("n", parse_json("1"))}).resolve_from_index(index_),
+  EXPECT_EQ(resolved(Filter::eq("c", Json("red")), index_), (SlotSet{0, 2}));
+  EXPECT_EQ(resolved(Filter::eq("c", Json("green")), index_), SlotSet{});
+  EXPECT_EQ(resolved(Filter::eq("nope", Json("red")), index_), SlotSet{});
+  EXPECT_EQ(resolved(Filter::eq("n", Json(true)), index_), SlotSet{3});
+  EXPECT_EQ(resolved(Filter::in("c", {Json("blue"), Json("red"), Json("x")}), index_), (SlotSet{0, 1, 2}));
+  EXPECT_EQ(resolved(Filter::in("c", {}), index_), SlotSet{});
+  EXPECT_EQ(resolved(Filter::all_of({Filter::eq("c", Json("red")), Filter::eq("n", parse_json("1"))}), index_),
             SlotSet{2});
 }
 
@@ -167,53 +229,60 @@ TEST_F(FilterResolve, FiltersWithoutLeavesFallBackToTheRecordTest) {
   add(R"({"a":1})");
   add(R"({})");
   ASSERT_EQ(brute_force(Filter::all_of({})), (SlotSet{0, 1}));
-  EXPECT_FALSE(Filter::all_of({}).resolve_from_index(index_).has_value());
-  EXPECT_FALSE(Filter::all_of({Filter::all_of({})}).resolve_from_index(index_).has_value());
+  EXPECT_FALSE(resolved(Filter::all_of({}), index_).has_value());
+  EXPECT_FALSE(resolved(Filter::all_of({Filter::all_of({})}), index_).has_value());
 }
 
 TEST_F(FilterResolve, NullOperandsFallBackToTheRecordTest) {
   add(R"({"x":null})");
   add(R"({"x":"a"})");
   ASSERT_EQ(brute_force(Filter::eq("x", Json(nullptr))), SlotSet{0});
-  EXPECT_FALSE(Filter::eq("x", Json(nullptr)).resolve_from_index(index_).has_value());
-  EXPECT_FALSE(Filter::in("x", {Json("a"), Json(nullptr)}).resolve_from_index(index_).has_value());
+  EXPECT_FALSE(resolved(Filter::eq("x", Json(nullptr)), index_).has_value());
+  EXPECT_FALSE(resolved(Filter::in("x", {Json("a"), Json(nullptr)}), index_).has_value());
   // Inside an And the other children still narrow the set.
-  auto set = Filter::all_of({Filter::eq("x", Json(nullptr)), Filter::in("x", {Json("a")})}).resolve_from_index(index_);
+  auto set = resolved(Filter::all_of({Filter::eq("x", Json(nullptr)), Filter::in("x", {Json("a")})}), index_);
   EXPECT_EQ(set, SlotSet{1});
 }
 
 TEST_F(FilterResolve, ContainerOperandsFallBackToTheRecordTest) {
   add(R"({"x":[1,2]})");
   ASSERT_EQ(brute_force(Filter::eq("x", parse_json("[1,2]"))), SlotSet{0});
-  EXPECT_FALSE(Filter::eq("x", parse_json("[1,2]")).resolve_from_index(index_).has_value());
+  EXPECT_FALSE(resolved(Filter::eq("x", parse_json("[1,2]")), index_).has_value());
 }
 
 Filter random_leaf(std::mt19937& rng) {
   const std::vector<Json> values = {Json(nullptr), Json(true), Json(false), parse_json("0"), parse_json("1"), parse_json("1.0"),
                                     parse_json("-1"), Json("a"), Json("b"), parse_json("2.5")};
   const std::string field(1, static_cast<char>('a' + rng() % 3));
-  switch (rng() % 5) {
+  auto listed = [&] {
+    std::vector<Json> out;
+    for (unsigned n = rng() % 4; n > 0; --n) out.push_back(values[rng() % values.size()]);
+    return out;
+  };
+  switch (rng() % 7) {
     case 0:
       return Filter::eq(field, values[rng() % values.size()]);
-    case 1: {
-      std::vector<Json> listed;
-      for (unsigned n = rng() % 4; n > 0; --n) listed.push_back(values[rng() % values.size()]);
-      return Filter::in(field, std::move(listed));
-    }
+    case 1:
+      return Filter::in(field, listed());
     case 2:
       return Filter::ne(field, values[rng() % values.size()]);
     case 3:
       return gt(field, static_cast<double>(rng() % 5) - 2.0);
+    case 4:
+      return Filter::nin(field, listed());
+    case 5:
+      return Filter::exists(field, rng() % 2 == 0);
     default:
       return lte(field, static_cast<double>(rng() % 5) - 2.0);
   }
 }
 
+// And and Or nested up to four levels, leaves of every kind.
 Filter random_filter(std::mt19937& rng, int depth) {
-  if (depth > 1 || rng() % 3 != 0) return random_leaf(rng);
+  if (depth > 3 || rng() % 3 != 0) return random_leaf(rng);
   std::vector<Filter> children;
   for (unsigned n = rng() % 4; n > 0; --n) children.push_back(random_filter(rng, depth + 1));
-  return Filter::all_of(std::move(children));
+  return rng() % 2 == 0 ? Filter::all_of(std::move(children)) : Filter::any_of(std::move(children));
 }
 
 TEST(FilterExactness, OnlyScalarEqualityLeavesAreAnsweredExactly) {
@@ -231,42 +300,97 @@ TEST(FilterExactness, OnlyScalarEqualityLeavesAreAnsweredExactly) {
       {Filter::all_of({}), false},
       {Filter::all_of({Filter::eq("a", parse_json("1")), Filter::in("b", {parse_json("2")})}), true},
       {Filter::all_of({Filter::eq("a", parse_json("1")), gt5}), false},
+      {Filter::any_of({}), true},
+      {Filter::any_of({Filter::eq("a", parse_json("1")), Filter::in("b", {parse_json("\"x\"")})}), true},
+      {Filter::any_of({Filter::eq("a", parse_json("1")), gt5}), false},
+      {Filter::any_of({Filter::all_of({Filter::eq("a", parse_json("1"))}), Filter::any_of({})}), true},
+      {Filter::any_of({Filter::all_of({})}), false},
+      {Filter::nin("a", {parse_json("1")}), false},
+      {Filter::exists("a", true), false},
+      {Filter::eq("a", parse_json("{}")), false},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(cases[i].first.index_answers_exactly(), cases[i].second) << i;
 }
 
-TEST_F(FilterResolve, ResolvedSetNeverLosesAMatchingRecord) {
+class FilterResolveRandom : public FilterResolve, public ::testing::WithParamInterface<int> {
+ public:
+  void check_against_brute_force(std::mt19937& rng, int filters) {
+    for (int i = 0; i < filters; ++i) {
+      const Filter f = random_filter(rng, 0);
+      const SlotSet expected = brute_force(f);
+      const std::optional<SlotSet> candidates = resolved(f, index_);
+      if (!candidates) continue;
+      for (Slot s : expected) ASSERT_TRUE(candidates->contains(s)) << "slot " << s << " filter #" << i;
+      // A filter that says the index answers it exactly is searched without the record test.
+      if (f.index_answers_exactly()) {
+        ASSERT_EQ(*candidates, expected) << "exact filter #" << i;
+      }
+      // Candidates that then pass the record test are exactly the matches.
+      SlotSet confirmed;
+      for (Slot s : *candidates) {
+        if (f.matches(metadata_[s])) confirmed.insert(s);
+      }
+      ASSERT_EQ(confirmed, expected) << "filter #" << i;
+    }
+  }
+  void fill(std::mt19937& rng, int count) {
+    const std::vector<std::string> values = {"null", "true", "false", "0", "1", "1.0", "-1", "\"a\"", "\"b\"",
+                                             "2.5", "[1]", "{}", "-0.0", R"({"a":1})"};
+    for (int i = 0; i < count; ++i) {
+      if (rng() % 10 == 0) {
+        metadata_.push_back(std::nullopt);
+        continue;
+      }
+      std::string text = "{";
+      for (const char* field : {"a", "b", "c"}) {
+        if (rng() % 3 == 0) continue;
+        if (text.size() > 1) text += ",";
+        text += std::string("\"") + field + "\":" + values[rng() % values.size()];
+      }
+      add(text + "}");
+    }
+  }
+};
+
+// 300 records keep every slot set a sorted list; 40,000 make the values bitmaps.
+TEST_P(FilterResolveRandom, ResolvedSetNeverLosesAMatchingRecord) {
   std::mt19937 rng(3);
-  const std::vector<std::string> values = {"null", "true", "false", "0", "1", "1.0", "-1", "\"a\"", "\"b\"",
-                                           "2.5", "[1]", "{}", "-0.0"};
-  for (int i = 0; i < 300; ++i) {
-    if (rng() % 10 == 0) {
-      metadata_.push_back(std::nullopt);
-      continue;
-    }
-    std::string text = "{";
-    for (const char* field : {"a", "b", "c"}) {
-      if (rng() % 3 == 0) continue;
-      if (text.size() > 1) text += ",";
-      text += std::string("\"") + field + "\":" + values[rng() % values.size()];
-    }
-    add(text + "}");
+  fill(rng, GetParam());
+  bool dense = false;
+  for (const auto& [field, values] : index_.fields()) {
+    for (const auto& [value, slots] : values) dense = dense || slots.dense();
   }
-  for (int i = 0; i < 3000; ++i) {
-    const Filter f = random_filter(rng, 0);
-    const SlotSet expected = brute_force(f);
-    const std::optional<SlotSet> candidates = f.resolve_from_index(index_);
-    if (!candidates) continue;
-    for (Slot s : expected) ASSERT_TRUE(candidates->contains(s)) << "slot " << s << " filter #" << i;
-    // A filter that says the index answers it exactly is searched without the record test.
-    if (f.index_answers_exactly()) ASSERT_EQ(*candidates, expected) << "exact filter #" << i;
-    // Candidates that then pass the record test are exactly the matches.
-    SlotSet confirmed;
-    for (Slot s : *candidates) {
-      if (f.matches(metadata_[s])) confirmed.insert(s);
-    }
-    ASSERT_EQ(confirmed, expected) << "filter #" << i;
-  }
+  ASSERT_EQ(dense, GetParam() > 1000);
+  check_against_brute_force(rng, GetParam() > 1000 ? 400 : 3000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FilterResolveRandom, ::testing::Values(300, 40000));
+
+TEST_F(FilterResolve, OrUnitesAndAndIntersectsTheIndexSets) {
+  add(R"({"c":"red","n":1})");
+  add(R"({"c":"blue","n":2})");
+  add(R"({"c":"red","n":2})");
+  add(R"({"c":"green"})");
+  const Filter red = Filter::eq("c", Json("red"));
+  const Filter two = Filter::eq("n", parse_json("2"));
+  EXPECT_EQ(resolved(Filter::any_of({red, two}), index_), (SlotSet{0, 1, 2}));
+  EXPECT_EQ(resolved(Filter::all_of({red, two}), index_), SlotSet{2});
+  EXPECT_EQ(resolved(Filter::any_of({}), index_), SlotSet{});
+  EXPECT_EQ(resolved(Filter::all_of({Filter::any_of({red, Filter::eq("c", Json("green"))}), Filter::exists("n", true)}),
+                     index_),
+            (SlotSet{0, 2, 3}));
+  // One child the index cannot narrow leaves the whole Or to the record test.
+  EXPECT_FALSE(resolved(Filter::any_of({red, Filter::exists("n", false)}), index_).has_value());
+  EXPECT_FALSE(resolved(Filter::nin("c", {Json("red")}), index_).has_value());
+}
+
+TEST_F(FilterResolve, SingleEqualityBorrowsTheIndexSet) {
+  add(R"({"c":"red"})");
+  const std::optional<Candidates> c = resolve_from_index(Filter::eq("c", Json("red")), index_);
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(&c->get(), index_.find("c", Json("red")));
+  const std::optional<Candidates> one = resolve_from_index(Filter::in("c", {Json("red")}), index_);
+  EXPECT_EQ(&one->get(), index_.find("c", Json("red")));
 }
 
 }  // namespace

@@ -96,6 +96,11 @@ class Database {
   virtual Result<bool> remove(const std::string& id) = 0;
   virtual Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const = 0;
   virtual std::vector<std::string> ids() const = 0;
+  // Ids of the live records matching a filter (every live record without one) in slot order,
+  // which is the order the ids were first added and survives updates and compaction; the
+  // first `offset` are skipped and at most `limit` returned.
+  virtual std::vector<std::string> ids_matching(const Filter* filter, std::size_t offset,
+                                                std::optional<std::size_t> limit) const = 0;
   virtual bool contains(const std::string& id) const = 0;
   // The slot (record number) holding a live id (diagnostics and tests).
   virtual std::optional<std::uint32_t> slot_of(const std::string& id) const = 0;

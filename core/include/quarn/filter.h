@@ -1,48 +1,48 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "quarn/json.h"
 
 namespace quarn {
 
-class MetadataIndex;
-
-// Slots of the records a filter may match (the engine's record numbers).
-using SlotSet = std::unordered_set<std::uint32_t>;
-
-// Metadata filter tree; every leaf names one top-level metadata field.
+// Metadata filter tree. Leaves name one top-level metadata field; And and Or join any number
+// of subtrees. A record without metadata, or whose metadata is not an object, matches no
+// filter at all. Values compare with json_equal: 1, 1.0 and true are three different values.
 struct Filter {
-  enum class Op { Eq, Ne, In, Gt, Gte, Lt, Lte, And };
+  enum class Op { Eq, Ne, In, Nin, Gt, Gte, Lt, Lte, Exists, And, Or };
 
   Op op = Op::And;
   std::string field;             // leaves
-  Json value;                    // Eq, Ne
-  std::vector<Json> values;      // In
+  Json value;                    // Eq, Ne; Exists: true or false
+  std::vector<Json> values;      // In, Nin
   double threshold = 0.0;        // Gt, Gte, Lt, Lte
-  std::vector<Filter> children;  // And
+  std::vector<Filter> children;  // And, Or
 
+  // The field holds the value.
   static Filter eq(std::string field, Json value);
+  // The field is missing or holds another value.
   static Filter ne(std::string field, Json value);
+  // The field holds one of the values (none for an empty list).
   static Filter in(std::string field, std::vector<Json> values);
+  // The field is missing or holds none of the values.
+  static Filter nin(std::string field, std::vector<Json> values);
+  // The field holds a number (not a bool) in the range; NaN thresholds match nothing.
   static Filter range(Op op, std::string field, double threshold);
+  // The field is present (with any value, null included), or absent for `present` false.
+  static Filter exists(std::string field, bool present);
+  // Every child matches; without children, every record with metadata.
   static Filter all_of(std::vector<Filter> children);
+  // Some child matches; without children, nothing.
+  static Filter any_of(std::vector<Filter> children);
 
-  // Record test; absent or non-object metadata never matches.
   bool matches(const std::optional<Json>& metadata) const;
 
-  // Candidate slots from the index, or nothing when the index cannot answer the filter. Every
-  // live slot that passes `matches` is in a returned set. Filters the index would answer too
-  // narrowly (an And without leaves, an Eq or In operand that is null, an array or an object)
-  // resolve to nothing.
-  std::optional<SlotSet> resolve_from_index(const MetadataIndex& index) const;
-
-  // Whether the set resolve_from_index returns holds exactly the records that match (Eq and In
-  // leaves on booleans, numbers and strings, joined by And), so that they need no second test.
+  // Whether the metadata index answers this filter exactly, so that its candidates need no
+  // record test: Eq and In leaves on booleans, numbers and strings, joined by a non-empty And
+  // or by any Or.
   bool index_answers_exactly() const;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,8 @@ class DbImpl final : public Database {
   Result<bool> remove(const std::string& id) override;
   Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const override;
   std::vector<std::string> ids() const override;
+  std::vector<std::string> ids_matching(const Filter* filter, std::size_t offset,
+                                        std::optional<std::size_t> limit) const override;
   bool contains(const std::string& id) const override;
   // The slot holding a live id (diagnostics and tests).
   std::optional<std::uint32_t> slot_of(const std::string& id) const override;
@@ -116,16 +119,22 @@ class DbImpl final : public Database {
   // Metadata entry of a slot, or none for a slot beyond the table.
   const std::optional<Json>& metadata_at(Slot slot) const;
 
-  // Filtered k-nearest search; caller holds the index, slot-table and metadata locks shared.
+  // Filtered k-nearest search among `candidates` (every slot when null); caller holds the index,
+  // slot-table and metadata locks shared, and the metadata-index lock too when the candidates
+  // are a set inside the index.
   std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                         const Filter& filter, const std::optional<SlotSet>& candidates) const;
+                                         const Filter& filter, const SlotSet* candidates) const;
   std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
-                                       const std::optional<SlotSet>& candidates) const;
+                                       const SlotSet* candidates) const;
   // Graph walk that accepts only matching records, giving way to scan_filtered when it scores
   // more than `matches` nodes or finds fewer than k.
   std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                       const Filter& filter, const std::optional<SlotSet>& candidates,
+                                       const Filter& filter, const SlotSet* candidates,
                                        std::size_t matches) const;
+  // Calls fn(slot) for every live slot whose record matches the filter (every live slot without
+  // one), in ascending slot order, until fn returns false. Holds the index, slot-table, metadata
+  // and metadata-index locks shared meanwhile, so fn may read the slot's id and metadata.
+  void visit_matching(const Filter* filter, const std::function<bool(Slot)>& fn) const;
   // Matching live records estimated from a fixed sample of slots (for filters the metadata
   // index cannot answer).
   std::size_t estimate_matches(const Filter& filter) const;

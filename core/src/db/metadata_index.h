@@ -6,14 +6,15 @@
 #include <unordered_set>
 #include <vector>
 
-#include "quarn/filter.h"
+#include "db/slot_set.h"
 #include "hnsw/hnsw.h"
 #include "quarn/json.h"
 
 namespace quarn {
 
 // Inverted index: field -> indexable value (bool, number, string) -> live slots holding it.
-// Never holds an empty slot set or a field with no values.
+// Never holds an empty slot set or a field with no values. Slot sets are sorted, so that a filter
+// combines them in linear time.
 class MetadataIndex {
  public:
   using ValueMap = std::unordered_map<Json, SlotSet, JsonHash, JsonEqual>;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "db/db_impl.h"
+#include "db/filter_index.h"
 #include "util/pool.h"
 
 namespace quarn {
@@ -39,13 +40,12 @@ std::size_t scan_tile_size(std::size_t queries) {
 }  // namespace
 
 std::vector<Candidate> DbImpl::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                                 const Filter& filter,
-                                                 const std::optional<SlotSet>& candidates) const {
+                                                 const Filter& filter, const SlotSet* candidates) const {
   if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
   const std::size_t live = index_->live_count();
   if (dim_ * live < kScanLimit) return scan_filtered(query, k, filter, candidates);
   // The index's candidate set bounds the matching records; other filters are estimated.
-  const std::size_t matches = candidates.has_value() ? std::min(candidates->size(), live) : estimate_matches(filter);
+  const std::size_t matches = candidates != nullptr ? std::min(candidates->size(), live) : estimate_matches(filter);
   if (matches <= kFilterScanFloats / std::max<std::size_t>(dim_, 1)) {
     return scan_filtered(query, k, filter, candidates);
   }
@@ -71,34 +71,26 @@ std::size_t DbImpl::estimate_matches(const Filter& filter) const {
 }
 
 std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
-                                               const std::optional<SlotSet>& candidates) const {
+                                               const SlotSet* candidates) const {
   show_blas_hint_once();
   const HnswIndex& index = *index_;
   const std::size_t nodes = index.node_count();
   std::vector<Candidate> pairs;
   // An exact candidate set needs no second look at the metadata.
-  const bool exact = candidates.has_value() && filter.index_answers_exactly();
-  // Distances are computed only for records that pass the filter.
+  const bool exact = candidates != nullptr && filter.index_answers_exactly();
+  // Distances are computed only for records that pass the filter, in slot order.
   auto consider = [&](Slot s) {
-    if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return;
+    if (s >= nodes) return false;
+    if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return true;
     pairs.push_back({s, distance(query, index.vector(s), index.metric())});
+    return true;
   };
-  if (candidates.has_value() && candidates->size() < nodes) {
-    std::vector<Slot> slots;
-    slots.reserve(candidates->size());
-    for (Slot s : *candidates) {
-      if (s < nodes) slots.push_back(s);
-    }
-    std::sort(slots.begin(), slots.end());
-    pairs.reserve(slots.size());
-    for (Slot s : slots) consider(s);
+  if (candidates != nullptr) {
+    pairs.reserve(std::min(candidates->size(), nodes));
+    candidates->for_each(consider);
   } else {
     pairs.reserve(nodes);
-    for (std::size_t s = 0; s < nodes; ++s) {
-      const auto slot = static_cast<Slot>(s);
-      if (candidates.has_value() && candidates->count(slot) == 0) continue;
-      consider(slot);
-    }
+    for (std::size_t s = 0; s < nodes; ++s) consider(static_cast<Slot>(s));
   }
   if (k < pairs.size()) {
     std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(k), pairs.end(), nearer);
@@ -109,20 +101,28 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
 }
 
 std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                               const Filter& filter, const std::optional<SlotSet>& candidates,
+                                               const Filter& filter, const SlotSet* candidates,
                                                std::size_t matches) const {
   const HnswIndex& index = *index_;
   std::optional<std::vector<Candidate>> found;
-  if (candidates.has_value()) {
-    // The candidate set becomes a flat mark per slot, tested before the metadata.
-    std::vector<std::uint8_t> marked(index.node_count(), 0);
-    for (Slot s : *candidates) {
-      if (s < marked.size()) marked[s] = 1;
-    }
+  if (candidates != nullptr) {
     const bool exact = filter.index_answers_exactly();
-    found = index.search_accepting(
-        query, k, ef, [&](Slot s) { return marked[s] != 0 && (exact || filter.matches(metadata_at(s))); },
-        matches);
+    auto passes = [&](Slot s) { return exact || filter.matches(metadata_at(s)); };
+    if (candidates->dense()) {
+      // A bitmap answers membership as fast as a flat mark would.
+      found = index.search_accepting(
+          query, k, ef, [&](Slot s) { return candidates->contains(s) && passes(s); }, matches);
+    } else {
+      // A sorted list becomes a flat mark per slot, tested before the metadata.
+      std::vector<std::uint8_t> marked(index.node_count(), 0);
+      candidates->for_each([&](Slot s) {
+        if (s >= marked.size()) return false;
+        marked[s] = 1;
+        return true;
+      });
+      found = index.search_accepting(
+          query, k, ef, [&](Slot s) { return marked[s] != 0 && passes(s); }, matches);
+    }
   } else {
     found = index.search_accepting(query, k, ef, [&](Slot s) { return filter.matches(metadata_at(s)); }, matches);
   }
@@ -156,12 +156,10 @@ Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, c
   if (params.filter == nullptr) {
     pairs = index_->search(query, k, ef);
   } else {
-    std::optional<SlotSet> candidates;
-    {
-      std::shared_lock meta_index_guard(metadata_index_lock_);
-      candidates = params.filter->resolve_from_index(metadata_index_);
-    }
-    pairs = search_filtered(query, k, ef, *params.filter, candidates);
+    // Held for the whole search: the candidates may be a set inside the index.
+    std::shared_lock meta_index_guard(metadata_index_lock_);
+    const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
+    pairs = search_filtered(query, k, ef, *params.filter, candidates ? &candidates->get() : nullptr);
   }
   return assemble(pairs, params.max_distance);
 }
@@ -202,13 +200,11 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
     });
     return results;
   }
-  std::optional<SlotSet> candidates;
-  {
-    std::shared_lock meta_index_guard(metadata_index_lock_);
-    candidates = params.filter->resolve_from_index(metadata_index_);
-  }
+  std::shared_lock meta_index_guard(metadata_index_lock_);
+  const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
+  const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
   parallel_for(queries.size(), [&](std::size_t i) {
-    results[i] = assemble(search_filtered(queries[i], k, ef, *params.filter, candidates), params.max_distance);
+    results[i] = assemble(search_filtered(queries[i], k, ef, *params.filter, narrowed), params.max_distance);
   });
   return results;
 }
@@ -218,24 +214,11 @@ std::size_t DbImpl::count(const Filter* filter) const {
     std::shared_lock index_guard(index_lock_);
     return index_->live_count();
   }
-  // The candidate set is resolved while the index and metadata locks are held, so that a
-  // compaction cannot renumber the slots between resolving and counting.
-  std::shared_lock index_guard(index_lock_);
-  std::shared_lock meta_guard(metadata_lock_);
-  std::optional<SlotSet> candidates;
-  {
-    std::shared_lock meta_index_guard(metadata_index_lock_);
-    candidates = filter->resolve_from_index(metadata_index_);
-  }
-  const HnswIndex& index = *index_;
-  const std::size_t nodes = index.node_count();
-  auto passes = [&](Slot s) { return s < nodes && !index.is_deleted(s) && filter->matches(metadata_at(s)); };
   std::size_t n = 0;
-  if (candidates.has_value()) {
-    for (Slot s : *candidates) n += passes(s) ? 1 : 0;
-  } else {
-    for (std::size_t s = 0; s < nodes; ++s) n += passes(static_cast<Slot>(s)) ? 1 : 0;
-  }
+  visit_matching(filter, [&](Slot) {
+    ++n;
+    return true;
+  });
   return n;
 }
 
