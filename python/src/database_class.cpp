@@ -209,7 +209,11 @@ PyMethodDef db_methods[] = {
      "array of shape (n,). Row i holds counts[i] hits; the rest of it is '' and inf."},
     {"count", with_keywords<db_count>(), kKw,
      "count($self, where_filter=None)\n--\n\nThe number of records matching a filter, or of all records."},
-    {"ids", db_ids, METH_NOARGS, "ids($self)\n--\n\nEvery live id, as a list."},
+    {"ids", with_keywords<db_ids>(), kKw,
+     "ids($self, where=None, limit=None, offset=0)\n--\n\n"
+     "Ids of the records matching the filter `where` (every record without one), as a list in\n"
+     "the order the ids were first added; the first `offset` are skipped and at most `limit`\n"
+     "returned. ValueError when limit or offset is negative."},
     {"save", db_save, METH_NOARGS,
      "save($self)\n--\n\nWrite a snapshot (synced to disk) and start a new empty log."},
     {"compact", db_compact, METH_NOARGS,

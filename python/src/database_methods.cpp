@@ -235,10 +235,34 @@ PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* db_ids(PyObject* self, PyObject*) {
+// limit and offset: None or an int >= 0; ValueError naming the argument when negative.
+static std::optional<std::uint64_t> slice_arg(PyObject* obj, const char* name) {
+  if (obj != nullptr && obj != Py_None && !PyBool_Check(obj)) {
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(obj));
+    if (index && PyObject_RichCompareBool(index.ptr(), py::int_(0).ptr(), Py_LT) == 1) {
+      raise(PyExc_ValueError, std::string(name) + " must be >= 0, got " + py::str(index).cast<std::string>());
+    }
+    PyErr_Clear();
+  }
+  return optional_unsigned_arg(obj, name);
+}
+
+PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
+    static const char* const keywords[] = {"where", "limit", "offset", nullptr};
+    PyObject* where_obj = nullptr;
+    PyObject* limit_obj = nullptr;
+    PyObject* offset_obj = nullptr;
+    parse_args(args, kwargs, "|OOO:ids", keywords, &where_obj, &limit_obj, &offset_obj);
+    const std::optional<quarn::Filter> filter = filter_value(optional_dict_arg(where_obj, "where"));
+    const std::optional<std::uint64_t> limit = slice_arg(limit_obj, "limit");
+    const std::uint64_t offset = slice_arg(offset_obj, "offset").value_or(0);
     auto db = engine_of(self);
-    std::vector<std::string> ids = without_gil([&] { return db->ids(); });
+    const quarn::Filter* f = filter ? &*filter : nullptr;
+    std::vector<std::string> ids = without_gil([&] {
+      return db->ids_matching(f, static_cast<std::size_t>(offset),
+                              limit ? std::optional<std::size_t>(static_cast<std::size_t>(*limit)) : std::nullopt);
+    });
     py::list out(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::str(ids[i]).release().ptr());

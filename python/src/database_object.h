@@ -41,7 +41,7 @@ PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_delete(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_ids(PyObject* self, PyObject* unused);
+PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs);

@@ -19,7 +19,7 @@ SIGNATURES = {
     "search_many_arrays": "(vectors, k=10, ef_search=None, where_filter=None, max_distance=None)",
     "records": "(batch_size=1024, include_vectors=True)",
     "count": "(where_filter=None)",
-    "ids": "()",
+    "ids": "(where=None, limit=None, offset=0)",
     "save": "()",
     "compact": "()",
     "verify": "()",

@@ -157,7 +157,7 @@ def test_methods_check_their_arity(db):
     with pytest.raises(TypeError, match="get"):
         db.get("a", "b")
     with pytest.raises(TypeError, match="ids"):
-        db.ids(1)
+        db.ids(None, None, 0, 1)
     with pytest.raises(TypeError, match="idx"):
         db.delete("a", idx="a")
     db.add(id="k", vector=[1, 1, 1], metadata={"x": 1})
