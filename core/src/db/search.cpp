@@ -78,10 +78,11 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
   std::vector<Candidate> pairs;
   // An exact candidate set needs no second look at the metadata.
   const bool exact = candidates.has_value() && filter.index_answers_exactly();
-  // Distances are computed only for records that pass the filter.
+  // Distances are computed only for records that pass the filter, as the graph walks score them.
+  const float norm = vector_norm(query);
   auto consider = [&](Slot s) {
     if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return;
-    pairs.push_back({s, distance(query, index.vector(s), index.metric())});
+    pairs.push_back({s, index.query_distance(query, norm, s)});
   };
   if (candidates.has_value() && candidates->size() < nodes) {
     std::vector<Slot> slots;
