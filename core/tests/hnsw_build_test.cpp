@@ -280,7 +280,8 @@ TEST(HnswBuild, UpdatingALoneEntryPointRelinksItBelowItsTopLayer) {
 
 TEST(HnswBuild, UpdateRemovesTheNodeFromItsFormerNeighboursAndRelinksIt) {
   HnswIndex index(6, 16, 100, Metric::Euclidean);
-  index.batch_insert(random_vectors(300, 6, 13));
+  // One insert at a time, so the graph under test is the same on every run.
+  for (const auto& v : random_vectors(300, 6, 13)) index.insert(v);
   const auto replacements = random_vectors(20, 6, 14);
   for (std::size_t r = 0; r < replacements.size(); ++r) {
     const Slot slot = static_cast<Slot>((r * 37 + 11) % 300);
@@ -298,7 +299,10 @@ TEST(HnswBuild, UpdateRemovesTheNodeFromItsFormerNeighboursAndRelinksIt) {
     EXPECT_FLOAT_EQ(index.norms()[slot], vector_norm(replacements[r]));
     for (std::size_t l = 0; l <= level; ++l) {
       const auto own_after = list_of(index, slot, l);
-      EXPECT_FALSE(own_after.empty());
+      // A node alone on a layer has nobody to list there.
+      bool alone = true;
+      for (Slot s = 0; s < index.node_count() && alone; ++s) alone = s == slot || index.level(s) < l;
+      EXPECT_EQ(own_after.empty(), alone) << "slot " << slot << " layer " << l;
       // The node can meet itself through a one-directional link; appending itself to its own
       // list may then cut an entry that did receive the back link.
       if (contains(own_after, slot)) continue;
