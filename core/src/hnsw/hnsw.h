@@ -142,6 +142,9 @@ class HnswIndex {
   void connect_node(Slot slot, std::size_t level, Slot entry);
   void update_vector(Slot slot, std::span<const float> vector);
   std::size_t random_level() const;
+  // Reseeds the calling thread's level generator, so that a build run on one thread is
+  // reproducible (tests, benchmarks).
+  static void seed_levels(std::uint64_t seed);
 
   // ---- search (caller holds the index lock at least shared) ----
   // Exhaustive scan when dim x live count is below kScanLimit, graph search otherwise.

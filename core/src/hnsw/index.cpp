@@ -71,6 +71,8 @@ std::size_t HnswIndex::random_level() const {
   return level_from_uniform(r, ml_);
 }
 
+void HnswIndex::seed_levels(std::uint64_t seed) { level_generator().seed(seed); }
+
 bool HnswIndex::mark_deleted(Slot slot) {
   if (slot >= nodes_.size()) return false;
   if (!deleted_.insert(slot).second) return false;
