@@ -16,9 +16,7 @@ namespace {
 using testing_util::lists_within_capacity;
 using testing_util::random_vectors;
 
-std::vector<Slot> list_of(const HnswIndex& index, Slot s, std::size_t layer) {
-  return index.node(s).layer(layer).slots;
-}
+using testing_util::list_of;
 
 bool contains(const std::vector<Slot>& list, Slot s) { return std::find(list.begin(), list.end(), s) != list.end(); }
 
@@ -68,9 +66,9 @@ TEST(HnswBuild, FirstInsertBecomesTheEntryPointWithoutLinks) {
   HnswIndex index(2, 16, 200, Metric::Euclidean);
   EXPECT_EQ(index.insert({1.0f, 2.0f}), 0u);
   EXPECT_EQ(index.entry_point(), 0u);
-  EXPECT_EQ(index.max_level(), index.node(0).level());
+  EXPECT_EQ(index.max_level(), index.level(0));
   EXPECT_EQ(index.live_count(), 1u);
-  for (std::size_t l = 0; l < index.node(0).layer_count(); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
+  for (std::size_t l = 0; l <= index.level(0); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
   EXPECT_EQ(index.norms(), (std::vector<float>{std::sqrt(5.0f)}));
 }
 
@@ -78,14 +76,14 @@ TEST(HnswBuild, SecondInsertLinksBothNodesOnEverySharedLayer) {
   HnswIndex index(2, 16, 200, Metric::Euclidean);
   index.insert({0.0f, 0.0f});
   index.insert({1.0f, 1.0f});
-  const std::size_t shared = std::min(index.node(0).level(), index.node(1).level());
+  const std::size_t shared = std::min(index.level(0), index.level(1));
   for (std::size_t l = 0; l <= shared; ++l) {
     EXPECT_EQ(list_of(index, 0, l), (std::vector<Slot>{1})) << "layer " << l;
     EXPECT_EQ(list_of(index, 1, l), (std::vector<Slot>{0})) << "layer " << l;
   }
   // Layers only one of them owns stay empty.
-  for (std::size_t l = shared + 1; l < index.node(0).layer_count(); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
-  for (std::size_t l = shared + 1; l < index.node(1).layer_count(); ++l) EXPECT_TRUE(list_of(index, 1, l).empty());
+  for (std::size_t l = shared + 1; l <= index.level(0); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
+  for (std::size_t l = shared + 1; l <= index.level(1); ++l) EXPECT_TRUE(list_of(index, 1, l).empty());
 }
 
 TEST(HnswBuild, OnlyAStrictlyHigherLevelTakesOverTheEntryPoint) {
@@ -99,7 +97,7 @@ TEST(HnswBuild, OnlyAStrictlyHigherLevelTakesOverTheEntryPoint) {
       const Slot old_entry = index.entry_point();
       const std::size_t old_max = index.max_level();
       const Slot slot = index.insert(v);
-      const std::size_t level = index.node(slot).level();
+      const std::size_t level = index.level(slot);
       if (old_entry == kNoEntryPoint) {
         EXPECT_EQ(index.entry_point(), slot);
         EXPECT_EQ(index.max_level(), level);
@@ -113,7 +111,7 @@ TEST(HnswBuild, OnlyAStrictlyHigherLevelTakesOverTheEntryPoint) {
         if (level == old_max) ++equal_levels;
       }
     }
-    EXPECT_EQ(index.node(index.entry_point()).level(), index.max_level());
+    EXPECT_EQ(index.level(index.entry_point()), index.max_level());
   }
   EXPECT_GE(takeovers, 1u);
   EXPECT_GE(equal_levels, 1u);
@@ -180,8 +178,7 @@ TEST(HnswBuild, SmallBeamLimitsTheNeighboursANodeChooses) {
   HnswIndex index(4, 8, 2, Metric::Euclidean);
   for (const auto& v : random_vectors(60, 4, 9)) {
     const Slot slot = index.insert(v);
-    const Node& node = index.node(slot);
-    for (std::size_t l = 0; l < node.layer_count(); ++l) EXPECT_LE(node.layer(l).slots.size(), 2u);
+    for (std::size_t l = 0; l <= index.level(slot); ++l) EXPECT_LE(list_of(index, slot, l).size(), 2u);
   }
 }
 
@@ -208,7 +205,7 @@ TEST(HnswBuild, BatchSlotsAreConsecutiveFromTheNodeCount) {
     for (Slot t : list_of(index, s, 0)) referenced.insert(t);
   }
   EXPECT_TRUE(referenced.count(129));
-  EXPECT_EQ(index.node(index.entry_point()).level(), index.max_level());
+  EXPECT_EQ(index.level(index.entry_point()), index.max_level());
 }
 
 TEST(HnswBuild, FirstVectorOfABatchIntoAnEmptyIndexIsTheEntryPoint) {
@@ -217,9 +214,9 @@ TEST(HnswBuild, FirstVectorOfABatchIntoAnEmptyIndexIsTheEntryPoint) {
   // Either slot 0 kept the entry point, or a strictly higher level took over.
   const Slot ep = index.entry_point();
   if (ep != 0) {
-    EXPECT_GT(index.node(ep).level(), index.node(0).level());
+    EXPECT_GT(index.level(ep), index.level(0));
   }
-  for (Slot s = 0; s < 129; ++s) EXPECT_LE(index.node(s).level(), index.max_level());
+  for (Slot s = 0; s < 129; ++s) EXPECT_LE(index.level(s), index.max_level());
 }
 
 TEST(HnswBuild, UpdateInASingleNodeIndexOnlyReplacesTheVector) {
@@ -228,7 +225,7 @@ TEST(HnswBuild, UpdateInASingleNodeIndexOnlyReplacesTheVector) {
   index.update_vector(0, std::vector<float>{3.0f, 4.0f});
   EXPECT_EQ(std::vector<float>(index.vector(0).begin(), index.vector(0).end()), (std::vector<float>{3.0f, 4.0f}));
   EXPECT_EQ(index.norms()[0], 5.0f);
-  for (std::size_t l = 0; l < index.node(0).layer_count(); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
+  for (std::size_t l = 0; l <= index.level(0); ++l) EXPECT_TRUE(list_of(index, 0, l).empty());
 }
 
 TEST(HnswBuild, UpdatingTheEntryPointKeepsTheHierarchy) {
@@ -249,7 +246,7 @@ TEST(HnswBuild, UpdatingTheEntryPointKeepsTheHierarchy) {
     for (std::size_t l = 1; l <= max_level; ++l) {
       // The entry point links on every upper layer that holds another node.
       std::size_t others = 0;
-      for (Slot s = 0; s < index.node_count(); ++s) others += (s != ep && index.node(s).level() >= l) ? 1 : 0;
+      for (Slot s = 0; s < index.node_count(); ++s) others += (s != ep && index.level(s) >= l) ? 1 : 0;
       if (others > 0) {
         EXPECT_FALSE(list_of(index, ep, l).empty()) << "layer " << l;
       }
@@ -274,8 +271,8 @@ TEST(HnswBuild, UpdatingALoneEntryPointRelinksItBelowItsTopLayer) {
   ASSERT_EQ(index->entry_point(), 0u);
   index->update_vector(0, std::vector<float>{5.0f, 5.0f});
   EXPECT_EQ(index->entry_point(), 0u);
-  for (std::size_t l = 0; l < index->node(0).layer_count(); ++l) {
-    const bool shared = index->node(1).level() >= l;
+  for (std::size_t l = 0; l <= index->level(0); ++l) {
+    const bool shared = index->level(1) >= l;
     EXPECT_EQ(list_of(*index, 0, l), shared ? std::vector<Slot>{1} : std::vector<Slot>{}) << "layer " << l;
   }
   EXPECT_TRUE(testing_util::links_respect_layers(*index));
@@ -287,13 +284,13 @@ TEST(HnswBuild, UpdateRemovesTheNodeFromItsFormerNeighboursAndRelinksIt) {
   const auto replacements = random_vectors(20, 6, 14);
   for (std::size_t r = 0; r < replacements.size(); ++r) {
     const Slot slot = static_cast<Slot>((r * 37 + 11) % 300);
-    const std::size_t level = index.node(slot).level();
+    const std::size_t level = index.level(slot);
     // Before: who lists the slot, and whom it lists, per layer.
     std::vector<std::set<Slot>> holders_before(level + 1), own_before(level + 1);
     for (std::size_t l = 0; l <= level; ++l) {
       for (Slot x : list_of(index, slot, l)) own_before[l].insert(x);
       for (Slot s = 0; s < index.node_count(); ++s) {
-        if (index.node(s).level() >= l && contains(list_of(index, s, l), slot)) holders_before[l].insert(s);
+        if (index.level(s) >= l && contains(list_of(index, s, l), slot)) holders_before[l].insert(s);
       }
     }
     index.update_vector(slot, replacements[r]);
@@ -306,7 +303,7 @@ TEST(HnswBuild, UpdateRemovesTheNodeFromItsFormerNeighboursAndRelinksIt) {
       // list may then cut an entry that did receive the back link.
       if (contains(own_after, slot)) continue;
       for (Slot s = 0; s < index.node_count(); ++s) {
-        if (s == slot || index.node(s).level() < l || !contains(list_of(index, s, l), slot)) continue;
+        if (s == slot || index.level(s) < l || !contains(list_of(index, s, l), slot)) continue;
         // A link to the slot survives only as a one-directional link it did not list itself,
         // or was added back by the relinking.
         const bool one_directional = holders_before[l].count(s) && !own_before[l].count(s);

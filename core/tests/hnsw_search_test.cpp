@@ -137,7 +137,7 @@ TEST(HnswSearch, LayerSearchKeepsTheEntryEvenWithZeroBeam) {
   // The greedy walk ends on a node no neighbour of which is nearer.
   const Slot end = index.search_layer_single(q, index.entry_point(), 0);
   const float d = distance(q, index.vector(end), Metric::Euclidean);
-  for (Slot v : index.node(end).layer(0).slots) EXPECT_GE(distance(q, index.vector(v), Metric::Euclidean), d);
+  for (Slot v : testing_util::list_of(index, end, 0)) EXPECT_GE(distance(q, index.vector(v), Metric::Euclidean), d);
 }
 
 TEST(HnswSearch, GraphSearchDropsDeletedSlots) {
@@ -203,7 +203,7 @@ TEST(HnswSearch, ConcurrentSearchesWhileNodesAreRelinked) {
   const Slot entry = index.entry_point();
   parallel_for(n / 2, [&](std::size_t i) {
     const Slot slot = static_cast<Slot>(2 * i + 1);
-    if (slot != entry) index.connect_node(slot, index.node(slot).level(), entry);
+    if (slot != entry) index.connect_node(slot, index.level(slot), entry);
   });
   stop.store(true);
   for (auto& t : searchers) t.join();

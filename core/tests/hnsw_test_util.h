@@ -50,13 +50,22 @@ inline std::vector<std::vector<float>> clustered_vectors(std::size_t n, std::siz
   return out;
 }
 
+// A copy of one neighbour list.
+inline std::vector<Slot> list_of(const GraphLinks& links, Slot s, std::size_t layer) {
+  std::vector<Slot> out;
+  links.copy_to(s, layer, out);
+  return out;
+}
+inline std::vector<Slot> list_of(const HnswIndex& index, Slot s, std::size_t layer) {
+  return list_of(index.links(), s, layer);
+}
+
 // Every link on layer l points at a node that owns layer l (and never at its own node).
 inline bool links_respect_layers(const HnswIndex& index) {
   for (std::size_t s = 0; s < index.node_count(); ++s) {
-    const Node& node = index.node(static_cast<Slot>(s));
-    for (std::size_t l = 0; l < node.layer_count(); ++l) {
-      for (Slot t : node.layer(l).slots) {
-        if (t == s || t >= index.node_count() || index.node(t).level() < l) return false;
+    for (std::size_t l = 0; l <= index.level(static_cast<Slot>(s)); ++l) {
+      for (Slot t : list_of(index, static_cast<Slot>(s), l)) {
+        if (t == s || t >= index.node_count() || index.level(t) < l) return false;
       }
     }
   }
@@ -83,10 +92,9 @@ inline double graph_recall_at_10(const HnswIndex& index, const std::vector<std::
 // Every neighbour list of the index, checked against the per-layer capacity.
 inline bool lists_within_capacity(const HnswIndex& index) {
   for (std::size_t s = 0; s < index.node_count(); ++s) {
-    const Node& node = index.node(static_cast<Slot>(s));
-    for (std::size_t l = 0; l < node.layer_count(); ++l) {
+    for (std::size_t l = 0; l <= index.level(static_cast<Slot>(s)); ++l) {
       const std::size_t cap = l == 0 ? index.m0() : index.m();
-      if (node.layer(l).slots.size() > cap) return false;
+      if (index.links().raw(static_cast<Slot>(s), l)[0] > cap) return false;
     }
   }
   return true;

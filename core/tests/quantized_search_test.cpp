@@ -36,7 +36,8 @@ TEST(QuantizedSearch, QuantizedDistanceComparesWithTheDecodedRow) {
   for (Slot s = 0; s < 50; ++s) {
     std::vector<float> decoded(6);
     for (std::size_t i = 0; i < 6; ++i) decoded[i] = state.quantizer.decode(i, state.codes[s * 6 + i]);
-    EXPECT_EQ(index.quantized_distance(q, s, scratch), distance(q, decoded, Metric::Cosine));
+    EXPECT_EQ(index.quantized_distance(q, s, scratch),
+              span_distance_fn(Metric::Cosine)(q.data(), decoded.data(), decoded.size()));
   }
 }
 

@@ -121,12 +121,12 @@ TEST(ScanBatch, IndexBatchEqualsSearchPerQueryForEveryMetricSizeAndK) {
 // An index over the given rows without graph links: enough for the scan, and instant to build
 // at sizes where linking would dominate the test.
 std::unique_ptr<HnswIndex> unlinked_index(const std::vector<std::vector<float>>& rows, Metric metric) {
-  HnswIndex::Parts parts{rows[0].size(), metric, 8, 16, 0, 0, VectorStore(), {}, {}, {}};
+  HnswIndex::Parts parts{rows[0].size(), metric, 8, 16, 0, 0, VectorStore(), {}, GraphLinks(8), {}};
   std::vector<float> floats;
   for (const auto& r : rows) {
     floats.insert(floats.end(), r.begin(), r.end());
     parts.norms.push_back(vector_norm(r));
-    parts.nodes.push_back(std::make_unique<Node>(0));
+    parts.links.append(0);
   }
   parts.store = VectorStore(std::move(floats));
   return std::make_unique<HnswIndex>(std::move(parts));

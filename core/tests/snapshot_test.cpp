@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "hnsw_test_util.h"
 #include "persistence_test_util.h"
 #include "util/bytes.h"
 #include "util/file.h"
@@ -104,7 +105,7 @@ TEST(SnapshotFiles, DeletedSlotKeepsItsNodeAndVectorButLosesItsRecord) {
   auto graph = storage_detail::parse_graph(in);
   ASSERT_TRUE(graph.ok()) << graph.error().text();
   EXPECT_EQ(graph->deleted, (std::unordered_set<Slot>{1}));
-  EXPECT_EQ(graph->nodes.size(), 3u);
+  EXPECT_EQ(graph->links.size(), 3u);
   auto records = storage_detail::parse_metadata_section(in, 3, graph->deleted);
   ASSERT_TRUE(records.ok()) << records.error().text();
   EXPECT_EQ(records->size(), 2u);
@@ -167,11 +168,12 @@ TEST(SnapshotRoundTrip, GraphIsReloadedListForList) {
   EXPECT_EQ(g1->entry_point, g2->entry_point);
   EXPECT_EQ(g1->top_layer, g2->top_layer);
   EXPECT_EQ(g1->deleted, g2->deleted);
-  ASSERT_EQ(g1->nodes.size(), g2->nodes.size());
-  for (std::size_t s = 0; s < g1->nodes.size(); ++s) {
-    ASSERT_EQ(g1->nodes[s]->layer_count(), g2->nodes[s]->layer_count());
-    for (std::size_t l = 0; l < g1->nodes[s]->layer_count(); ++l) {
-      EXPECT_EQ(g1->nodes[s]->layer(l).slots, g2->nodes[s]->layer(l).slots) << "slot " << s << " layer " << l;
+  ASSERT_EQ(g1->links.size(), g2->links.size());
+  for (Slot s = 0; s < g1->links.size(); ++s) {
+    ASSERT_EQ(g1->links.level(s), g2->links.level(s));
+    for (std::size_t l = 0; l <= g1->links.level(s); ++l) {
+      EXPECT_EQ(testing_util::list_of(g1->links, s, l), testing_util::list_of(g2->links, s, l))
+          << "slot " << s << " layer " << l;
     }
   }
   EXPECT_EQ(read_bytes(dir.path() + "/a/vectors.bin"), read_bytes(dir.path() + "/b/vectors.bin"));

@@ -114,13 +114,16 @@ HnswIndex reopen(const HnswIndex& source, const std::string& path) {
   EXPECT_TRUE(map.ok());
   HnswIndex::Parts parts{source.dim(), source.metric(), source.m(), source.ef_construction(),
                          source.entry_point(), source.max_level(),
-                         VectorStore(std::move(*map), source.node_count() * source.dim()), {}, {}, source.deleted()};
+                         VectorStore(std::move(*map), source.node_count() * source.dim()), {},
+                         GraphLinks(source.m()), source.deleted()};
   parts.norms = *parts.store.mapped_norms();
+  std::vector<Slot> list;
   for (Slot s = 0; s < source.node_count(); ++s) {
-    const Node& node = source.node(s);
-    auto copy = std::make_unique<Node>(node.level());
-    for (std::size_t l = 0; l < node.layer_count(); ++l) copy->layer(l).slots = node.layer(l).slots;
-    parts.nodes.push_back(std::move(copy));
+    parts.links.append(source.level(s));
+    for (std::size_t l = 0; l <= source.level(s); ++l) {
+      source.links().copy_to(s, l, list);
+      parts.links.assign(s, l, list);
+    }
   }
   return HnswIndex(std::move(parts));
 }

@@ -80,14 +80,8 @@ Stats DbImpl::stats() const {
   std::size_t graph_entries = 0;
   for (std::size_t s = 0; s < nodes; ++s) {
     const auto slot = static_cast<Slot>(s);
-    const Node& node = index.node(slot);
-    for (std::size_t l = 0; l < node.layer_count(); ++l) {
-      const NeighborList& list = node.layer(l);
-      std::size_t len;
-      {
-        std::lock_guard list_guard(list.mutex);
-        len = list.slots.size();
-      }
+    for (std::size_t l = 0; l <= index.level(slot); ++l) {
+      const std::size_t len = index.links().list(slot, l).size();
       graph_entries += len;
       if (l == 0 && !index.is_deleted(slot)) {
         sum += len;

@@ -78,11 +78,13 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
   std::vector<Candidate> pairs;
   // An exact candidate set needs no second look at the metadata.
   const bool exact = candidates != nullptr && filter.index_answers_exactly();
-  // Distances are computed only for records that pass the filter, in slot order.
+  // Distances are computed only for records that pass the filter, in slot order, as the graph
+  // walks score them.
+  const float norm = vector_norm(query);
   auto consider = [&](Slot s) {
     if (s >= nodes) return false;
     if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return true;
-    pairs.push_back({s, distance(query, index.vector(s), index.metric())});
+    pairs.push_back({s, index.query_distance(query, norm, s)});
     return true;
   };
   if (candidates != nullptr) {

@@ -68,14 +68,91 @@ std::optional<Metric> parse_metric(std::string_view name) {
   return std::nullopt;
 }
 
+namespace {
+
+// Kernels picked for this CPU once; the same functions the dispatching entry points call.
+struct Kernels {
+  simsimd_metric_dense_punned_t dot;
+  simsimd_metric_dense_punned_t l2sq;
+  simsimd_metric_dense_punned_t cos;
+};
+
+const Kernels& kernels() {
+  static const Kernels k = [] {
+    auto find = [](simsimd_metric_kind_t kind) {
+      // Through void(*)(): the library hands every kernel out under one punned type.
+      return reinterpret_cast<simsimd_metric_dense_punned_t>(reinterpret_cast<void (*)()>(
+          simsimd_metric_punned(kind, simsimd_datatype_f32_k, simsimd_cap_any_k)));
+    };
+    return Kernels{find(simsimd_metric_dot_k), find(simsimd_metric_l2sq_k), find(simsimd_metric_cos_k)};
+  }();
+  return k;
+}
+
+float row_l2sq(const float* a, float, const float* b, float, std::size_t dim) {
+  simsimd_distance_t r = 0.0;
+  kernels().l2sq(a, b, dim, &r);
+  return static_cast<float>(r);
+}
+
+float row_negated_dot(const float* a, float, const float* b, float, std::size_t dim) {
+  simsimd_distance_t r = 0.0;
+  kernels().dot(a, b, dim, &r);
+  return -static_cast<float>(r);
+}
+
+float row_cosine(const float* a, float a_norm, const float* b, float b_norm, std::size_t dim) {
+  if (a_norm == 0.0f || b_norm == 0.0f) return a_norm == b_norm ? 0.0f : 1.0f;
+  simsimd_distance_t r = 0.0;
+  kernels().dot(a, b, dim, &r);
+  const float denom = b_norm * a_norm;
+  const float d = 1.0f - static_cast<float>(r) / denom;
+  return d > 0.0f ? d : 0.0f;
+}
+
+float span_l2sq(const float* a, const float* b, std::size_t dim) { return row_l2sq(a, 0.0f, b, 0.0f, dim); }
+float span_negated_dot(const float* a, const float* b, std::size_t dim) {
+  return row_negated_dot(a, 0.0f, b, 0.0f, dim);
+}
+float span_cosine(const float* a, const float* b, std::size_t dim) {
+  simsimd_distance_t r = 0.0;
+  kernels().cos(a, b, dim, &r);
+  return static_cast<float>(r);
+}
+
+}  // namespace
+
+RowDistanceFn row_distance_fn(Metric metric) {
+  switch (metric) {
+    case Metric::Euclidean:
+      return row_l2sq;
+    case Metric::DotProduct:
+      return row_negated_dot;
+    case Metric::Cosine:
+      break;
+  }
+  return row_cosine;
+}
+
+SpanDistanceFn span_distance_fn(Metric metric) {
+  switch (metric) {
+    case Metric::Euclidean:
+      return span_l2sq;
+    case Metric::DotProduct:
+      return span_negated_dot;
+    case Metric::Cosine:
+      break;
+  }
+  return span_cosine;
+}
+
 float distance(std::span<const float> a, std::span<const float> b, Metric metric) {
   if (a.size() != b.size()) return fallback_distance(a, b, metric);
   ensure_kernels_resolved();
   simsimd_distance_t result = 0.0;
   switch (metric) {
     case Metric::Cosine:
-      simsimd_cos_f32(a.data(), b.data(), a.size(), &result);
-      return static_cast<float>(result);
+      return row_cosine(a.data(), vector_norm(a), b.data(), vector_norm(b), a.size());
     case Metric::Euclidean:
       simsimd_l2sq_f32(a.data(), b.data(), a.size(), &result);
       return static_cast<float>(result);

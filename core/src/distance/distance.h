@@ -18,9 +18,23 @@ std::string_view metric_name(Metric metric);
 std::optional<Metric> parse_metric(std::string_view name);
 
 // Smaller is nearer under every metric: 1 - cosine similarity (clamped at 0), squared
-// Euclidean distance, or the negated inner product. Spans of unequal length fall back to a
-// double-precision loop over the length of `a`.
+// Euclidean distance, or the negated inner product. Cosine is the dot product over the product
+// of the norms, 1 - dot / (|a| |b|) in single precision as the exhaustive scan scores it; two
+// zero vectors are at 0, a zero and a non-zero vector at 1. Spans of unequal length fall back to
+// a double-precision loop over the length of `a`.
 float distance(std::span<const float> a, std::span<const float> b, Metric metric);
+
+// Distance between two rows of `dim` floats given their norms as vector_norm computes them; only
+// cosine reads the norms. Chosen once per index, so a pair costs one kernel call; equal to
+// distance() on the same rows.
+using RowDistanceFn = float (*)(const float* a, float a_norm, const float* b, float b_norm, std::size_t dim);
+RowDistanceFn row_distance_fn(Metric metric);
+
+// The metric's kernel for rows whose norms are not at hand, resolved once. Euclidean and dot
+// product equal distance(); cosine accumulates both norms beside the dot product, which can
+// differ from distance() in the last bits.
+using SpanDistanceFn = float (*)(const float* a, const float* b, std::size_t dim);
+SpanDistanceFn span_distance_fn(Metric metric);
 
 // Dot product of `query` with each of the first n rows (dim floats each) of `matrix`.
 std::vector<float> gemv_dot_products(std::span<const float> query, const float* matrix, std::size_t dim,

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <unordered_set>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "distance/distance.h"
+#include "hnsw/graph_links.h"
 #include "quantize/quantizer.h"
 #include "quarn/result.h"
 
@@ -21,7 +21,6 @@ namespace quarn {
 
 class BufferedWriter;
 
-using Slot = std::uint32_t;
 inline constexpr Slot kNoEntryPoint = 0xFFFFFFFFu;
 // dim x live vectors below this is answered by exhaustive scan.
 inline constexpr std::size_t kScanLimit = 10'000'000;
@@ -88,25 +87,6 @@ class VectorStore {
   std::variant<Owned, Mapped> repr_;
 };
 
-// One neighbour list of one layer, guarded by its own mutex.
-struct NeighborList {
-  mutable std::mutex mutex;
-  std::vector<Slot> slots;
-};
-
-// Graph node: one list per layer 0..level. The level never changes.
-class Node {
- public:
-  explicit Node(std::size_t level) : layers_(level + 1) {}
-  std::size_t level() const { return layers_.size() - 1; }
-  std::size_t layer_count() const { return layers_.size(); }
-  NeighborList& layer(std::size_t l) { return layers_[l]; }
-  const NeighborList& layer(std::size_t l) const { return layers_[l]; }
-
- private:
-  std::vector<NeighborList> layers_;
-};
-
 struct QuantizedSearch {
   ScalarQuantizer quantizer;
   std::vector<std::uint8_t> codes;  // dim codes per slot, one row for every slot
@@ -116,7 +96,7 @@ class HnswIndex {
  public:
   HnswIndex(std::size_t dim, std::size_t m, std::size_t ef_construction, Metric metric);
 
-  // Reconstruction from a snapshot: nodes, deleted set and parameters as stored.
+  // Reconstruction from a snapshot: lists, deleted set and parameters as stored.
   struct Parts {
     std::size_t dim;
     Metric metric;
@@ -126,7 +106,7 @@ class HnswIndex {
     std::size_t max_level;
     VectorStore store;
     std::vector<float> norms;
-    std::vector<std::unique_ptr<Node>> nodes;
+    GraphLinks links;
     std::unordered_set<Slot> deleted;
   };
   explicit HnswIndex(Parts parts);
@@ -196,8 +176,14 @@ class HnswIndex {
   std::span<const float> vector(Slot s) const { return store_.row(s, dim_); }
   const VectorStore& store() const { return store_; }
   const std::vector<float>& norms() const { return norms_; }
-  std::size_t node_count() const { return nodes_.size(); }
-  const Node& node(Slot s) const { return *nodes_[s]; }
+  std::size_t node_count() const { return links_.size(); }
+  const GraphLinks& links() const { return links_; }
+  std::size_t level(Slot s) const { return links_.level(s); }
+  // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
+  // walks score it.
+  float query_distance(std::span<const float> query, float query_norm, Slot s) const {
+    return row_distance_(query.data(), query_norm, row_data(s), norms_[s], dim_);
+  }
   std::size_t live_count() const { return live_count_.load(std::memory_order_acquire); }
   std::size_t deleted_count() const { return deleted_.size(); }
   std::size_t max_level() const { return max_level_; }
@@ -210,7 +196,10 @@ class HnswIndex {
   Metric metric() const { return metric_; }
 
  private:
-  float distance_to(std::span<const float> query, Slot s) const { return distance(query, vector(s), metric_); }
+  const float* row_data(Slot s) const { return store_.data() + std::size_t{s} * dim_; }
+  float pair_distance(Slot a, Slot b) const {
+    return row_distance_(row_data(a), norms_[a], row_data(b), norms_[b], dim_);
+  }
   // Appends codes (if quantized), norm, floats and an empty node, converting a mapped store.
   Slot append_row(std::span<const float> vector, std::size_t level);
   // Writes the slot's code row when quantized search is on.
@@ -222,10 +211,9 @@ class HnswIndex {
   std::vector<Candidate> search_graph_quantized(std::span<const float> query, std::size_t k,
                                                 std::size_t beam) const;
 
-  // Field order follows the data model; nodes are held by pointer so the list mutexes never move.
   VectorStore store_;
   std::vector<float> norms_;
-  std::vector<std::unique_ptr<Node>> nodes_;
+  GraphLinks links_;
   std::optional<QuantizedSearch> quantized_;
   std::unordered_set<Slot> deleted_;
   std::size_t max_level_ = 0;
@@ -237,6 +225,8 @@ class HnswIndex {
   std::atomic<std::size_t> live_count_{0};
   Slot entry_point_ = kNoEntryPoint;
   Metric metric_;
+  RowDistanceFn row_distance_;
+  SpanDistanceFn span_distance_;
 };
 
 }  // namespace quarn

@@ -41,17 +41,20 @@ std::size_t count_live(std::size_t nodes, const std::unordered_set<Slot>& delete
 }  // namespace
 
 HnswIndex::HnswIndex(std::size_t dim, std::size_t m, std::size_t ef_construction, Metric metric)
-    : m_(m),
+    : links_(m),
+      m_(m),
       m0_(2 * m),
       ef_construction_(ef_construction),
       ml_(1.0 / std::log(static_cast<double>(m))),
       dim_(dim),
-      metric_(metric) {}
+      metric_(metric),
+      row_distance_(row_distance_fn(metric)),
+      span_distance_(span_distance_fn(metric)) {}
 
 HnswIndex::HnswIndex(Parts parts)
     : store_(std::move(parts.store)),
       norms_(std::move(parts.norms)),
-      nodes_(std::move(parts.nodes)),
+      links_(std::move(parts.links)),
       deleted_(std::move(parts.deleted)),
       max_level_(parts.max_level),
       m_(parts.m),
@@ -59,9 +62,11 @@ HnswIndex::HnswIndex(Parts parts)
       ef_construction_(parts.ef_construction),
       ml_(1.0 / std::log(static_cast<double>(parts.m))),
       dim_(parts.dim),
-      live_count_(count_live(nodes_.size(), deleted_)),
+      live_count_(count_live(links_.size(), deleted_)),
       entry_point_(parts.entry_point),
-      metric_(parts.metric) {}
+      metric_(parts.metric),
+      row_distance_(row_distance_fn(parts.metric)),
+      span_distance_(span_distance_fn(parts.metric)) {}
 
 std::size_t HnswIndex::random_level() const {
   auto& generator = level_generator();
@@ -74,7 +79,7 @@ std::size_t HnswIndex::random_level() const {
 void HnswIndex::seed_levels(std::uint64_t seed) { level_generator().seed(seed); }
 
 bool HnswIndex::mark_deleted(Slot slot) {
-  if (slot >= nodes_.size()) return false;
+  if (slot >= links_.size()) return false;
   if (!deleted_.insert(slot).second) return false;
   live_count_.fetch_sub(1, std::memory_order_acq_rel);
   return true;

@@ -28,18 +28,18 @@ void HnswIndex::write_codes(Slot slot, std::span<const float> vector) {
 }
 
 Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
-  const auto slot = static_cast<Slot>(nodes_.size());
+  const auto slot = static_cast<Slot>(links_.size());
   write_codes(slot, vector);
   norms_.push_back(vector_norm(vector));
   auto& data = store_.owned();
   data.insert(data.end(), vector.begin(), vector.end());
-  nodes_.push_back(std::make_unique<Node>(level));
+  links_.append(level);
   return slot;
 }
 
 Slot HnswIndex::insert(std::vector<float> vector) {
   if (vector.size() != dim_) detail::fatal("vector dimension mismatch");
-  if (nodes_.size() >= kNoEntryPoint) detail::fatal("index is full");
+  if (links_.size() >= kNoEntryPoint) detail::fatal("index is full");
   const std::size_t level = random_level();
   const Slot slot = append_row(vector, level);
   live_count_.fetch_add(1, std::memory_order_acq_rel);
@@ -62,8 +62,8 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
     if (v.size() != dim_) detail::fatal("vector dimension mismatch");
   }
   const std::size_t count = vectors.size();
-  if (count > std::size_t{kNoEntryPoint} - nodes_.size()) detail::fatal("index is full");
-  const auto start = static_cast<Slot>(nodes_.size());
+  if (count > std::size_t{kNoEntryPoint} - links_.size()) detail::fatal("index is full");
+  const auto start = static_cast<Slot>(links_.size());
   std::vector<std::size_t> levels(count);
   for (auto& level : levels) level = random_level();
 
@@ -71,7 +71,7 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
   auto& data = store_.owned();
   data.reserve(data.size() + count * dim_);
   norms_.reserve(norms_.size() + count);
-  nodes_.reserve(nodes_.size() + count);
+  links_.reserve(links_.size() + count);
   if (quantized_.has_value()) quantized_->codes.reserve((std::size_t{start} + count) * dim_);
   for (std::size_t i = 0; i < count; ++i) append_row(vectors[i], levels[i]);
 
@@ -122,52 +122,49 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
   Slot ep = entry;
   for (std::size_t layer = top; layer > level; --layer) ep = search_layer_single(q, ep, layer);
 
-  // Rows are read through one base pointer: the store does not move while nodes are linked.
-  const float* base = store_.data();
-  auto row = [&](Slot s) { return std::span<const float>(base + std::size_t{s} * dim_, dim_); };
-  auto pair_distance = [&](Slot a, Slot b) { return distance(row(a), row(b), metric_); };
+  auto pair = [this](Slot a, Slot b) { return pair_distance(a, b); };
   std::vector<Candidate> candidates;
   std::vector<Slot> chosen;
   std::vector<Slot> kept;
+  std::vector<Slot> current;
   for (std::size_t lc = std::min(level, top) + 1; lc-- > 0;) {
     const std::vector<Candidate> found = search_layer(q, ep, ef_construction_, lc);
     const std::size_t maxc = lc == 0 ? m0_ : m_;
     candidates.clear();
     // Only nodes that own this layer can be listed on it; the beam's entry may lack it.
     for (const Candidate& c : found) {
-      if (c.slot != slot && nodes_[c.slot]->level() >= lc) candidates.push_back(c);
+      if (c.slot != slot && links_.level(c.slot) >= lc) candidates.push_back(c);
     }
     {
-      NeighborList& own = nodes_[slot]->layer(lc);
-      std::lock_guard<std::mutex> guard(own.mutex);
+      const GraphLinks::Lock guard = links_.lock(slot);
       // Concurrent inserts of a batch may already have linked themselves here: they compete
       // with the beam's candidates instead of being overwritten.
-      for (Slot x : own.slots) {
+      links_.copy_to(slot, lc, current);
+      for (Slot x : current) {
         if (x == slot) continue;
         const bool seen = std::any_of(candidates.begin(), candidates.end(), [x](const Candidate& c) { return c.slot == x; });
-        if (!seen) candidates.push_back({x, distance(q, row(x), metric_)});
+        if (!seen) candidates.push_back({x, pair_distance(slot, x)});
       }
       detail::sort_by_distance(candidates);
-      detail::select_diverse(candidates, maxc, pair_distance, chosen);
-      own.slots = chosen;
+      detail::select_diverse(candidates, maxc, pair, chosen);
+      links_.assign(slot, lc, chosen);
     }
     for (Slot n : chosen) {
-      NeighborList& list = nodes_[n]->layer(lc);
-      std::lock_guard<std::mutex> guard(list.mutex);
-      if (std::find(list.slots.begin(), list.slots.end(), slot) != list.slots.end()) continue;
-      if (list.slots.size() < maxc) {
-        list.slots.push_back(slot);
+      const GraphLinks::Lock guard = links_.lock(n);
+      links_.copy_to(n, lc, current);
+      if (std::find(current.begin(), current.end(), slot) != current.end()) continue;
+      if (current.size() < maxc) {
+        links_.push_back(n, lc, slot);
         continue;
       }
       // Full: the owner's list is chosen again by the same rule from its entries and the new node.
-      const std::span<const float> nv = row(n);
       std::vector<Candidate> pool;
-      pool.reserve(list.slots.size() + 1);
-      for (Slot x : list.slots) pool.push_back({x, distance(nv, row(x), metric_)});
-      pool.push_back({slot, distance(nv, q, metric_)});
+      pool.reserve(current.size() + 1);
+      for (Slot x : current) pool.push_back({x, pair_distance(n, x)});
+      pool.push_back({slot, pair_distance(n, slot)});
       detail::sort_by_distance(pool);
-      detail::select_diverse(pool, maxc, pair_distance, kept);
-      list.slots = kept;
+      detail::select_diverse(pool, maxc, pair, kept);
+      links_.assign(n, lc, kept);
     }
     if (!candidates.empty()) ep = candidates.front().slot;
   }
@@ -175,33 +172,32 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
 
 void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
   // Checked in every build type: a violation would write outside the slot's row.
-  if (vector.size() != dim_ || slot >= nodes_.size()) std::abort();
+  if (vector.size() != dim_ || slot >= links_.size()) std::abort();
   auto& data = store_.owned();
   std::copy(vector.begin(), vector.end(), data.begin() + static_cast<std::ptrdiff_t>(std::size_t{slot} * dim_));
   norms_[slot] = vector_norm(vector);
   write_codes(slot, vector);
-  if (nodes_.size() < 2) return;
+  if (links_.size() < 2) return;
 
-  const std::size_t level = nodes_[slot]->level();
+  const std::size_t level = links_.level(slot);
   // The highest-layer former neighbour: a node that owns that layer, from which the relinking
   // of the entry point can start without cutting the hierarchy.
   Slot upper_neighbor = kNoEntryPoint;
   std::vector<Slot> former;
+  std::vector<Slot> list;
   for (std::size_t lc = 0; lc <= level; ++lc) {
     {
-      NeighborList& own = nodes_[slot]->layer(lc);
-      std::lock_guard<std::mutex> guard(own.mutex);
-      former.swap(own.slots);
-      own.slots.clear();
+      const GraphLinks::Lock guard = links_.lock(slot);
+      links_.copy_to(slot, lc, former);
+      links_.assign(slot, lc, {});
     }
     for (Slot x : former) {
       if (x == slot) continue;
       upper_neighbor = x;
-      Node& neighbor = *nodes_[x];
-      if (neighbor.level() < lc) continue;
-      NeighborList& list = neighbor.layer(lc);
-      std::lock_guard<std::mutex> guard(list.mutex);
-      std::erase(list.slots, slot);
+      if (links_.level(x) < lc) continue;
+      const GraphLinks::Lock guard = links_.lock(x);
+      links_.copy_to(x, lc, list);
+      if (std::erase(list, slot) != 0) links_.assign(x, lc, list);
     }
     former.clear();
   }
@@ -211,9 +207,9 @@ void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
     ep = upper_neighbor;
     if (ep == kNoEntryPoint) {
       // No links at all: start from the other node with the highest level.
-      for (std::size_t s = 0; s < nodes_.size(); ++s) {
+      for (std::size_t s = 0; s < links_.size(); ++s) {
         if (s == slot) continue;
-        if (ep == kNoEntryPoint || nodes_[s]->level() > nodes_[ep]->level()) ep = static_cast<Slot>(s);
+        if (ep == kNoEntryPoint || links_.level(static_cast<Slot>(s)) > links_.level(ep)) ep = static_cast<Slot>(s);
       }
     }
   }

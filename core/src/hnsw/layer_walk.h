@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <mutex>
 #include <vector>
 
 #include "graph_util.h"
@@ -14,22 +13,21 @@ namespace quarn::detail {
 // `dist` maps a slot to its distance from the query.
 template <class DistanceFn>
 Slot greedy_walk(const HnswIndex& index, DistanceFn&& dist, Slot current, std::size_t layer) {
+  const GraphLinks& links = index.links();
   float best = dist(current);
   for (;;) {
-    const Node& node = index.node(current);
-    if (node.level() < layer) return current;
+    if (links.level(current) < layer) return current;
     Slot next = current;
     bool moved = false;
-    {
-      const NeighborList& list = node.layer(layer);
-      std::lock_guard<std::mutex> guard(list.mutex);
-      for (Slot v : list.slots) {
-        const float dv = dist(v);
-        if (dv < best) {
-          best = dv;
-          next = v;
-          moved = true;
-        }
+    const GraphLinks::List list = links.list(current, layer);
+    const std::size_t size = list.size();
+    for (std::size_t i = 0; i < size; ++i) {
+      const Slot v = list[i];
+      const float dv = dist(v);
+      if (dv < best) {
+        best = dv;
+        next = v;
+        moved = true;
       }
     }
     if (!moved) return current;
@@ -48,13 +46,15 @@ struct AcceptedWalk {
 // (a filter, or "not deleted"); rejected nodes still route the walk. It goes on until it holds ef
 // accepted results nearer than every unexplored candidate, so a selective test widens the walk
 // instead of returning fewer hits. It gives up once more than `budget` nodes were scored: past
-// that point an exact scan of the accepted records is cheaper than the walk. Each list is read
-// under its own mutex; `prefetch` hints a slot's row so the next distance does not wait for it.
+// that point an exact scan of the accepted records is cheaper than the walk. Lists are read in
+// place without locks; `prefetch` hints a slot's row so the next distance does not wait for it,
+// and the list of the candidate to expand next is hinted while the current one is scored.
 template <class DistanceFn, class PrefetchFn, class AcceptFn>
 AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, PrefetchFn&& prefetch,
                                    AcceptFn&& accept, Slot entry, std::size_t ef, std::size_t layer,
                                    std::size_t budget) {
   AcceptedWalk walk;
+  const GraphLinks& links = index.links();
   ef = std::max<std::size_t>(ef, 1);
   VisitedSet& visited = VisitedSet::begin(index.node_count());
   std::vector<Candidate> candidates;
@@ -85,15 +85,14 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
     candidates.pop_back();
     if (results.size() >= ef && c.distance > results.front().distance) break;
 
-    const Node& node = index.node(c.slot);
-    if (node.level() < layer) continue;
-    const NeighborList& list = node.layer(layer);
-    std::lock_guard<std::mutex> guard(list.mutex);
-    const std::vector<Slot>& slots = list.slots;
-    if (!slots.empty()) prefetch(slots[0]);
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-      const Slot v = slots[i];
-      if (i + 1 < slots.size()) prefetch(slots[i + 1]);
+    if (links.level(c.slot) < layer) continue;
+    if (layer == 0 && !candidates.empty()) __builtin_prefetch(links.list_address(candidates.front().slot, 0));
+    const GraphLinks::List list = links.list(c.slot, layer);
+    const std::size_t size = list.size();
+    if (size != 0) prefetch(list[0]);
+    for (std::size_t i = 0; i < size; ++i) {
+      const Slot v = list[i];
+      if (i + 1 < size) prefetch(list[i + 1]);
       if (!visited.mark(v)) continue;
       if (++walk.scored > budget) {
         walk.over_budget = true;

@@ -6,7 +6,7 @@
 namespace quarn {
 
 void HnswIndex::enable_quantized_search() {
-  if (nodes_.empty()) return;
+  if (links_.size() == 0) return;
   const std::span<const float> all(store_.data(), store_.float_count());
   ScalarQuantizer quantizer = ScalarQuantizer::train(all, dim_);
   std::vector<std::uint8_t> codes = quantizer.quantize_batch(all, dim_);
@@ -25,7 +25,7 @@ float HnswIndex::quantized_distance(std::span<const float> query, Slot slot, std
   // A damaged state (short code block, quantizer of another dimension) is never read past its
   // end; such a slot is compared exactly instead.
   if (offset + dim_ > state.codes.size() || mins.size() < dim_ || scales.size() < dim_ || scratch.size() < dim_) {
-    return distance_to(query, slot);
+    return span_distance_(query.data(), row_data(slot), dim_);
   }
   const std::uint8_t* row = state.codes.data() + offset;
   for (std::size_t i = 0; i < dim_; ++i) {
@@ -33,7 +33,7 @@ float HnswIndex::quantized_distance(std::span<const float> query, Slot slot, std
     const float product = static_cast<float>(row[i]) * scales[i];
     scratch[i] = product + mins[i];
   }
-  return distance(query, scratch.first(dim_), metric_);
+  return span_distance_(query.data(), scratch.data(), dim_);
 }
 
 Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const {
@@ -61,9 +61,10 @@ std::vector<Candidate> HnswIndex::search_graph_quantized(std::span<const float> 
   const std::vector<Candidate> found = search_layer_quantized(query, c, beam);
   std::vector<Candidate> ranked;
   ranked.reserve(found.size());
+  const float norm = vector_norm(query);
   for (const Candidate& cand : found) {
     if (deleted_.count(cand.slot) != 0) continue;
-    ranked.push_back({cand.slot, distance_to(query, cand.slot)});
+    ranked.push_back({cand.slot, query_distance(query, norm, cand.slot)});
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });

@@ -102,7 +102,7 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
   if (entry_point_ == kNoEntryPoint) return {};
   k = std::min(k, live_count());
   if (k == 0) return {};
-  const std::size_t beam = std::min(std::max(ef, k), nodes_.size());
+  const std::size_t beam = std::min(std::max(ef, k), links_.size());
   if (!deleted_.empty()) {
     // Deleted slots route the walk but never fill the beam, so k live hits come back whenever k
     // live records exist; a walk that cannot find them gives way to the exact scan.
@@ -113,9 +113,11 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
   if (quantized_.has_value()) {
     found = search_graph_quantized(query, k, beam);
   } else {
+    const float norm = vector_norm(query);
+    auto dist = [&](Slot s) { return query_distance(query, norm, s); };
     Slot c = entry_point_;
-    for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single(query, c, layer);
-    found = search_layer(query, c, beam, 0);
+    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
+    found = detail::beam_search(*this, dist, [&](Slot s) { __builtin_prefetch(row_data(s)); }, c, beam, 0);
   }
   // A beam that reached fewer than k nodes (a k near the collection's size, or nodes no list
   // points at any more) is answered by the exact scan.
@@ -130,7 +132,8 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
                                                                   std::size_t budget) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint || k == 0) return std::vector<Candidate>{};
-  const std::size_t beam = std::min(std::max(ef, k), nodes_.size());
+  const std::size_t beam = std::min(std::max(ef, k), links_.size());
+  const float norm = vector_norm(query);
   auto live_and_accepted = [&](Slot s) { return deleted_.count(s) == 0 && accept(s); };
   detail::AcceptedWalk walk;
   if (quantized_.has_value()) {
@@ -146,17 +149,15 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
           if (offset < codes.size()) __builtin_prefetch(codes.data() + offset);
         },
         live_and_accepted, c, beam, 0, budget);
-    for (Candidate& cand : walk.results) cand.distance = distance_to(query, cand.slot);
+    for (Candidate& cand : walk.results) cand.distance = query_distance(query, norm, cand.slot);
     std::stable_sort(walk.results.begin(), walk.results.end(),
                      [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
   } else {
-    auto dist = [&](Slot s) { return distance_to(query, s); };
+    auto dist = [&](Slot s) { return query_distance(query, norm, s); };
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
-    const float* base = store_.data();
     walk = detail::beam_search_accepting(
-        *this, dist, [&](Slot s) { __builtin_prefetch(base + std::size_t{s} * dim_); }, live_and_accepted, c, beam,
-        0, budget);
+        *this, dist, [&](Slot s) { __builtin_prefetch(row_data(s)); }, live_and_accepted, c, beam, 0, budget);
   }
   if (walk.over_budget || walk.results.size() < k) return std::nullopt;
   walk.results.resize(k);
@@ -174,16 +175,17 @@ std::vector<Candidate> HnswIndex::scan(std::span<const float> query, std::size_t
   }
   std::vector<Candidate> pairs;
   pairs.reserve(live_count());
-  for (std::size_t s = 0; s < nodes_.size(); ++s) {
+  const float norm = vector_norm(query);
+  for (std::size_t s = 0; s < links_.size(); ++s) {
     const auto slot = static_cast<Slot>(s);
     if (deleted_.count(slot) != 0) continue;
-    pairs.push_back({slot, distance_to(query, slot)});
+    pairs.push_back({slot, query_distance(query, norm, slot)});
   }
   keep_nearest(pairs, k);
   return pairs;
 }
 
-std::size_t HnswIndex::scan_rows() const { return dim_ == 0 ? nodes_.size() : store_.float_count() / dim_; }
+std::size_t HnswIndex::scan_rows() const { return dim_ == 0 ? links_.size() : store_.float_count() / dim_; }
 
 bool HnswIndex::batch_scan_applies() const {
   return entry_point_ != kNoEntryPoint && deleted_.empty() && dim_ * live_count() < kScanLimit;
@@ -210,15 +212,16 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many_exhaustive(std::span<
 }
 
 Slot HnswIndex::search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const {
-  return detail::greedy_walk(*this, [&](Slot s) { return distance_to(query, s); }, entry, layer);
+  const float norm = vector_norm(query);
+  return detail::greedy_walk(*this, [&](Slot s) { return query_distance(query, norm, s); }, entry, layer);
 }
 
 std::vector<Candidate> HnswIndex::search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                                std::size_t layer) const {
-  const float* base = store_.data();
+  const float norm = vector_norm(query);
   return detail::beam_search(
-      *this, [&](Slot s) { return distance(query, std::span<const float>(base + std::size_t{s} * dim_, dim_), metric_); },
-      [&](Slot s) { __builtin_prefetch(base + std::size_t{s} * dim_); }, entry, ef, layer);
+      *this, [&](Slot s) { return query_distance(query, norm, s); }, [&](Slot s) { __builtin_prefetch(row_data(s)); },
+      entry, ef, layer);
 }
 
 }  // namespace quarn

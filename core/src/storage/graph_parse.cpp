@@ -1,5 +1,7 @@
 #include "graph_parse.h"
 
+#include <bit>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -12,6 +14,8 @@ namespace quarn::storage_detail {
 
 namespace fmt = snapshot_format;
 
+static_assert(std::endian::native == std::endian::little, "graph.quarn words are read as they sit in memory");
+
 namespace {
 
 QuarnError invalid(std::string message) { return QuarnError::io_invalid_data(std::move(message)); }
@@ -21,32 +25,38 @@ std::string out_of_range(const char* what, std::uint64_t slot, std::size_t node_
          " nodes";
 }
 
-// Reads the node records; every count is checked against the bytes left before anything is
-// allocated for it.
+// Reads the node records straight into the flat lists; every count is checked against the
+// bytes left before anything is allocated for it.
 Status parse_nodes(ByteReader& in, std::uint32_t n, ParsedGraph& g) {
   if (in.remaining() / fmt::kMinNodeRecord < n) return QuarnError::io_eof();
-  g.nodes.reserve(n);
+  GraphLinks& links = g.links;
+  links.reserve(n);
   for (std::uint32_t s = 0; s < n; ++s) {
     auto layers = in.read_u32();
     if (!layers.ok()) return std::move(layers).error();
     if (*layers == 0 || *layers > fmt::kMaxLayerCount) {
       return invalid("node " + std::to_string(s) + " has an invalid layer count: " + std::to_string(*layers));
     }
-    auto node = std::make_unique<Node>(*layers - 1);
+    links.append(*layers - 1);
     for (std::uint32_t l = 0; l < *layers; ++l) {
       auto count = in.read_u32();
       if (!count.ok()) return std::move(count).error();
       if (in.remaining() / 4 < *count) return QuarnError::io_eof();
-      std::vector<Slot>& slots = node->layer(l).slots;
-      slots.resize(*count);
-      for (Slot& v : slots) {
-        v = *in.read_u32();
-        if (v >= n) {
-          return invalid("node " + std::to_string(s) + " lists " + out_of_range("neighbour slot", v, n));
+      if (*count > links.capacity(l)) {
+        return invalid("node " + std::to_string(s) + " lists " + std::to_string(*count) + " neighbours on layer " +
+                       std::to_string(l) + ", more than the " + std::to_string(links.capacity(l)) + " it can hold");
+      }
+      auto bytes = in.read_bytes(std::size_t{*count} * 4);
+      if (!bytes.ok()) return std::move(bytes).error();
+      Slot* words = links.raw(s, l);
+      words[0] = *count;
+      std::memcpy(words + 1, bytes->data(), bytes->size());
+      for (std::uint32_t i = 1; i <= *count; ++i) {
+        if (words[i] >= n) {
+          return invalid("node " + std::to_string(s) + " lists " + out_of_range("neighbour slot", words[i], n));
         }
       }
     }
-    g.nodes.push_back(std::move(node));
   }
   return Status::success();
 }
@@ -98,6 +108,7 @@ Result<ParsedGraph> parse_graph(ByteReader& in) {
     g.deleted.insert(s);
   }
 
+  g.links = GraphLinks(g.m);
   QUARN_TRY(parse_nodes(in, n, g));
 
   if (n == 0) {
@@ -105,7 +116,7 @@ Result<ParsedGraph> parse_graph(ByteReader& in) {
     if (g.top_layer != 0) return invalid("empty graph with top layer " + std::to_string(g.top_layer));
   } else {
     if (g.entry_point >= n) return invalid(out_of_range("entry point", g.entry_point, n));
-    const std::size_t level = g.nodes[g.entry_point]->level();
+    const std::size_t level = g.links.level(g.entry_point);
     if (g.top_layer != level) {
       return invalid("top layer " + std::to_string(g.top_layer) + " does not match the entry point's level " +
                      std::to_string(level));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -23,7 +22,7 @@ struct ParsedGraph {
   Slot entry_point = kNoEntryPoint;
   std::uint32_t top_layer = 0;
   std::unordered_set<Slot> deleted;
-  std::vector<std::unique_ptr<Node>> nodes;
+  GraphLinks links;
 };
 
 // Reads the header, the deleted slots and the node records, leaving the reader at the

@@ -46,7 +46,7 @@ Status Storage::finish_interrupted_save() const {
   ByteReader in(*bytes);
   auto graph = storage_detail::parse_graph(in);
   if (!graph.ok()) return Status::success();
-  const std::size_t n = graph->nodes.size();
+  const std::size_t n = graph->links.size();
   if (!storage_detail::parse_metadata_section(in, n, graph->deleted).ok()) return Status::success();
   const auto vectors_size = vectors_file_size(n, graph->dim);
   if (!vectors_size) return Status::success();

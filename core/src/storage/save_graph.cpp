@@ -1,4 +1,6 @@
-#include <mutex>
+#include <algorithm>
+#include <bit>
+#include <vector>
 
 #include "hnsw/hnsw.h"
 #include "util/file.h"
@@ -10,6 +12,8 @@ namespace quarn {
 
 namespace fmt = snapshot_format;
 
+static_assert(std::endian::native == std::endian::little, "graph.quarn words are written as they sit in memory");
+
 Status HnswIndex::save_graph(BufferedWriter& out) const {
   QUARN_TRY(out.write_u32(fmt::kGraphMagic));
   QUARN_TRY(out.write_u32(fmt::kGraphVersion));
@@ -19,23 +23,35 @@ Status HnswIndex::save_graph(BufferedWriter& out) const {
   QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(ef_construction_)));
   QUARN_TRY(out.write_u32(entry_point_));
   QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(max_level_)));
-  QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(nodes_.size())));
+  QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(links_.size())));
   QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(deleted_.size())));
-  for (Slot s : deleted_) QUARN_TRY(out.write_u32(s));
+  {
+    // In the order the set yields them, as the file has always listed them.
+    const std::vector<Slot> deleted(deleted_.begin(), deleted_.end());
+    QUARN_TRY(out.write(deleted.data(), deleted.size() * sizeof(Slot)));
+  }
 
-  std::vector<Slot> copy;
-  for (const auto& node : nodes_) {
-    QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(node->layer_count())));
-    for (std::size_t l = 0; l < node->layer_count(); ++l) {
-      const NeighborList& list = node->layer(l);
-      {
-        std::lock_guard<std::mutex> guard(list.mutex);
-        copy = list.slots;
-      }
-      QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(copy.size())));
-      for (Slot v : copy) QUARN_TRY(out.write_u32(v));
+  // The node records are staged in a large buffer and written in a few sequential writes.
+  // Nothing else touches the graph while it is saved, so the lists are read in place.
+  constexpr std::size_t kStageWords = std::size_t{1} << 18;
+  std::vector<std::uint32_t> stage;
+  stage.reserve(kStageWords + 2 * (m0_ + 1));
+  for (std::size_t s = 0; s < links_.size(); ++s) {
+    const auto slot = static_cast<Slot>(s);
+    const std::size_t layers = links_.level(slot) + 1;
+    stage.push_back(static_cast<std::uint32_t>(layers));
+    for (std::size_t l = 0; l < layers; ++l) {
+      const Slot* words = links_.raw(slot, l);
+      const std::size_t count = std::min<std::size_t>(words[0], links_.capacity(l));
+      stage.push_back(static_cast<std::uint32_t>(count));
+      stage.insert(stage.end(), words + 1, words + 1 + count);
+    }
+    if (stage.size() >= kStageWords) {
+      QUARN_TRY(out.write(stage.data(), stage.size() * sizeof(std::uint32_t)));
+      stage.clear();
     }
   }
+  if (!stage.empty()) QUARN_TRY(out.write(stage.data(), stage.size() * sizeof(std::uint32_t)));
   return out.flush();
 }
 

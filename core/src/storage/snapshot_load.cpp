@@ -51,7 +51,7 @@ Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGrap
     return QuarnError::io_invalid_data("vectors.sq8 dimension " + std::to_string(quantizer->dim) +
                                        " does not match the graph dimension " + std::to_string(g.dim));
   }
-  const std::uint64_t expected = std::uint64_t{g.dim} * g.nodes.size();
+  const std::uint64_t expected = std::uint64_t{g.dim} * g.links.size();
   if (in.remaining() != expected) {
     return QuarnError::io_invalid_data("vectors.sq8 holds " + std::to_string(in.remaining()) +
                                        " codes, expected " + std::to_string(expected));
@@ -72,7 +72,7 @@ Result<Storage::Loaded> Storage::load() const {
   auto parsed = storage_detail::parse_graph(in);
   if (!parsed.ok()) return std::move(parsed).error();
   ParsedGraph& g = *parsed;
-  const std::size_t n = g.nodes.size();
+  const std::size_t n = g.links.size();
 
   // The file must hold exactly the vectors and norms of every slot.
   const auto expected = vectors_file_size(n, g.dim);
@@ -105,7 +105,7 @@ Result<Storage::Loaded> Storage::load() const {
                          g.top_layer,
                          std::move(store),
                          std::move(norms),
-                         std::move(g.nodes),
+                         std::move(g.links),
                          std::move(g.deleted)};
   Loaded loaded;
   loaded.index = std::make_unique<HnswIndex>(std::move(parts));

@@ -1,0 +1,62 @@
+#include "hnsw/graph_links.h"
+
+namespace quarn {
+
+namespace {
+
+void store_word(Slot& word, Slot value, std::memory_order order) { std::atomic_ref<Slot>(word).store(value, order); }
+
+}  // namespace
+
+GraphLinks::GraphLinks(std::size_t m) : m_(m), m0_(2 * m), stripes_(new std::atomic_flag[kStripes]) {}
+
+GraphLinks::Lock::Lock(std::atomic_flag& flag) : flag_(flag) {
+  while (flag_.test_and_set(std::memory_order_acquire)) {
+    while (flag_.test(std::memory_order_relaxed)) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+  }
+}
+
+void GraphLinks::reserve(std::size_t nodes) {
+  level0_.reserve(nodes * (m0_ + 1));
+  upper_at_.reserve(nodes);
+  levels_.reserve(nodes);
+}
+
+void GraphLinks::append(std::size_t level) {
+  level0_.resize(level0_.size() + m0_ + 1, 0);
+  upper_at_.push_back(level == 0 ? 0 : upper_.size());
+  if (level > 0) upper_.resize(upper_.size() + level * (m_ + 1), 0);
+  levels_.push_back(static_cast<std::uint8_t>(level));
+}
+
+void GraphLinks::assign(Slot s, std::size_t layer, std::span<const Slot> slots) {
+  Slot* w = words(s, layer);
+  const std::size_t n = slots.size() < capacity(layer) ? slots.size() : capacity(layer);
+  for (std::size_t i = 0; i < n; ++i) store_word(w[1 + i], slots[i], std::memory_order_relaxed);
+  store_word(w[0], static_cast<Slot>(n), std::memory_order_release);
+}
+
+void GraphLinks::push_back(Slot s, std::size_t layer, Slot v) {
+  Slot* w = words(s, layer);
+  const Slot n = std::atomic_ref<Slot>(w[0]).load(std::memory_order_relaxed);
+  store_word(w[1 + n], v, std::memory_order_relaxed);
+  store_word(w[0], n + 1, std::memory_order_release);
+}
+
+void GraphLinks::copy_to(Slot s, std::size_t layer, std::vector<Slot>& out) const {
+  const List l = list(s, layer);
+  const std::size_t n = l.size();
+  out.resize(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = l[i];
+}
+
+std::size_t GraphLinks::memory_bytes() const {
+  return (level0_.capacity() + upper_.capacity()) * sizeof(Slot) + upper_at_.capacity() * sizeof(std::uint64_t) +
+         levels_.capacity();
+}
+
+}  // namespace quarn
