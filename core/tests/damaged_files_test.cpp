@@ -37,6 +37,21 @@ TEST_F(DamagedSnapshot, OutOfRangeSlotsAreInvalidData) {
   EXPECT_EQ(load_error(g), "io error: entry point 4294967295 out of range for 2 nodes");
 }
 
+TEST_F(DamagedSnapshot, ListLongerThanItsLayerHoldsIsInvalid) {
+  // m 2: four neighbours fit on layer 0, two above it.
+  GraphFile g = GraphFile::two_nodes();
+  g.m = 2;
+  g.nodes[0] = {{1, 1, 1, 1, 1}};
+  EXPECT_EQ(load_error(g), "io error: node 0 lists 5 neighbours on layer 0, more than the 4 it can hold");
+  g = GraphFile::two_nodes();
+  g.m = 2;
+  g.nodes[1] = {{0}, {0, 0, 0}};
+  g.nodes[0] = {{1}, {1}};
+  g.entry_point = 1;
+  g.top_layer = 1;
+  EXPECT_EQ(load_error(g), "io error: node 1 lists 3 neighbours on layer 1, more than the 2 it can hold");
+}
+
 TEST_F(DamagedSnapshot, EntryPointAndTopLayerMustAgree) {
   GraphFile g = GraphFile::two_nodes();
   g.top_layer = 1;
