@@ -127,6 +127,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
   std::vector<Slot> chosen;
   std::vector<Slot> kept;
   std::vector<Slot> current;
+  std::vector<Candidate> pool;
   for (std::size_t lc = std::min(level, top) + 1; lc-- > 0;) {
     const std::vector<Candidate> found = search_layer(q, ep, ef_construction_, lc);
     const std::size_t maxc = lc == 0 ? m0_ : m_;
@@ -158,8 +159,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
         continue;
       }
       // Full: the owner's list is chosen again by the same rule from its entries and the new node.
-      std::vector<Candidate> pool;
-      pool.reserve(current.size() + 1);
+      pool.clear();
       for (Slot x : current) pool.push_back({x, pair_distance(n, x)});
       pool.push_back({slot, pair_distance(n, slot)});
       detail::sort_by_distance(pool);

@@ -21,6 +21,12 @@ Result<FileMapping> FileMapping::map_file(const std::string& path) {
   auto mapped = file->map_read_only(len);
   if (!mapped.ok()) return std::move(mapped).error();
   void* addr = *mapped;
+#ifdef MADV_POPULATE_READ
+  // Fault every page in now: a search reads rows all over the map, and left to fault one page
+  // at a time, the first searches after an open pay for it. Best effort: an older kernel
+  // refuses the advice and the pages fault in as they are read.
+  (void)::madvise(addr, len, MADV_POPULATE_READ);
+#endif
   FileMapping mapping;
   mapping.addr_ = addr;
   mapping.mapped_len_ = len;
