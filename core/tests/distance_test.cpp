@@ -131,7 +131,9 @@ TEST(Distance, RowDistanceEqualsPairwiseAndScanScores) {
         const float d = row(query.data(), qn, r.data(), norms[i], dim);
         EXPECT_EQ(d, distance(query, r, metric)) << metric_name(metric) << " dim " << dim;
         if (metric == Metric::Cosine) {
-          if (scan[i] > 0.0f) EXPECT_EQ(d, scan[i]) << "dim " << dim;
+          if (scan[i] > 0.0f) {
+            EXPECT_EQ(d, scan[i]) << "dim " << dim;
+          }
           EXPECT_NEAR(d, span_distance_fn(metric)(query.data(), r.data(), dim), 1e-6f) << "dim " << dim;
         } else if (metric == Metric::Euclidean) {
           EXPECT_EQ(d, span_distance_fn(metric)(query.data(), r.data(), dim));

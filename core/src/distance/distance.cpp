@@ -79,6 +79,7 @@ struct Kernels {
 
 const Kernels& kernels() {
   static const Kernels k = [] {
+    ensure_kernels_resolved();
     auto find = [](simsimd_metric_kind_t kind) {
       // Through void(*)(): the library hands every kernel out under one punned type.
       return reinterpret_cast<simsimd_metric_dense_punned_t>(reinterpret_cast<void (*)()>(

@@ -1,5 +1,7 @@
 #include "hnsw/graph_links.h"
 
+#include <thread>
+
 namespace quarn {
 
 namespace {
@@ -11,14 +13,22 @@ void store_word(Slot& word, Slot value, std::memory_order order) { std::atomic_r
 GraphLinks::GraphLinks(std::size_t m) : m_(m), m0_(2 * m), stripes_(new std::atomic_flag[kStripes]) {}
 
 GraphLinks::Lock::Lock(std::atomic_flag& flag) : flag_(flag) {
-  while (flag_.test_and_set(std::memory_order_acquire)) {
-    while (flag_.test(std::memory_order_relaxed)) {
+  // Lists are held for a few microseconds: spin briefly, then yield between tries, so that a
+  // holder preempted on a busy machine gets the processor back instead of a spinning waiter.
+  constexpr int kSpins = 64;
+  for (int spins = 0; flag_.test_and_set(std::memory_order_acquire);) {
+    if (spins < kSpins) {
+      ++spins;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
+    } else {
+      std::this_thread::yield();
     }
   }
 }
+
+GraphLinks::Lock::~Lock() { flag_.clear(std::memory_order_release); }
 
 void GraphLinks::reserve(std::size_t nodes) {
   level0_.reserve(nodes * (m0_ + 1));
@@ -52,11 +62,6 @@ void GraphLinks::copy_to(Slot s, std::size_t layer, std::vector<Slot>& out) cons
   const std::size_t n = l.size();
   out.resize(n);
   for (std::size_t i = 0; i < n; ++i) out[i] = l[i];
-}
-
-std::size_t GraphLinks::memory_bytes() const {
-  return (level0_.capacity() + upper_.capacity()) * sizeof(Slot) + upper_at_.capacity() * sizeof(std::uint64_t) +
-         levels_.capacity();
 }
 
 }  // namespace quarn

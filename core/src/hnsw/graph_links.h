@@ -51,7 +51,7 @@ class GraphLinks {
   class Lock {
    public:
     explicit Lock(std::atomic_flag& flag);
-    ~Lock() { flag_.clear(std::memory_order_release); }
+    ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
@@ -84,9 +84,6 @@ class GraphLinks {
   // touching the graph: the count word followed by capacity(layer) slot words.
   Slot* raw(Slot s, std::size_t layer) { return words(s, layer); }
   const Slot* raw(Slot s, std::size_t layer) const { return words(s, layer); }
-
-  // Bytes held by the lists and their index.
-  std::size_t memory_bytes() const;
 
  private:
   static constexpr std::size_t kStripes = 4096;

@@ -2,6 +2,7 @@
 #include <limits>
 #include <random>
 
+#include "graph_util.h"
 #include "hnsw/hnsw.h"
 
 namespace quarn {
@@ -66,7 +67,10 @@ HnswIndex::HnswIndex(Parts parts)
       entry_point_(parts.entry_point),
       metric_(parts.metric),
       row_distance_(row_distance_fn(parts.metric)),
-      span_distance_(span_distance_fn(parts.metric)) {}
+      span_distance_(span_distance_fn(parts.metric)) {
+  // The lists' stride follows m: lists laid out for another m would be read at wrong offsets.
+  if (links_.m() != m_) detail::fatal("graph lists laid out for another m");
+}
 
 std::size_t HnswIndex::random_level() const {
   auto& generator = level_generator();
