@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hnsw_test_util.h"
-#include "quarn/graph_links.h"
+#include "hnsw/graph_links.h"
 
 namespace quarn {
 namespace {
