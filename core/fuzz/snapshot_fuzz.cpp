@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     ByteReader reader(graph);
     auto parsed = storage_detail::parse_graph(reader);
-    if (parsed.ok()) vectors_size = vectors_file_size(parsed->nodes.size(), parsed->dim);
+    if (parsed.ok()) vectors_size = vectors_file_size(parsed->links.size(), parsed->dim);
   }
 
   const std::string& dir = quarn_fuzz::scratch().fresh();
