@@ -199,38 +199,8 @@ namespace {
 
 // Turns raw dot products into distances of the metric, in place.
 void finish_scores(std::span<const float> query, const float* norms, Metric metric, std::vector<float>& scores) {
-  const std::size_t n = scores.size();
-  switch (metric) {
-    case Metric::Euclidean: {
-      const float q2 = sum_of_squares(query);
-      for (std::size_t i = 0; i < n; ++i) {
-        const float nn = norms[i] * norms[i];
-        const float twice = 2.0f * scores[i];
-        scores[i] = (nn + q2) - twice;
-      }
-      break;
-    }
-    case Metric::DotProduct:
-      for (float& s : scores) s = -s;
-      break;
-    case Metric::Cosine: {
-      const float q2 = sum_of_squares(query);
-      if (q2 == 0.0f) {
-        for (float& s : scores) s = 1.0f;
-        break;
-      }
-      const float qn = std::sqrt(q2);
-      for (std::size_t i = 0; i < n; ++i) {
-        if (norms[i] == 0.0f) {
-          scores[i] = 1.0f;
-        } else {
-          const float denom = norms[i] * qn;
-          scores[i] = 1.0f - scores[i] / denom;
-        }
-      }
-      break;
-    }
-  }
+  const QueryNorm qn = query_norm(query);
+  for (std::size_t i = 0; i < scores.size(); ++i) scores[i] = finish_score(scores[i], qn, norms[i], metric);
 }
 
 // Rows scored per pass over a tile of queries: about 128 KB, so the block stays in L2 while
@@ -279,6 +249,18 @@ std::vector<std::vector<float>> brute_force_scores_many(std::span<const std::spa
   }
   for (std::size_t q = 0; q < queries.size(); ++q) finish_scores(queries[q], norms, metric, out[q]);
   return out;
+}
+
+QueryNorm query_norm(std::span<const float> query) {
+  const float q2 = sum_of_squares(query);
+  return {q2, std::sqrt(q2)};
+}
+
+float exact_dot(const float* query, const float* row, std::size_t dim) {
+  ensure_kernels_resolved();
+  simsimd_distance_t dot = 0.0;
+  simsimd_dot_f32(query, row, dim, &dot);
+  return static_cast<float>(dot);
 }
 
 float vector_norm(std::span<const float> v) { return std::sqrt(sum_of_squares(v)); }

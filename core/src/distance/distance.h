@@ -53,6 +53,31 @@ std::vector<std::vector<float>> brute_force_scores_many(std::span<const std::spa
                                                         const float* matrix, const float* norms, std::size_t dim,
                                                         std::size_t n, Metric metric);
 
+// A query's squared norm and norm, as the scan's scores use them.
+struct QueryNorm {
+  float squared;
+  float norm;
+};
+QueryNorm query_norm(std::span<const float> query);
+
+// One dot product of a query and a row of dim floats, bit for bit the value the scans start from.
+float exact_dot(const float* query, const float* row, std::size_t dim);
+
+// The scan's distance of a row from its dot product with the query and its stored norm:
+// (|x|^2 + |q|^2) - 2 dot, -dot, or 1 - dot / (|x| |q|) with zero norms at 1.
+inline float finish_score(float dot, QueryNorm q, float row_norm, Metric metric) {
+  switch (metric) {
+    case Metric::Euclidean:
+      return (row_norm * row_norm + q.squared) - 2.0f * dot;
+    case Metric::DotProduct:
+      return -dot;
+    case Metric::Cosine:
+      if (q.squared == 0.0f || row_norm == 0.0f) return 1.0f;
+      return 1.0f - dot / (row_norm * q.norm);
+  }
+  return 0.0f;
+}
+
 // Euclidean norm accumulated in single precision, as stored per slot.
 float vector_norm(std::span<const float> v);
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "distance/blas_scan.h"
 #include "graph_util.h"
 #include "layer_walk.h"
 #include "hnsw/hnsw.h"
@@ -165,7 +166,6 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
 }
 
 std::vector<Candidate> HnswIndex::scan(std::span<const float> query, std::size_t k) const {
-  show_blas_hint_once();
   if (deleted_.empty()) {
     const std::size_t rows = scan_rows();
     const bool split = rows * dim_ >= kSplitScanFloats && worker_count() > 1;
@@ -199,6 +199,20 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many_exhaustive(std::span<
   std::vector<std::vector<Candidate>> out(queries.size());
   if (!batch_scan_applies()) {
     for (std::size_t i = 0; i < queries.size(); ++i) out[i] = search(queries[i], k, ef);
+    return out;
+  }
+  if (blas_scan_available() && k > 0) {
+    // Block products pick the candidates; a query whose answer they cannot settle (ties at
+    // the top, k out of range) is scanned on its own, which orders ties as it always has.
+    auto found = nearest_rows_many(queries, store_.data(), norms_.data(), dim_, scan_rows(), metric_, k);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+      if (!found[i].has_value()) {
+        out[i] = scan(queries[i], k);
+        continue;
+      }
+      out[i].reserve(found[i]->size());
+      for (const ScoredRow& r : *found[i]) out[i].push_back({r.row, r.distance});
+    }
     return out;
   }
   show_blas_hint_once();
