@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "util/growth.h"
+
 namespace quarn {
 
 namespace {
@@ -30,10 +32,13 @@ GraphLinks::Lock::Lock(std::atomic_flag& flag) : flag_(flag) {
 
 GraphLinks::Lock::~Lock() { flag_.clear(std::memory_order_release); }
 
-void GraphLinks::reserve(std::size_t nodes) {
-  level0_.reserve(nodes * (m0_ + 1));
-  upper_at_.reserve(nodes);
-  levels_.reserve(nodes);
+void GraphLinks::reserve(std::size_t nodes, std::span<const std::size_t> new_levels) {
+  reserve_geometric(level0_, nodes * (m0_ + 1));
+  reserve_geometric(upper_at_, nodes);
+  reserve_geometric(levels_, nodes);
+  std::size_t upper_words = 0;
+  for (std::size_t level : new_levels) upper_words += level * (m_ + 1);
+  reserve_geometric(upper_, upper_.size() + upper_words);
 }
 
 void GraphLinks::append(std::size_t level) {

@@ -65,7 +65,9 @@ class GraphLinks {
   std::size_t capacity(std::size_t layer) const { return layer == 0 ? m0_ : m_; }
   std::size_t level(Slot s) const { return levels_[s]; }
 
-  void reserve(std::size_t nodes);
+  // Room for `nodes` nodes in all, plus the upper-layer blocks of the nodes about to be appended
+  // with `new_levels`; capacities grow geometrically.
+  void reserve(std::size_t nodes, std::span<const std::size_t> new_levels = {});
   // Appends a node with empty lists on layers 0..level.
   void append(std::size_t level);
 

@@ -5,6 +5,7 @@
 #include "graph_util.h"
 #include "neighbor_select.h"
 #include "hnsw/hnsw.h"
+#include "util/growth.h"
 #include "util/pool.h"
 
 namespace quarn {
@@ -68,11 +69,12 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
   for (auto& level : levels) level = random_level();
 
   // Every row exists before any linking, so no shared array grows while workers read it.
+  // Capacities grow geometrically: many small batches must not copy the whole store each time.
   auto& data = store_.owned();
-  data.reserve(data.size() + count * dim_);
-  norms_.reserve(norms_.size() + count);
-  links_.reserve(links_.size() + count);
-  if (quantized_.has_value()) quantized_->codes.reserve((std::size_t{start} + count) * dim_);
+  reserve_geometric(data, data.size() + count * dim_);
+  reserve_geometric(norms_, norms_.size() + count);
+  links_.reserve(links_.size() + count, levels);
+  if (quantized_.has_value()) reserve_geometric(quantized_->codes, (std::size_t{start} + count) * dim_);
   for (std::size_t i = 0; i < count; ++i) append_row(vectors[i], levels[i]);
 
   std::vector<Slot> slots(count);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace quarn {
+
+// Makes room for `needed` elements, growing the capacity by at least half when it must grow, so
+// that appending in many small batches costs amortised O(1) copies per element instead of copying
+// the whole array at every batch.
+template <typename T>
+void reserve_geometric(std::vector<T>& v, std::size_t needed) {
+  if (needed <= v.capacity()) return;
+  const std::size_t grown = v.capacity() + v.capacity() / 2;
+  v.reserve(needed > grown ? needed : grown);
+}
+
+}  // namespace quarn
