@@ -103,7 +103,7 @@ def test_counts_and_records_equal_a_single_database(pair, where_filter):
 ERRORS_LIKE_A_DATABASE = {
     "query of the wrong length": ("search", ([0.0] * (DIM - 1),), {}),
     "one query of the wrong length": ("search_many", ([[0.0] * DIM, [0.0] * 3],), {}),
-    "unknown filter operator": ("search", ([0.0] * DIM,), {"where_filter": {"n": {"$eq": 1}}}),
+    "unknown filter operator": ("search", ([0.0] * DIM,), {"where_filter": {"n": {"$regex": 1}}}),
     "filter that is not a dict": ("count", ([1],), {}),
     "negative k": ("search", ([0.0] * DIM,), {"k": -1}),
     "string rows": ("search_many", ([["1"] * DIM],), {}),
