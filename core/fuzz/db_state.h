@@ -58,14 +58,14 @@ inline State read_state(const quarn::Database& db) {
 inline std::unique_ptr<quarn::Database> open_db(const std::string& path, const quarn::OpenOptions& options,
                                                 bool must) {
   auto outcome = quarn::Database::open(path, options);
-  if (auto* error = std::get_if<quarn::OpenError>(&outcome)) {
+  if (!outcome.ok()) {
     if (must) {
-      std::fprintf(stderr, "open failed: %s\n", error->message.c_str());
+      std::fprintf(stderr, "open failed: %s\n", outcome.error().text().c_str());
       FUZZ_CHECK(false, "the open must succeed");
     }
     return nullptr;
   }
-  return std::move(std::get<std::unique_ptr<quarn::Database>>(outcome));
+  return std::move(*outcome);
 }
 
 inline void check_invariants(const quarn::Database& db) {

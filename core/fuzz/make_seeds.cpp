@@ -53,11 +53,11 @@ std::unique_ptr<Database> open_new(const fs::path& dir, std::uint64_t dim, const
   o.m = 4;
   o.ef_construction = 32;
   auto outcome = Database::open(dir.string(), o);
-  if (auto* error = std::get_if<OpenError>(&outcome)) {
-    std::fprintf(stderr, "open failed: %s\n", error->message.c_str());
+  if (!outcome.ok()) {
+    std::fprintf(stderr, "open failed: %s\n", outcome.error().text().c_str());
     std::exit(1);
   }
-  return std::move(std::get<std::unique_ptr<Database>>(outcome));
+  return std::move(*outcome);
 }
 
 // Adds, upserts, updates and deletes with a fixed seed, so that both a snapshot and a log

@@ -148,11 +148,11 @@ bool execute(Database& db, const Op& op) {
 // `save_every_op` it saves after every op, so that most kills land inside a save.
 int run_worker(const std::string& dir, std::uint64_t seed, std::uint64_t start, bool save_every_op, int ack_fd) {
   auto outcome = Database::open(dir, create_options(kDim, "cosine", /*quantize=*/seed % 2 == 1));
-  if (auto* error = std::get_if<OpenError>(&outcome)) {
-    std::fprintf(stderr, "worker open failed: %s\n", error->message.c_str());
+  if (!outcome.ok()) {
+    std::fprintf(stderr, "worker open failed: %s\n", outcome.error().text().c_str());
     return 2;
   }
-  auto& db = *std::get<std::unique_ptr<Database>>(outcome);
+  auto& db = **outcome;
   for (std::uint64_t seq = start; seq < start + 100000; ++seq) {
     if (!execute(db, make_op(seed, seq))) {
       std::fprintf(stderr, "worker op %llu failed\n", static_cast<unsigned long long>(seq));

@@ -22,19 +22,19 @@ class DamagedSnapshot : public ::testing::Test {
 TEST_F(DamagedSnapshot, OutOfRangeSlotsAreInvalidData) {
   GraphFile g = GraphFile::two_nodes();
   g.nodes[1] = {{2}};
-  EXPECT_EQ(load_error(g), "io error: node 1 lists neighbour slot 2 out of range for 2 nodes");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "node 1 lists neighbour slot 2 out of range for 2 nodes");
   g = GraphFile::two_nodes();
   g.records[1].slot = 2;
-  EXPECT_EQ(load_error(g), "io error: metadata record slot 2 out of range for 2 nodes");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "metadata record slot 2 out of range for 2 nodes");
   g = GraphFile::two_nodes();
   g.deleted = {5};
-  EXPECT_EQ(load_error(g), "io error: deleted slot 5 out of range for 2 nodes");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "deleted slot 5 out of range for 2 nodes");
   g = GraphFile::two_nodes();
   g.entry_point = 2;
-  EXPECT_EQ(load_error(g), "io error: entry point 2 out of range for 2 nodes");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "entry point 2 out of range for 2 nodes");
   g = GraphFile::two_nodes();
   g.entry_point = 0xFFFFFFFF;
-  EXPECT_EQ(load_error(g), "io error: entry point 4294967295 out of range for 2 nodes");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "entry point 4294967295 out of range for 2 nodes");
 }
 
 TEST_F(DamagedSnapshot, ListLongerThanItsLayerHoldsIsInvalid) {
@@ -42,44 +42,44 @@ TEST_F(DamagedSnapshot, ListLongerThanItsLayerHoldsIsInvalid) {
   GraphFile g = GraphFile::two_nodes();
   g.m = 2;
   g.nodes[0] = {{1, 1, 1, 1, 1}};
-  EXPECT_EQ(load_error(g), "io error: node 0 lists 5 neighbours on layer 0, more than the 4 it can hold");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "node 0 lists 5 neighbours on layer 0, more than the 4 it can hold");
   g = GraphFile::two_nodes();
   g.m = 2;
   g.nodes[1] = {{0}, {0, 0, 0}};
   g.nodes[0] = {{1}, {1}};
   g.entry_point = 1;
   g.top_layer = 1;
-  EXPECT_EQ(load_error(g), "io error: node 1 lists 3 neighbours on layer 1, more than the 2 it can hold");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "node 1 lists 3 neighbours on layer 1, more than the 2 it can hold");
 }
 
 TEST_F(DamagedSnapshot, EntryPointAndTopLayerMustAgree) {
   GraphFile g = GraphFile::two_nodes();
   g.top_layer = 1;
-  EXPECT_EQ(load_error(g), "io error: top layer 1 does not match the entry point's level 0");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "top layer 1 does not match the entry point's level 0");
   g = GraphFile::two_nodes();
   g.nodes[1] = {{0}, {}};
   g.top_layer = 1;  // node 1 has level 1 but the entry point is node 0
-  EXPECT_EQ(load_error(g), "io error: top layer 1 does not match the entry point's level 0");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "top layer 1 does not match the entry point's level 0");
   g.entry_point = 1;
   write_snapshot(dir.path(), g);
   EXPECT_NE(open_ok(dir.path(), open_only()), nullptr);
 
   GraphFile empty;
   empty.entry_point = 0;
-  EXPECT_EQ(load_error(empty), "io error: entry point 0 out of range for 0 nodes");
+  EXPECT_EQ(load_error(empty), damage_in(dir.path(), "graph.quarn") + "entry point 0 out of range for 0 nodes");
   empty.entry_point = 0xFFFFFFFF;
   empty.top_layer = 3;
-  EXPECT_EQ(load_error(empty), "io error: empty graph with top layer 3");
+  EXPECT_EQ(load_error(empty), damage_in(dir.path(), "graph.quarn") + "empty graph with top layer 3");
 }
 
 TEST_F(DamagedSnapshot, LayerCountsOfZeroOrBeyondAnyDrawnLevelAreInvalid) {
   GraphFile g = GraphFile::two_nodes();
   g.nodes[1] = {};
-  EXPECT_EQ(load_error(g), "io error: node 1 has an invalid layer count: 0");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "node 1 has an invalid layer count: 0");
   g = GraphFile::two_nodes();
   g.nodes[0] = std::vector<std::vector<std::uint32_t>>(66);
   g.top_layer = 65;
-  EXPECT_EQ(load_error(g), "io error: node 0 has an invalid layer count: 66");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "node 0 has an invalid layer count: 66");
 }
 
 TEST_F(DamagedSnapshot, DegenerateParametersAreInvalid) {
@@ -88,16 +88,16 @@ TEST_F(DamagedSnapshot, DegenerateParametersAreInvalid) {
   for (std::uint32_t m : {0u, 1u, 4097u, 0xFFFFFFFFu}) {
     GraphFile g = GraphFile::two_nodes();
     g.m = m;
-    EXPECT_EQ(load_error(g), "io error: graph m is " + std::to_string(m) + ", outside 2..4096");
+    EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "graph m is " + std::to_string(m) + ", outside 2..4096");
   }
   for (std::uint32_t ef : {0u, 65537u, 1000000000u}) {
     GraphFile g = GraphFile::two_nodes();
     g.ef_construction = ef;
-    EXPECT_EQ(load_error(g), "io error: graph ef_construction is " + std::to_string(ef) + ", outside 1..65536");
+    EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "graph ef_construction is " + std::to_string(ef) + ", outside 1..65536");
   }
   GraphFile g;
   g.dim = 0;
-  EXPECT_EQ(load_error(g), "io error: graph dimension is 0");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "graph dimension is 0");
 }
 
 TEST_F(DamagedSnapshot, AbsurdCountsFailAsShortDataWithoutAllocating) {
@@ -105,41 +105,41 @@ TEST_F(DamagedSnapshot, AbsurdCountsFailAsShortDataWithoutAllocating) {
   // say so before reserving room for them.
   GraphFile g = GraphFile::two_nodes();
   g.node_count = 0xFFFFFFFF;
-  EXPECT_EQ(load_error(g), "io error: failed to fill whole buffer");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "failed to fill whole buffer");
   g = GraphFile::two_nodes();
   g.deleted_count = 0xFFFFFFF0;
-  EXPECT_EQ(load_error(g), "io error: failed to fill whole buffer");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "failed to fill whole buffer");
   g = GraphFile::two_nodes();
   auto bytes = g.bytes();
   bytes[37 + 4] = 0xFF;  // neighbour count of node 0, layer 0
   bytes[37 + 7] = 0x7F;
   write_bytes(dir.path() + "/graph.quarn", bytes);
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: failed to fill whole buffer");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "graph.quarn") + "failed to fill whole buffer");
   g = GraphFile::two_nodes();
   bytes = g.bytes();
   const std::size_t meta = bytes.size() - (8 + 4 + 4 + 1 + 4 + 7 + 4 + 4 + 1 + 4);
   bytes[meta + 4] = 0xFF;  // record count
   bytes[meta + 7] = 0xFF;
   write_bytes(dir.path() + "/graph.quarn", bytes);
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: failed to fill whole buffer");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "graph.quarn") + "failed to fill whole buffer");
   g = GraphFile::two_nodes();
   bytes = g.bytes();
   bytes[meta + 12] = 0xFE;  // id length of the first record
   bytes[meta + 15] = 0xFF;
   write_bytes(dir.path() + "/graph.quarn", bytes);
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: failed to fill whole buffer");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "graph.quarn") + "failed to fill whole buffer");
 }
 
 TEST_F(DamagedSnapshot, MetadataRecordsMustNameDistinctLiveSlotsAndIds) {
   GraphFile g = GraphFile::two_nodes();
   g.records[1].slot = 0;
-  EXPECT_EQ(load_error(g), "io error: duplicate metadata record for slot 0");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "duplicate metadata record for slot 0");
   g = GraphFile::two_nodes();
   g.records[1].id = "a";
-  EXPECT_EQ(load_error(g), "io error: duplicate metadata record for id 'a'");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "duplicate metadata record for id 'a'");
   g = GraphFile::two_nodes();
   g.deleted = {1};
-  EXPECT_EQ(load_error(g), "io error: metadata record for deleted slot 1");
+  EXPECT_EQ(load_error(g), damage_in(dir.path(), "graph.quarn") + "metadata record for deleted slot 1");
 }
 
 TEST_F(DamagedSnapshot, LiveSlotWithoutARecordLoadsAsDeleted) {
@@ -169,7 +169,7 @@ TEST_F(DamagedSnapshot, VectorFileMustHoldExactlyEverySlotAndNorm) {
     resized.resize(len, 0);
     write_bytes(dir.path() + "/vectors.bin", resized);
     EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())),
-              "io error: vectors.bin holds " + std::to_string(len) + " bytes, expected 24 for 2 slots of dimension 2");
+              damage_in(dir.path(), "vectors.bin") + "vectors.bin holds " + std::to_string(len) + " bytes, expected 24 for 2 slots of dimension 2");
   }
 }
 
@@ -190,18 +190,18 @@ TEST_F(DamagedSnapshot, QuantizerFileMustMatchTheGraph) {
   db.reset();
 
   write_bytes(sq8, with_codes(3));
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: vectors.sq8 holds 3 codes, expected 4");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "vectors.sq8") + "vectors.sq8 holds 3 codes, expected 4");
   write_bytes(sq8, with_codes(5));
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: vectors.sq8 holds 5 codes, expected 4");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "vectors.sq8") + "vectors.sq8 holds 5 codes, expected 4");
   auto three = hex("03 00 00 00");
   three.resize(4 + 24 + 6, 0);
   write_bytes(sq8, three);
   EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())),
-            "io error: vectors.sq8 dimension 3 does not match the graph dimension 2");
+            damage_in(dir.path(), "vectors.sq8") + "vectors.sq8 dimension 3 does not match the graph dimension 2");
   write_bytes(sq8, hex("FF FF FF FF 00 00"));
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: failed to fill whole buffer");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "vectors.sq8") + "failed to fill whole buffer");
   write_bytes(sq8, std::vector<std::uint8_t>(header.begin(), header.begin() + 10));
-  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), "io error: failed to fill whole buffer");
+  EXPECT_EQ(engine_text(open_fails(dir.path(), open_only())), damage_in(dir.path(), "vectors.sq8") + "failed to fill whole buffer");
 }
 
 // ---- random damage ----
@@ -222,17 +222,17 @@ void build_pristine(const std::string& path) {
   ASSERT_TRUE(*db->remove("id2"));
 }
 
-// Opens a damaged copy: either an Io failure, or a database whose tables agree and which
-// answers reads, searches and writes.
+// Opens a damaged copy: either a Corrupt failure naming the damaged file, or a database whose
+// tables agree and which answers reads, searches and writes.
 void expect_safe_open(const std::string& path, const std::string& what) {
   OpenOutcome outcome = Database::open(path, create_options(4));
-  if (auto* error = std::get_if<OpenError>(&outcome)) {
-    ASSERT_EQ(error->kind, OpenError::Kind::Engine) << what << ": " << error->message;
-    ASSERT_TRUE(error->error);
-    EXPECT_EQ(error->error->kind(), QuarnError::Kind::Io) << what << ": " << error->error->text();
+  if (!outcome.ok()) {
+    const QuarnError& error = outcome.error();
+    EXPECT_EQ(error.kind(), QuarnError::Kind::Corrupt) << what << ": " << error.text();
+    EXPECT_TRUE(error.file().starts_with(path)) << what << ": " << error.text();
     return;
   }
-  auto& db = std::get<std::unique_ptr<Database>>(outcome);
+  auto& db = *outcome;
   ASSERT_EQ(db->check_invariants(), std::nullopt) << what;
   (void)read_state(*db);
   SearchParams params;

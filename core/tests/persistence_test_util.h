@@ -42,31 +42,33 @@ inline OpenOptions read_only() {
   return o;
 }
 
-using OpenOutcome = std::variant<std::unique_ptr<Database>, OpenError>;
+using OpenOutcome = Result<std::unique_ptr<Database>>;
 
 // Opens and fails the test (returning null) when the open fails.
 inline std::unique_ptr<Database> open_ok(const std::string& path, const OpenOptions& options) {
   OpenOutcome outcome = Database::open(path, options);
-  if (auto* error = std::get_if<OpenError>(&outcome)) {
-    ADD_FAILURE() << "open of " << path << " failed: " << error->message;
+  if (!outcome.ok()) {
+    ADD_FAILURE() << "open of " << path << " failed: " << outcome.error().text();
     return nullptr;
   }
-  return std::move(std::get<std::unique_ptr<Database>>(outcome));
+  return std::move(*outcome);
 }
 
 // The failure of an open that must fail.
-inline OpenError open_fails(const std::string& path, const OpenOptions& options) {
+inline QuarnError open_fails(const std::string& path, const OpenOptions& options) {
   OpenOutcome outcome = Database::open(path, options);
-  if (auto* error = std::get_if<OpenError>(&outcome)) return *error;
+  if (!outcome.ok()) return std::move(outcome).error();
   ADD_FAILURE() << "open of " << path << " succeeded";
-  return OpenError{OpenError::Kind::Engine, "", std::nullopt};
+  return QuarnError::invalid_argument("<the open succeeded>");
 }
 
-// Text of an engine failure ("io error: ..."), or a marker for other kinds.
-inline std::string engine_text(const OpenError& e) {
-  if (e.kind != OpenError::Kind::Engine || !e.error) return "<not an engine error: " + e.message + ">";
-  return e.error->text();
+// The start of the text of damage found in `file` of the database at `dir`.
+inline std::string damage_in(const std::string& dir, const std::string& file) {
+  return "corrupt data: " + dir + "/" + file + ": ";
 }
+
+// Text of an open's failure ("io error: ...").
+inline std::string engine_text(const QuarnError& e) { return e.text(); }
 
 inline std::vector<std::uint8_t> read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -3,7 +3,6 @@
 #include <new>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "args.h"
 #include "database_object.h"
@@ -17,13 +16,13 @@ PyTypeObject* the_type = nullptr;
 constexpr const char* kNotFound = "database not found \u2014 specify dim to create a new one";
 
 // Open-only mode words every failure as "database not found", except the two that say what to
-// do about a database that is there: another writer holds it, or its snapshot is incomplete.
-[[noreturn]] void raise_open_error(const quarn::OpenError& error, bool open_only) {
-  const bool passes = error.error && (error.error->kind() == quarn::QuarnError::Kind::Locked ||
-                                      error.error->kind() == quarn::QuarnError::Kind::Corrupt);
+// do about a database that is there: another writer holds it, or its snapshot is incomplete
+// (damage to the directory as a whole, which names no single file).
+[[noreturn]] void raise_open_error(const quarn::QuarnError& error, bool open_only) {
+  const bool passes = error.kind() == quarn::QuarnError::Kind::Locked ||
+                      (error.kind() == quarn::QuarnError::Kind::Corrupt && error.file().empty());
   if (open_only && !passes) raise(PyExc_ValueError, kNotFound);
-  if (error.kind == quarn::OpenError::Kind::Engine && error.error) raise_engine(*error.error);
-  raise(PyExc_ValueError, error.message);
+  raise_engine(error);
 }
 
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -49,11 +48,11 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
-    if (auto* error = std::get_if<quarn::OpenError>(&opened)) {
+    if (!opened.ok()) {
       // A reader never creates, so "specify dim" would be no advice: it gets the engine's text.
-      raise_open_error(*error, !options.dim.has_value() && !options.read_only);
+      raise_open_error(opened.error(), !options.dim.has_value() && !options.read_only);
     }
-    std::shared_ptr<quarn::Database> engine = std::move(std::get<std::unique_ptr<quarn::Database>>(opened));
+    std::shared_ptr<quarn::Database> engine = std::move(*opened);
 
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) throw py::error_already_set();  // the engine is dropped on unwinding

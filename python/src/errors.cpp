@@ -18,7 +18,14 @@ void raise_pending_for_argument(const char* name) {
   throw py::error_already_set();
 }
 
-void raise_engine(const quarn::QuarnError& error) { raise(PyExc_ValueError, error.text()); }
+void raise_engine(const quarn::QuarnError& error) {
+  // Damage found in a stored file keeps the "io error: " wording callers match on, now followed
+  // by the file's name.
+  if (error.kind() == quarn::QuarnError::Kind::Corrupt && !error.file().empty()) {
+    raise(PyExc_ValueError, "io error: " + error.file() + ": " + error.detail());
+  }
+  raise(PyExc_ValueError, error.text());
+}
 
 std::string fetch_error_text() {
   PyObject* type = nullptr;

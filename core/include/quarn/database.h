@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "quarn/error.h"
@@ -55,14 +54,6 @@ struct OpenOptions {
   bool read_only = false;
 };
 
-// Why an open failed; the binding words the message from it.
-struct OpenError {
-  enum class Kind { BadMetric, BadParameter, Engine };
-  Kind kind;
-  std::string message;             // BadMetric / BadParameter: the full message to raise
-  std::optional<QuarnError> error;  // Engine
-};
-
 struct Stats {
   std::size_t num_vectors = 0;
   std::size_t num_deleted = 0;
@@ -80,8 +71,10 @@ struct Stats {
 // One open database directory. Every call is safe from several threads at once.
 class Database {
  public:
-  // Create-or-open with a dimension, open-only without one.
-  static std::variant<std::unique_ptr<Database>, OpenError> open(const std::string& path, const OpenOptions& options);
+  // Create-or-open with a dimension, open-only without one. Parameters it cannot take (a
+  // metric, dim, m or ef_construction out of range) fail with an InvalidArgument error whose
+  // text is the message to show.
+  static Result<std::unique_ptr<Database>> open(const std::string& path, const OpenOptions& options);
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;

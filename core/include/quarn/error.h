@@ -15,7 +15,10 @@ class QuarnError {
     DuplicateId,
     NotFound,
     DatabaseNotFound,
+    // An operating-system failure, or bytes that could not be read as what they should hold
+    // before the file they came from was known (see concerning()).
     Io,
+    // Damaged content of a stored file, named by file() when known.
     Corrupt,
     // Another Database object, in this process or another, holds the directory's writer lock.
     Locked,
@@ -23,9 +26,12 @@ class QuarnError {
     ReadOnly,
     // A vector with a NaN or infinite component.
     InvalidVector,
+    // A parameter or argument the call cannot take; text() is the detail itself.
+    InvalidArgument,
   };
-  // Sub-kind of an Io error: an operating-system failure, damaged content, or data that ends early.
-  enum class IoKind : std::uint8_t { Os, InvalidData, UnexpectedEof };
+  // Sub-kind of an Io error: an operating-system failure, or data that ends early (from a byte
+  // cursor that does not know which file it reads; concerning() names the file).
+  enum class IoKind : std::uint8_t { Os, UnexpectedEof };
 
   static QuarnError dimension_mismatch(std::size_t expected, std::size_t got);
   static QuarnError duplicate_id(const std::string& id);
@@ -33,10 +39,10 @@ class QuarnError {
   static QuarnError database_not_found(const std::string& path);
   // Io from errno, carrying the operating system's message and the file it concerns (when known).
   static QuarnError io_errno(int err, std::string file = {});
-  static QuarnError io_invalid_data(std::string message);
   // Data ended before a field was complete: "failed to fill whole buffer".
   static QuarnError io_eof();
-  static QuarnError corrupt(std::string message);
+  static QuarnError corrupt(std::string message, std::string file = {});
+  static QuarnError invalid_argument(std::string message);
   static QuarnError locked(const std::string& dir);
   static QuarnError read_only(const std::string& dir);
   // Component `index` of a vector is NaN or infinite.
@@ -48,8 +54,12 @@ class QuarnError {
   const std::string& detail() const { return detail_; }
   // The errno of an operating-system failure (IoKind::Os), 0 otherwise.
   int os_errno() const { return os_errno_; }
-  // The file an operating-system failure concerns; empty when not known.
+  // The file an operating-system failure or damaged content concerns; empty when not known.
   const std::string& file() const { return file_; }
+  // This error as met while reading `file`: damaged content (Corrupt, or an Io error of the
+  // UnexpectedEof kind) becomes Corrupt naming the file, an operating-system
+  // failure without a file gets this one, and any other error is returned unchanged.
+  QuarnError concerning(const std::string& file) &&;
   // Full text, e.g. "io error: failed to fill whole buffer" or
   // "io error: /data/db/wal.quarn: No space left on device".
   std::string text() const;

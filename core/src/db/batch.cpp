@@ -36,7 +36,7 @@ Status log_item(Wal& wal, Item& item) {
 // began, so that no replay applies any of it; memory has not been touched yet.
 Status log_batch(Wal& wal, std::vector<Item>& items) {
   if (items.size() > std::numeric_limits<std::uint32_t>::max()) {
-    return QuarnError::io_invalid_data("batch of more than 4294967295 records");
+    return QuarnError::invalid_argument("a batch holds at most 4294967295 records");
   }
   auto mark = wal.begin_batch(static_cast<std::uint32_t>(items.size()));
   if (!mark.ok()) return std::move(mark).error();

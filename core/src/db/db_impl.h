@@ -28,7 +28,7 @@ namespace quarn {
 class DbImpl final : public Database {
  public:
   // Opens as Database::open describes.
-  static std::variant<std::unique_ptr<Database>, OpenError> open(const std::string& path, const OpenOptions& options);
+  static Result<std::unique_ptr<Database>> open(const std::string& path, const OpenOptions& options);
   // An empty database; touches nothing on disk.
   static std::unique_ptr<DbImpl> create_empty(const std::string& path, std::size_t dim, Metric metric,
                                                 std::size_t m, std::size_t ef_construction, bool quantize);

@@ -21,14 +21,10 @@ constexpr std::size_t kDefaultEfConstruction = 200;
 // The dimension is stored as a u32 in graph.quarn.
 constexpr std::uint64_t kMaxDim = std::numeric_limits<std::uint32_t>::max();
 
-OpenError engine_error(QuarnError error) { return OpenError{OpenError::Kind::Engine, error.text(), std::move(error)}; }
-
-OpenError bad_parameter(std::string message) {
-  return OpenError{OpenError::Kind::BadParameter, std::move(message), std::nullopt};
-}
+QuarnError bad_parameter(std::string message) { return QuarnError::invalid_argument(std::move(message)); }
 
 // The parameters of a database about to be created; nothing when they are acceptable.
-std::optional<OpenError> check_creation(const OpenOptions& options) {
+std::optional<QuarnError> check_creation(const OpenOptions& options) {
   const std::uint64_t dim = *options.dim;
   if (dim == 0) return bad_parameter("dim must be at least 1");
   if (dim > kMaxDim) return bad_parameter("dim must be at most 4294967295");
@@ -88,7 +84,7 @@ std::optional<std::size_t> logged_dimension(const std::vector<WalEntry>& entries
 
 }  // namespace
 
-std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::string& path,
+Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
                                                                  const OpenOptions& options) {
   const Storage storage = Storage::make(path);
   const std::string wal_path = join_path(path, wal_format::kFileName);
@@ -98,47 +94,47 @@ std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::strin
   if (create) {
     if (options.metric) {
       auto parsed = parse_metric(*options.metric);
-      if (!parsed) return OpenError{OpenError::Kind::BadMetric, kBadMetric, std::nullopt};
+      if (!parsed) return QuarnError::invalid_argument(kBadMetric);
       metric = *parsed;
     }
     auto dir_exists = file_exists(path);
-    if (!dir_exists.ok()) return engine_error(std::move(dir_exists).error());
+    if (!dir_exists.ok()) return std::move(dir_exists).error();
     // A directory that does not exist yet can only be created: reject bad parameters before
     // making it.
     if (!*dir_exists) {
-      if (auto error = check_creation(options)) return *error;
+      if (auto error = check_creation(options)) return std::move(*error);
     }
     Status made = create_directories(path);
-    if (!made.ok()) return engine_error(std::move(made).error());
+    if (!made.ok()) return std::move(made).error();
     if (!*dir_exists) {
       Status synced = sync_directory(parent_directory(path));
-      if (!synced.ok()) return engine_error(std::move(synced).error());
+      if (!synced.ok()) return std::move(synced).error();
     }
   } else {
     // Opening only: nothing is created, not even the lock file, where no database is.
     auto found = find_files(storage, wal_path);
-    if (!found.ok()) return engine_error(std::move(found).error());
-    if (!found->any_snapshot_file() && !found->log) return engine_error(QuarnError::database_not_found(path));
+    if (!found.ok()) return std::move(found).error();
+    if (!found->any_snapshot_file() && !found->log) return QuarnError::database_not_found(path);
   }
 
   FileHandle writer_lock;
   if (!options.read_only) {
     auto lock_file = FileHandle::open_lock_file(join_path(path, kWriterLockFile));
-    if (!lock_file.ok()) return engine_error(std::move(lock_file).error());
+    if (!lock_file.ok()) return std::move(lock_file).error();
     auto locked = lock_file->try_lock_exclusive();
-    if (!locked.ok()) return engine_error(std::move(locked).error());
-    if (!*locked) return engine_error(QuarnError::locked(path));
+    if (!locked.ok()) return std::move(locked).error();
+    if (!*locked) return QuarnError::locked(path);
     writer_lock = std::move(*lock_file);
 
     // Only the writer may finish another writer's interrupted save.
     Status finished = storage.finish_interrupted_save();
-    if (!finished.ok()) return engine_error(std::move(finished).error());
+    if (!finished.ok()) return std::move(finished).error();
   }
 
   // Loads the snapshot and replays the log. Returns the database, or the failure.
-  auto load = [&]() -> std::variant<std::unique_ptr<Database>, OpenError> {
+  auto load = [&]() -> Result<std::unique_ptr<Database>> {
     auto found = find_files(storage, wal_path);
-    if (!found.ok()) return engine_error(std::move(found).error());
+    if (!found.ok()) return std::move(found).error();
     const SnapshotFiles files = *found;
 
     std::unique_ptr<DbImpl> db;
@@ -146,7 +142,7 @@ std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::strin
     if (files.complete()) {
       const bool quantize = (create && options.quantize) || files.quantized;
       auto loaded = storage.load();
-      if (!loaded.ok()) return engine_error(std::move(loaded).error());
+      if (!loaded.ok()) return std::move(loaded).error();
       HnswIndex& index = *loaded->index;
       const std::size_t slots = index.node_count();
       const std::size_t dim = index.dim();
@@ -162,9 +158,9 @@ std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::strin
       }
       db->metadata_index_.rebuild(db->metadata_, db->index_->deleted());
     } else if (files.any_snapshot_file()) {
-      return engine_error(incomplete_snapshot(path, files));
+      return incomplete_snapshot(path, files);
     } else if (create) {
-      if (auto error = check_creation(options)) return *error;
+      if (auto error = check_creation(options)) return std::move(*error);
       std::size_t dim = *options.dim;
       if (files.log) {
         // A log without a snapshot comes from a version that kept a database's parameters only in
@@ -172,28 +168,28 @@ std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::strin
         // argument, so that none of them is skipped; the metric was never recorded.
         Wal old_log(wal_path);
         auto entries = old_log.read_all();
-        if (!entries.ok()) return engine_error(std::move(entries).error());
+        if (!entries.ok()) return std::move(entries).error();
         if (auto logged = logged_dimension(*entries)) dim = *logged;
-        if (dim == 0 || dim > kMaxDim) return engine_error(QuarnError::io_invalid_data("log holds empty vectors"));
+        if (dim == 0 || dim > kMaxDim) return QuarnError::corrupt("log holds empty vectors", wal_path);
       }
       db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
                         options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
       write_creation_snapshot = true;
     } else {
-      return engine_error(QuarnError::database_not_found(path));
+      return QuarnError::database_not_found(path);
     }
     db->read_only_ = options.read_only;
     db->writer_lock_ = std::move(writer_lock);
 
     Status replayed = db->replay_wal();
-    if (!replayed.ok()) return engine_error(std::move(replayed).error());
+    if (!replayed.ok()) return std::move(replayed).error();
     // A new database is saved at once, so that its parameters are on the disk from the start and
     // a later open, with or without them, finds the database as it was created.
     if (write_creation_snapshot) {
       Status saved = db->save();
-      if (!saved.ok()) return engine_error(std::move(saved).error());
+      if (!saved.ok()) return std::move(saved).error();
     }
-    return db;
+    return std::unique_ptr<Database>(std::move(db));
   };
 
   if (!options.read_only) return load();
@@ -212,7 +208,7 @@ std::variant<std::unique_ptr<Database>, OpenError> DbImpl::open(const std::strin
   }
 }
 
-std::variant<std::unique_ptr<Database>, OpenError> Database::open(const std::string& path,
+Result<std::unique_ptr<Database>> Database::open(const std::string& path,
                                                                   const OpenOptions& options) {
   return DbImpl::open(path, options);
 }

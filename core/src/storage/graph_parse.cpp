@@ -18,7 +18,7 @@ static_assert(std::endian::native == std::endian::little, "graph.quarn words are
 
 namespace {
 
-QuarnError invalid(std::string message) { return QuarnError::io_invalid_data(std::move(message)); }
+QuarnError invalid(std::string message) { return QuarnError::corrupt(std::move(message)); }
 
 std::string out_of_range(const char* what, std::uint64_t slot, std::size_t node_count) {
   return std::string(what) + " " + std::to_string(slot) + " out of range for " + std::to_string(node_count) +

@@ -43,18 +43,19 @@ namespace {
 // dimension and there must be one code row per slot.
 Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGraph& g) {
   auto bytes = read_file(path);
-  if (!bytes.ok()) return std::move(bytes).error();
+  if (!bytes.ok()) return std::move(bytes).error().concerning(path);
   ByteReader in(*bytes);
   auto quantizer = ScalarQuantizer::load(in);
-  if (!quantizer.ok()) return std::move(quantizer).error();
+  if (!quantizer.ok()) return std::move(quantizer).error().concerning(path);
   if (quantizer->dim != g.dim) {
-    return QuarnError::io_invalid_data("vectors.sq8 dimension " + std::to_string(quantizer->dim) +
-                                       " does not match the graph dimension " + std::to_string(g.dim));
+    return QuarnError::corrupt("vectors.sq8 dimension " + std::to_string(quantizer->dim) +
+                                   " does not match the graph dimension " + std::to_string(g.dim),
+                               path);
   }
   const std::uint64_t expected = std::uint64_t{g.dim} * g.links.size();
   if (in.remaining() != expected) {
-    return QuarnError::io_invalid_data("vectors.sq8 holds " + std::to_string(in.remaining()) +
-                                       " codes, expected " + std::to_string(expected));
+    return QuarnError::corrupt(
+        "vectors.sq8 holds " + std::to_string(in.remaining()) + " codes, expected " + std::to_string(expected), path);
   }
   auto rest = in.rest();
   return QuantizedSearch{std::move(*quantizer), std::vector<std::uint8_t>(rest.begin(), rest.end())};
@@ -64,23 +65,23 @@ Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGrap
 
 Result<Storage::Loaded> Storage::load() const {
   auto bytes = read_file(graph_path);
-  if (!bytes.ok()) return std::move(bytes).error();
+  if (!bytes.ok()) return std::move(bytes).error().concerning(graph_path);
   auto mapping = FileMapping::map_file(vectors_path);
-  if (!mapping.ok()) return std::move(mapping).error();
+  if (!mapping.ok()) return std::move(mapping).error().concerning(vectors_path);
 
   ByteReader in(*bytes);
   auto parsed = storage_detail::parse_graph(in);
-  if (!parsed.ok()) return std::move(parsed).error();
+  if (!parsed.ok()) return std::move(parsed).error().concerning(graph_path);
   ParsedGraph& g = *parsed;
   const std::size_t n = g.links.size();
 
   // The file must hold exactly the vectors and norms of every slot.
   const auto expected = vectors_file_size(n, g.dim);
   if (!expected || mapping->file_size() != *expected) {
-    return QuarnError::io_invalid_data(
-        "vectors.bin holds " + std::to_string(mapping->file_size()) + " bytes, expected " +
-        (expected ? std::to_string(*expected) : std::string("more than 2^64")) + " for " + std::to_string(n) +
-        " slots of dimension " + std::to_string(g.dim));
+    return QuarnError::corrupt("vectors.bin holds " + std::to_string(mapping->file_size()) + " bytes, expected " +
+                                   (expected ? std::to_string(*expected) : std::string("more than 2^64")) + " for " +
+                                   std::to_string(n) + " slots of dimension " + std::to_string(g.dim),
+                               vectors_path);
   }
 
   std::optional<QuantizedSearch> quantized;
@@ -91,7 +92,7 @@ Result<Storage::Loaded> Storage::load() const {
   }
 
   auto records = storage_detail::parse_metadata_section(in, n, g.deleted);
-  if (!records.ok()) return std::move(records).error();
+  if (!records.ok()) return std::move(records).error().concerning(graph_path);
   for (Slot s : storage_detail::unnamed_live_slots(n, g.deleted, *records)) g.deleted.insert(s);
 
   const std::size_t float_count = n * std::size_t{g.dim};

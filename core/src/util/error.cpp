@@ -22,15 +22,24 @@ QuarnError QuarnError::io_errno(int err, std::string file) {
   return QuarnError(Kind::Io, std::strerror(err), IoKind::Os, err, std::move(file));
 }
 
-QuarnError QuarnError::io_invalid_data(std::string message) {
-  return QuarnError(Kind::Io, std::move(message), IoKind::InvalidData);
-}
-
 QuarnError QuarnError::io_eof() {
   return QuarnError(Kind::Io, "failed to fill whole buffer", IoKind::UnexpectedEof);
 }
 
-QuarnError QuarnError::corrupt(std::string message) { return QuarnError(Kind::Corrupt, std::move(message)); }
+QuarnError QuarnError::corrupt(std::string message, std::string file) {
+  return QuarnError(Kind::Corrupt, std::move(message), IoKind::Os, 0, std::move(file));
+}
+
+QuarnError QuarnError::invalid_argument(std::string message) {
+  return QuarnError(Kind::InvalidArgument, std::move(message));
+}
+
+QuarnError QuarnError::concerning(const std::string& file) && {
+  const bool damaged = kind_ == Kind::Corrupt || (kind_ == Kind::Io && io_kind_ != IoKind::Os);
+  if (damaged) return corrupt(std::move(detail_), file_.empty() ? file : std::move(file_));
+  if (kind_ == Kind::Io && file_.empty()) file_ = file;
+  return std::move(*this);
+}
 
 QuarnError QuarnError::locked(const std::string& dir) { return QuarnError(Kind::Locked, dir); }
 
@@ -54,7 +63,7 @@ std::string QuarnError::text() const {
     case Kind::Io:
       return file_.empty() ? "io error: " + detail_ : "io error: " + file_ + ": " + detail_;
     case Kind::Corrupt:
-      return "corrupt data: " + detail_;
+      return file_.empty() ? "corrupt data: " + detail_ : "corrupt data: " + file_ + ": " + detail_;
     case Kind::Locked:
       return "database '" + detail_ +
              "' is already open for writing (by this or another process); "
@@ -63,6 +72,8 @@ std::string QuarnError::text() const {
       return "database '" + detail_ + "' is open read-only; it cannot be written";
     case Kind::InvalidVector:
       return "vector components must be finite: " + detail_;
+    case Kind::InvalidArgument:
+      return detail_;
   }
   return detail_;
 }

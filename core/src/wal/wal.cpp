@@ -111,7 +111,7 @@ Status Wal::write_frame(const std::vector<std::uint8_t>& frame) {
 
 Status Wal::append(const WalEntry& entry) {
   const std::vector<std::uint8_t> frame = encode_wal_entry(entry);
-  if (frame.empty()) return QuarnError::io_invalid_data("log record larger than 4 GiB");
+  if (frame.empty()) return QuarnError::invalid_argument("a record must encode to less than 4 GiB");
   return write_frame(frame);
 }
 
