@@ -77,7 +77,9 @@ TEST(SnapshotFiles, MetaRecordOfSlotZeroIsTheTwentyDocumentedBytes) {
     auto file = FileHandle::create_truncate(dir.path() + "/meta");
     ASSERT_TRUE(file.ok());
     BufferedWriter out(std::move(*file));
-    ASSERT_TRUE(write_metadata_section(out, {{"a", 0, J("{\"k\":1}")}}).ok());
+    const Json metadata = J("{\"k\":1}");
+    const std::vector<MetaRecordView> records = {{"a", 0, &metadata}};
+    ASSERT_TRUE(write_metadata_section(out, records).ok());
     ASSERT_TRUE(out.close().ok());
   }
   EXPECT_EQ(read_bytes(dir.path() + "/meta"),

@@ -37,10 +37,12 @@ Status DbImpl::save() {
   std::shared_lock index(index_lock_);
   std::shared_lock metadata(metadata_lock_);
 
-  std::vector<MetaRecord> records;
+  // The tables cannot change under the locks held, so the records point into them.
+  std::vector<MetaRecordView> records;
   records.reserve(id_to_slot_.size());
   for (const auto& [id, slot] : id_to_slot_) {
-    records.push_back({id, slot, slot < metadata_.size() ? metadata_[slot] : std::nullopt});
+    const Json* metadata = slot < metadata_.size() && metadata_[slot].has_value() ? &*metadata_[slot] : nullptr;
+    records.push_back({id, slot, metadata});
   }
 
   if (!storage_.dir.empty()) QUARN_TRY(create_directories(storage_.dir));

@@ -55,14 +55,14 @@ Status HnswIndex::save_graph(BufferedWriter& out) const {
   return out.flush();
 }
 
-Status write_metadata_section(BufferedWriter& out, const std::vector<MetaRecord>& records) {
+Status write_metadata_section(BufferedWriter& out, std::span<const MetaRecordView> records) {
   QUARN_TRY(out.write_u32(fmt::kMetaMagic));
   QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(records.size())));
-  for (const MetaRecord& r : records) {
+  for (const MetaRecordView& r : records) {
     QUARN_TRY(out.write_u32(r.slot));
     QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(r.id.size())));
     QUARN_TRY(out.write(r.id.data(), r.id.size()));
-    if (r.metadata) {
+    if (r.metadata != nullptr) {
       const std::string text = json_dump(*r.metadata);
       QUARN_TRY(out.write_u32(static_cast<std::uint32_t>(text.size())));
       QUARN_TRY(out.write(text.data(), text.size()));

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hnsw/hnsw.h"
@@ -21,8 +23,16 @@ struct MetaRecord {
   std::optional<Json> metadata;
 };
 
+// One record as a save writes it: views into the database's own tables, so that a save copies
+// no id and no metadata.
+struct MetaRecordView {
+  std::string_view id;
+  Slot slot = 0;
+  const Json* metadata = nullptr;  // null: the record has none
+};
+
 // Appends the metadata section (magic, count, records) to a writer.
-Status write_metadata_section(BufferedWriter& out, const std::vector<MetaRecord>& records);
+Status write_metadata_section(BufferedWriter& out, std::span<const MetaRecordView> records);
 
 // Size of vectors.bin for n slots of the given dimension: 4 * n * (dim + 1) bytes, or nothing
 // when that does not fit in 64 bits.
@@ -46,7 +56,7 @@ struct Storage {
     std::vector<MetaRecord> records;
   };
   // Parses graph.quarn, maps vectors.bin and installs vectors.sq8 when present. Damaged or
-  // hostile files give Io errors (invalid data or "failed to fill whole buffer"), never a crash.
+  // hostile files give Corrupt errors naming the file, never a crash.
   // A live slot that no metadata record names has lost its id and is loaded as deleted.
   Result<Loaded> load() const;
 
