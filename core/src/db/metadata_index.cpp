@@ -1,6 +1,7 @@
 #include "db/metadata_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -134,6 +135,11 @@ void NumericColumn::erase(double key, Slot slot) {
   if (b.keys.empty()) {
     blocks_.erase(at(p.block));
     return;
+  }
+  if (b.keys.size() * 4 <= b.keys.capacity()) {
+    // Memory follows the entries down after mass removals.
+    b.keys.shrink_to_fit();
+    b.slots.shrink_to_fit();
   }
   // Neighbours that together fill at most half a block become one, so that removals do not
   // leave many near-empty blocks behind.
