@@ -197,16 +197,20 @@ class FilterResolve : public ::testing::Test {
   MetadataIndex index_;
 };
 
-TEST_F(FilterResolve, AndOfEqAndRangeGivesTheEqSet) {
+TEST_F(FilterResolve, AndOfEqAndRangeIntersectsBoth) {
   add(R"({"a":1,"b":3})");
   add(R"({"a":1,"b":7})");
   add(R"({"a":2,"b":7})");
   add(R"({"a":1.0,"b":7})");
+  add(R"({"a":1,"b":"7"})");
   auto set = resolved(Filter::all_of({Filter::eq("a", parse_json("1")), gt("b", 5.0)}), index_);
   ASSERT_TRUE(set.has_value());
-  EXPECT_EQ(*set, (SlotSet{0, 1}));  // includes b <= 5; the record test removes it later
+  EXPECT_EQ(*set, SlotSet{1});
 
-  EXPECT_FALSE(resolved(Filter::all_of({gt("b", 5.0), lt("b", 9.0)}), index_).has_value());
+  EXPECT_EQ(resolved(Filter::all_of({gt("b", 5.0), lt("b", 9.0)}), index_), (SlotSet{1, 2, 3}));
+  EXPECT_EQ(resolved(Filter::any_of({lt("b", 5.0), Filter::eq("a", parse_json("2"))}), index_), (SlotSet{0, 2}));
+  // A child only the record test answers leaves the range set as the candidates.
+  EXPECT_EQ(resolved(Filter::all_of({Filter::ne("a", parse_json("2")), gte("b", 7.0)}), index_), (SlotSet{1, 2, 3}));
   EXPECT_FALSE(resolved(Filter::ne("a", parse_json("1")), index_).has_value());
 }
 
@@ -259,7 +263,10 @@ Filter random_leaf(std::mt19937& rng) {
     for (unsigned n = rng() % 4; n > 0; --n) out.push_back(values[rng() % values.size()]);
     return out;
   };
-  switch (rng() % 7) {
+  const std::vector<double> thresholds = {-2.0, -1.0, -0.5, -0.0, 0.0, 0.5, 1.0, 2.0, 2.5, 3.0,
+                                          std::nan(""), INFINITY, -INFINITY};
+  const double t = thresholds[rng() % thresholds.size()];
+  switch (rng() % 9) {
     case 0:
       return Filter::eq(field, values[rng() % values.size()]);
     case 1:
@@ -267,13 +274,17 @@ Filter random_leaf(std::mt19937& rng) {
     case 2:
       return Filter::ne(field, values[rng() % values.size()]);
     case 3:
-      return gt(field, static_cast<double>(rng() % 5) - 2.0);
+      return gt(field, t);
     case 4:
       return Filter::nin(field, listed());
     case 5:
       return Filter::exists(field, rng() % 2 == 0);
+    case 6:
+      return gte(field, t);
+    case 7:
+      return lt(field, t);
     default:
-      return lte(field, static_cast<double>(rng() % 5) - 2.0);
+      return lte(field, t);
   }
 }
 
@@ -285,8 +296,9 @@ Filter random_filter(std::mt19937& rng, int depth) {
   return rng() % 2 == 0 ? Filter::all_of(std::move(children)) : Filter::any_of(std::move(children));
 }
 
-TEST(FilterExactness, OnlyScalarEqualityLeavesAreAnsweredExactly) {
+TEST(FilterExactness, OnlyScalarEqualityAndRangeLeavesAreAnsweredExactly) {
   auto gt5 = Filter::range(Filter::Op::Gt, "b", 5.0);
+  auto lt_nan = Filter::range(Filter::Op::Lt, "b", std::nan(""));
   const std::vector<std::pair<Filter, bool>> cases = {
       {Filter::eq("a", parse_json("\"x\"")), true},
       {Filter::eq("a", parse_json("1.5")), true},
@@ -296,13 +308,17 @@ TEST(FilterExactness, OnlyScalarEqualityLeavesAreAnsweredExactly) {
       {Filter::in("a", {parse_json("1"), parse_json("{}")}), false},
       {Filter::in("a", {}), true},
       {Filter::ne("a", parse_json("1")), false},
-      {gt5, false},
+      {gt5, true},
+      {lt_nan, true},
       {Filter::all_of({}), false},
       {Filter::all_of({Filter::eq("a", parse_json("1")), Filter::in("b", {parse_json("2")})}), true},
-      {Filter::all_of({Filter::eq("a", parse_json("1")), gt5}), false},
+      {Filter::all_of({Filter::eq("a", parse_json("1")), gt5}), true},
+      {Filter::all_of({Filter::eq("a", parse_json("null")), gt5}), false},
+      {Filter::all_of({gt5, Filter::range(Filter::Op::Lte, "b", 9.0)}), true},
       {Filter::any_of({}), true},
       {Filter::any_of({Filter::eq("a", parse_json("1")), Filter::in("b", {parse_json("\"x\"")})}), true},
-      {Filter::any_of({Filter::eq("a", parse_json("1")), gt5}), false},
+      {Filter::any_of({Filter::eq("a", parse_json("1")), gt5}), true},
+      {Filter::any_of({Filter::ne("a", parse_json("1")), gt5}), false},
       {Filter::any_of({Filter::all_of({Filter::eq("a", parse_json("1"))}), Filter::any_of({})}), true},
       {Filter::any_of({Filter::all_of({})}), false},
       {Filter::nin("a", {parse_json("1")}), false},
@@ -335,7 +351,7 @@ class FilterResolveRandom : public FilterResolve, public ::testing::WithParamInt
   }
   void fill(std::mt19937& rng, int count) {
     const std::vector<std::string> values = {"null", "true", "false", "0", "1", "1.0", "-1", "\"a\"", "\"b\"",
-                                             "2.5", "[1]", "{}", "-0.0", R"({"a":1})"};
+                                             "2.5", "[1]", "{}", "-0.0", R"({"a":1})", "-0.5", "3"};
     for (int i = 0; i < count; ++i) {
       if (rng() % 10 == 0) {
         metadata_.push_back(std::nullopt);

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +31,17 @@ std::map<std::string, std::set<Slot>> snapshot(const MetadataIndex& index) {
       out[field + "=" + json_dump(value)].insert(slots.begin(), slots.end());
     }
   }
+  return out;
+}
+
+// The numeric columns as (field, key, slot) in column order.
+std::vector<std::tuple<std::string, double, Slot>> numeric_snapshot(const MetadataIndex& index) {
+  std::vector<std::tuple<std::string, double, Slot>> out;
+  for (const auto& [field, column] : index.numeric_fields()) {
+    EXPECT_FALSE(column.empty()) << "empty column: " << field;
+    column.for_each([&](double key, Slot slot) { out.emplace_back(field, key, slot); });
+  }
+  std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
   return out;
 }
 
@@ -91,6 +104,26 @@ TEST(MetadataIndex, RebuildSkipsDeletedSlotsAndDropsOldContent) {
   const std::vector<Meta> list = {meta(R"({"a":1})"), std::nullopt, meta(R"({"a":1,"b":2})"), meta(R"({"a":3})")};
   index.rebuild(list, {2});
   EXPECT_EQ(snapshot(index), (std::map<std::string, std::set<Slot>>{{"a=1", {0}}, {"a=3", {3}}}));
+  using Entry = std::tuple<std::string, double, Slot>;
+  EXPECT_EQ(numeric_snapshot(index), (std::vector<Entry>{{"a", 1.0, 0}, {"a", 3.0, 3}}));
+}
+
+TEST(MetadataIndex, NumericColumnsHoldNumbersOnlyWithIntsAndFloatsAsDoubles) {
+  MetadataIndex index;
+  index.index(0, meta(R"({"n":2})"));
+  index.index(1, meta(R"({"n":1.0,"s":"1"})"));
+  index.index(2, meta(R"({"n":true,"s":false})"));
+  index.index(3, meta(R"({"n":1,"z":null})"));
+  index.index(4, meta(R"({"n":-9223372036854775808})"));
+  Json nan = Json::object();
+  nan["n"] = std::nan("");
+  index.index(5, nan);
+  using Entry = std::tuple<std::string, double, Slot>;
+  EXPECT_EQ(numeric_snapshot(index),
+            (std::vector<Entry>{{"n", -9223372036854775808.0, 4}, {"n", 1.0, 1}, {"n", 1.0, 3}, {"n", 2.0, 0}}));
+  index.remove(1, meta(R"({"n":1.0,"s":"1"})"));
+  index.remove(3, meta(R"({"n":1,"z":null})"));
+  EXPECT_EQ(numeric_snapshot(index), (std::vector<Entry>{{"n", -9223372036854775808.0, 4}, {"n", 2.0, 0}}));
 }
 
 TEST(MetadataIndex, IncrementalUpkeepEqualsRebuild) {
@@ -132,6 +165,7 @@ TEST(MetadataIndex, IncrementalUpkeepEqualsRebuild) {
   MetadataIndex rebuilt;
   rebuilt.rebuild(list, deleted);
   EXPECT_EQ(snapshot(index), snapshot(rebuilt));
+  EXPECT_EQ(numeric_snapshot(index), numeric_snapshot(rebuilt));
   EXPECT_FALSE(index.empty());
 }
 

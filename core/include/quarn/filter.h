@@ -41,8 +41,8 @@ struct Filter {
   bool matches(const std::optional<Json>& metadata) const;
 
   // Whether the metadata index answers this filter exactly, so that its candidates need no
-  // record test: Eq and In leaves on booleans, numbers and strings, joined by a non-empty And
-  // or by any Or.
+  // record test: Eq and In leaves on booleans, numbers and strings and range leaves, joined by
+  // a non-empty And or by any Or.
   bool index_answers_exactly() const;
 };
 

@@ -138,6 +138,13 @@ bool Filter::index_answers_exactly() const {
       return indexable(value);
     case Op::In:
       return std::all_of(values.begin(), values.end(), indexable);
+    case Op::Gt:
+    case Op::Gte:
+    case Op::Lt:
+    case Op::Lte:
+      // The index holds every number but NaN, which no range admits; a NaN threshold admits
+      // nothing and resolves to the empty set.
+      return true;
     case Op::And:
       // Without children the index has nothing to look up.
       return !children.empty() && std::all_of(children.begin(), children.end(), exact);
