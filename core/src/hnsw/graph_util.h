@@ -21,12 +21,9 @@ namespace quarn::detail {
 // the current epoch, so starting a new search is O(1) instead of clearing n bytes.
 class VisitedSet {
  public:
-  // Starts a search over `n` slots and returns this thread's set.
-  static VisitedSet& begin(std::size_t n) {
-    thread_local VisitedSet set;
-    set.reset(n);
-    return set;
-  }
+  // Starts a search over `n` slots and returns this thread's set. Out of line, so that a walk
+  // holds a plain reference instead of repeating the thread-local lookup inside its loop.
+  static VisitedSet& begin(std::size_t n);
 
   // Marks the slot; returns false when it was already marked in this search.
   bool mark(Slot s) {
@@ -47,6 +44,10 @@ class VisitedSet {
   std::vector<std::uint16_t> stamps_;
   std::uint16_t epoch_ = 0;
 };
+
+// This thread's storage for a walk's frontier (walks run back to back, never nested); out of
+// line for the same reason as VisitedSet::begin.
+std::vector<Candidate>& thread_frontier();
 
 // Heap orders for std::push_heap/pop_heap: MinHeapOrder keeps the nearest pair on top (the
 // candidates), MaxHeapOrder the farthest (the results). Both also sort ascending/descending.

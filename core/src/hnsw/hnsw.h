@@ -71,7 +71,11 @@ class VectorStore {
   VectorStore(FileMapping map, std::size_t float_count) : repr_(Mapped{std::move(map), float_count}) {}
 
   bool is_mapped() const { return std::holds_alternative<Mapped>(repr_); }
-  const float* data() const;
+  // Inline: every distance of a walk reads it.
+  const float* data() const {
+    if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.data();
+    return reinterpret_cast<const float*>(std::get_if<Mapped>(&repr_)->map.data());
+  }
   // Number of vector floats (n * dim).
   std::size_t float_count() const;
   std::span<const float> row(Slot s, std::size_t dim) const { return {data() + std::size_t{s} * dim, dim}; }

@@ -57,8 +57,7 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
   const GraphLinks& links = index.links();
   ef = std::max<std::size_t>(ef, 1);
   VisitedSet& visited = VisitedSet::begin(index.node_count());
-  // The frontier's storage is kept per thread: walks run back to back, never nested.
-  thread_local std::vector<Candidate> candidates;
+  std::vector<Candidate>& candidates = thread_frontier();
   candidates.clear();
   std::vector<Candidate>& results = walk.results;
   results.reserve(ef + 1);

@@ -58,11 +58,6 @@ FileMapping::~FileMapping() {
   if (addr_ != nullptr) ::munmap(addr_, mapped_len_);
 }
 
-const float* VectorStore::data() const {
-  if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.data();
-  return reinterpret_cast<const float*>(std::get<Mapped>(repr_).map.data());
-}
-
 std::size_t VectorStore::float_count() const {
   if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.size();
   return std::get<Mapped>(repr_).float_count;
