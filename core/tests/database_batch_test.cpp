@@ -1,3 +1,6 @@
+#include <stdexcept>
+#include <thread>
+
 #include "database_test_util.h"
 
 namespace quarn::testing {
@@ -122,6 +125,113 @@ TEST(DatabaseBatch, LargeBatchLinkedInParallelIsFullySearchable) {
     auto hits = db->search(vectors[i], top(1));
     ASSERT_EQ(hits->size(), 1u);
     EXPECT_EQ((*hits)[0].id, "v" + std::to_string(i));
+  }
+  EXPECT_EQ(db->check_invariants(), std::nullopt);
+}
+
+struct ProgressCall {
+  std::size_t done;
+  std::size_t total;
+  std::thread::id thread;
+};
+
+BatchOptions recording(std::vector<ProgressCall>& calls) {
+  return BatchOptions{[&calls](std::size_t done, std::size_t total) {
+    calls.push_back({done, total, std::this_thread::get_id()});
+  }};
+}
+
+std::vector<Item> numbered_items(const std::string& prefix, std::size_t n, std::size_t dim, std::uint32_t seed) {
+  auto vectors = random_vectors(n, dim, seed);
+  std::vector<Item> items;
+  for (std::size_t i = 0; i < n; ++i) {
+    items.push_back(item(prefix + std::to_string(i), vectors[i], J("{\"i\":" + std::to_string(i) + "}")));
+  }
+  return items;
+}
+
+// A write with progress must still be one batch frame holding every record (the same log bytes as
+// without progress), and its reports come from the calling thread, rise, stay near 1% steps and
+// end at the batch's size, also when repeated ids or in-place updates make fewer graph links.
+TEST(DatabaseBatch, ProgressKeepsTheBatchOneLogFrameAndReportsRisingCountsUpToTheTotal) {
+  const std::size_t n = small_scale() ? 300 : 1000;
+  struct Case {
+    const char* name;
+    bool upsert;
+    std::size_t existing;  // records added before the batch, ids "r0".. with the batch's vectors
+    std::vector<Item> batch;
+  };
+  std::vector<Item> repeated = numbered_items("r", 40, 4, 5);
+  for (std::size_t i = 0; i < 20; ++i) repeated.push_back(item("r" + std::to_string(i), {1, 2, 3, 4}));
+  std::vector<Item> mixed = numbered_items("r", n, 4, 6);
+  const std::vector<Case> cases = {
+      {"add_many, parallel linking", false, 0, numbered_items("r", n, 4, 7)},
+      {"add_many, three records", false, 0, numbered_items("r", 3, 4, 8)},
+      {"add_many, repeated ids", false, 0, repeated},
+      {"upsert_many, half updates", true, n / 2, mixed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir with_dir;
+    TempDir without_dir;
+    auto with = make_db(with_dir, 4);
+    auto without = make_db(without_dir, 4);
+    std::vector<Item> before(c.batch.begin(), c.batch.begin() + static_cast<std::ptrdiff_t>(c.existing));
+    if (!before.empty()) {
+      ASSERT_TRUE(with->add_many(before).ok());
+      ASSERT_TRUE(without->add_many(before).ok());
+    }
+    const std::size_t log_before = with_dir.wal_bytes().size();
+    std::vector<ProgressCall> calls;
+    const Status written = c.upsert ? with->upsert_many(c.batch, recording(calls)) : with->add_many(c.batch, recording(calls));
+    ASSERT_TRUE(written.ok());
+    ASSERT_TRUE((c.upsert ? without->upsert_many(c.batch) : without->add_many(c.batch)).ok());
+
+    const auto log = with_dir.wal_bytes();
+    EXPECT_EQ(log, without_dir.wal_bytes());
+    std::vector<std::uint8_t> header;
+    put_u32le(header, static_cast<std::uint32_t>(c.batch.size()));
+    const auto batch_frame = frame(4, header);
+    ASSERT_GE(log.size(), log_before + batch_frame.size());
+    EXPECT_TRUE(std::equal(batch_frame.begin(), batch_frame.end(), log.begin() + static_cast<std::ptrdiff_t>(log_before)));
+
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().done, c.batch.size());
+    EXPECT_LE(calls.size(), 101u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      EXPECT_EQ(calls[i].total, c.batch.size());
+      EXPECT_EQ(calls[i].thread, std::this_thread::get_id());
+      if (i > 0) {
+        EXPECT_GT(calls[i].done, calls[i - 1].done);
+      }
+    }
+    if (c.batch.size() >= 100) {
+      EXPECT_GE(calls.size(), 10u);  // reports along the way, not only at the end
+    }
+    EXPECT_EQ(with->ids(), without->ids());
+    EXPECT_EQ(with->check_invariants(), std::nullopt);
+  }
+}
+
+// A callback that throws must not stop the batch halfway: every record is linked and searchable,
+// and the callback is not called again.
+TEST(DatabaseBatch, ThrowingProgressCallbackStopsTheReportsButNotTheBatch) {
+  const std::size_t n = small_scale() ? 300 : 800;
+  TempDir dir;
+  auto db = make_db(dir, 4);
+  std::vector<Item> items = numbered_items("t", n, 4, 9);
+  std::size_t calls = 0;
+  BatchOptions options{[&](std::size_t, std::size_t) {
+    ++calls;
+    throw std::runtime_error("stop");
+  }};
+  ASSERT_TRUE(db->add_many(items, options).ok());
+  EXPECT_EQ(calls, 1u);
+  EXPECT_EQ(db->size(), n);
+  for (std::size_t i = 0; i < n; i += 37) {
+    auto hits = db->search(items[i].vector, top(1));
+    ASSERT_EQ(hits->size(), 1u);
+    EXPECT_EQ((*hits)[0].id, items[i].id);
   }
   EXPECT_EQ(db->check_invariants(), std::nullopt);
 }

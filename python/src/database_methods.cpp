@@ -1,5 +1,9 @@
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -57,13 +61,28 @@ SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* form
   return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
 }
 
-// Shared by add_many and upsert_many: (ids, vectors, metadatas=None) zipped into items.
-std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"ids", "vectors", "metadatas", nullptr};
+// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None), the
+// rows zipped into items.
+struct BatchWrite {
+  std::vector<quarn::Item> items;
+  py::object progress;  // a callable, or None
+};
+
+BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
+  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", nullptr};
   PyObject* ids_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* metadatas_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj);
+  PyObject* progress_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj);
+  BatchWrite out;
+  out.progress = py::none();
+  if (progress_obj != nullptr && progress_obj != Py_None) {
+    if (!PyCallable_Check(progress_obj)) {
+      raise_argument_type("progress", "expected a callable or None, not '" + type_name(progress_obj) + "'");
+    }
+    out.progress = py::reinterpret_borrow<py::object>(progress_obj);
+  }
   std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
   BatchVectorInput vectors_input = BatchVectorInput::extract(vectors_obj, "vectors");
   PyObject* metadatas = optional_list_arg(metadatas_obj, "metadatas");
@@ -97,12 +116,90 @@ std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, cons
     }
   }
 
-  std::vector<quarn::Item> out;
-  out.reserve(ids.size());
+  out.items.reserve(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    out.push_back(quarn::Item{std::move(ids[i]), std::move(vectors[i]), std::move(metadata[i])});
+    out.items.push_back(quarn::Item{std::move(ids[i]), std::move(vectors[i]), std::move(metadata[i])});
   }
   return out;
+}
+
+// Runs a batch write without the interpreter lock. With a progress callable the engine runs on a
+// thread of its own and this thread calls the callable, with the interpreter lock, for the latest
+// count whenever the engine reports. The engine's thread holds the database's locks and never
+// waits for the interpreter lock; this thread holds the interpreter lock and no database lock, so
+// a fork or another Python thread cannot deadlock with the batch, and a callable that calls into
+// the database only waits for the batch to end. An exception raised by the callable stops the
+// reports but not the batch, which is written in full; it is raised once the batch is done.
+template <class Write>
+void run_batch(const py::object& progress, Write&& write) {
+  if (progress.is_none()) {
+    check(without_gil([&] { return write(quarn::BatchOptions{}); }));
+    return;
+  }
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t done = 0;
+    std::size_t total = 0;
+    bool finished = false;
+  } shared;
+  quarn::BatchOptions options;
+  options.progress = [&shared](std::size_t done, std::size_t total) {
+    {
+      std::lock_guard lock(shared.mutex);
+      shared.done = done;
+      shared.total = total;
+    }
+    shared.changed.notify_one();
+  };
+  quarn::Status status = quarn::Status::success();
+  std::exception_ptr failed;  // bad_alloc and the like, thrown on the engine's thread
+  std::thread engine([&] {
+    try {
+      status = write(options);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    {
+      std::lock_guard lock(shared.mutex);
+      shared.finished = true;
+    }
+    shared.changed.notify_one();
+  });
+  // Nothing below throws until the engine's thread is joined.
+  std::exception_ptr raised;
+  std::size_t reported = 0;
+  for (;;) {
+    std::size_t done = 0;
+    std::size_t total = 0;
+    bool finished = false;
+    {
+      py::gil_scoped_release release;
+      std::unique_lock lock(shared.mutex);
+      shared.changed.wait(lock, [&] { return shared.finished || shared.done != reported; });
+      done = shared.done;
+      total = shared.total;
+      finished = shared.finished;
+    }
+    if (done != reported) {
+      reported = done;
+      if (!raised) {
+        try {
+          progress(done, total);
+        } catch (...) {
+          raised = std::current_exception();
+        }
+      }
+    }
+    if (finished) break;
+  }
+  {
+    py::gil_scoped_release release;
+    engine.join();
+  }
+  if (failed) std::rethrow_exception(failed);
+  check(status);
+  if (raised) std::rethrow_exception(raised);
 }
 
 // Every row of a batch must have the database's dimension; the error names the first that has not.
@@ -273,21 +370,22 @@ PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:add_many");
-    require_distinct_ids(items);
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:add_many");
+    require_distinct_ids(w.items);
     auto db = engine_of(self);
-    require_dim(items, db->dim());
-    check(without_gil([&] { return db->add_many(std::move(items)); }));
+    require_dim(w.items, db->dim());
+    run_batch(w.progress, [&](const quarn::BatchOptions& options) { return db->add_many(std::move(w.items), options); });
     return none();
   });
 }
 
 PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:upsert_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:upsert_many");
     auto db = engine_of(self);
-    require_dim(items, db->dim());
-    check(without_gil([&] { return db->upsert_many(std::move(items)); }));
+    require_dim(w.items, db->dim());
+    run_batch(w.progress,
+              [&](const quarn::BatchOptions& options) { return db->upsert_many(std::move(w.items), options); });
     return none();
   });
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -41,6 +42,17 @@ struct Item {
   std::string id;
   std::vector<float> vector;
   std::optional<Json> metadata;
+};
+
+// Progress of a batch write: (records done, records in the batch). It is called on the thread
+// that made the call, never concurrently, in steps of about 1% as records are linked into the
+// graph, with `done` rising, and last with done == total. It runs while the batch holds the
+// database's locks, so it must not call into the same database. An exception thrown by it ends
+// the reports, not the batch.
+using BatchProgress = std::function<void(std::size_t done, std::size_t total)>;
+
+struct BatchOptions {
+  BatchProgress progress;  // none when empty
 };
 
 struct OpenOptions {
@@ -114,8 +126,9 @@ class Database {
   virtual const std::string& path() const = 0;
 
   // ---- batch writes ----
-  virtual Status add_many(std::vector<Item> items) = 0;
-  virtual Status upsert_many(std::vector<Item> items) = 0;
+  // Each is one batch in the log: a replay applies all of it or none of it.
+  virtual Status add_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
+  virtual Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   virtual Result<std::size_t> delete_many(const std::vector<std::string>& ids) = 0;
 
   // ---- search ----

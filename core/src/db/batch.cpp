@@ -1,6 +1,7 @@
 // Batch writes: one dimension pass, one duplicate pass, one log pass and one batch_insert per
 // batch. Like the single writes, they hold the id-map lock exclusively from the look-ups until
 // the tables are written.
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 
@@ -51,9 +52,36 @@ Status log_batch(Wal& wal, std::vector<Item>& items) {
   return Status::success();
 }
 
+// Hands progress on to the caller's callback in steps of about 1% of the batch and once with
+// done == total. An exception from the callback ends the reports: the batch is logged by then,
+// and stopping halfway would leave memory behind the log.
+class ProgressSteps {
+ public:
+  ProgressSteps(const BatchProgress& callback, std::size_t total)
+      : callback_(callback ? &callback : nullptr), total_(total), step_(std::max<std::size_t>(1, total / 100)) {}
+
+  void report(std::size_t done) {
+    if (callback_ == nullptr || done <= last_) return;
+    if (done < total_ && done - last_ < step_) return;
+    last_ = done;
+    try {
+      (*callback_)(done, total_);
+    } catch (...) {
+      callback_ = nullptr;
+    }
+  }
+  void finish() { report(total_); }
+
+ private:
+  const BatchProgress* callback_;
+  std::size_t total_;
+  std::size_t step_;
+  std::size_t last_ = 0;
+};
+
 }  // namespace
 
-void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard&) {
+void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard&, const LinkProgress& progress) {
   if (items.empty()) return;
   // An id named more than once takes one slot, at its first occurrence, with the contents of
   // its last: exactly what replaying the batch's Insert records produces.
@@ -78,14 +106,14 @@ void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard&) {
   slot_to_id_.reserve(slots_after);
   metadata_.reserve(slots_after);
   id_to_slot_.reserve(id_to_slot_.size() + unique.size());
-  const std::vector<Slot> slots = index_->batch_insert(std::move(vectors));
+  const std::vector<Slot> slots = index_->batch_insert(std::move(vectors), progress);
   for (std::size_t i = 0; i < unique.size(); ++i) {
     store_record_held(slots[i], unique[i].id, std::move(unique[i].metadata));
     id_to_slot_.insert_or_assign(std::move(unique[i].id), slots[i]);
   }
 }
 
-Status DbImpl::add_many(std::vector<Item> items) {
+Status DbImpl::add_many(std::vector<Item> items, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
@@ -100,11 +128,13 @@ Status DbImpl::add_many(std::vector<Item> items) {
     QUARN_TRY(log_batch(wal_, items));
   }
   TableGuard guard(*this);
-  insert_batch_held(std::move(items), guard);
+  ProgressSteps steps(options.progress, items.size());
+  insert_batch_held(std::move(items), guard, [&](std::size_t linked) { steps.report(linked); });
+  steps.finish();
   return Status::success();
 }
 
-Status DbImpl::upsert_many(std::vector<Item> items) {
+Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   if (items.empty()) return Status::success();
@@ -114,6 +144,8 @@ Status DbImpl::upsert_many(std::vector<Item> items) {
     QUARN_TRY(log_batch(wal_, items));
   }
   TableGuard guard(*this);
+  ProgressSteps steps(options.progress, items.size());
+  std::size_t updated = 0;
   std::vector<Item> fresh;
   for (Item& item : items) {
     auto it = id_to_slot_.find(item.id);
@@ -124,8 +156,10 @@ Status DbImpl::upsert_many(std::vector<Item> items) {
     // Existing ids keep their slots; an item without metadata clears the slot's metadata.
     index_->update_vector(it->second, item.vector);
     replace_metadata_locked(it->second, std::move(item.metadata));
+    steps.report(++updated);
   }
-  insert_batch_held(std::move(fresh), guard);
+  insert_batch_held(std::move(fresh), guard, [&](std::size_t linked) { steps.report(updated + linked); });
+  steps.finish();
   return Status::success();
 }
 

@@ -87,6 +87,9 @@ class VectorStore {
   std::variant<Owned, Mapped> repr_;
 };
 
+// Told how many records of a batch insert are linked into the graph so far.
+using LinkProgress = std::function<void(std::size_t linked)>;
+
 struct QuantizedSearch {
   ScalarQuantizer quantizer;
   std::vector<std::uint8_t> codes;  // dim codes per slot, one row for every slot
@@ -116,8 +119,10 @@ class HnswIndex {
 
   // ---- construction (caller holds the index write lock) ----
   Slot insert(std::vector<float> vector);
-  // Slots are consecutive from the node count before the call, in input order.
-  std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors);
+  // Slots are consecutive from the node count before the call, in input order. `progress` is
+  // called on the calling thread only (never from a worker), with counts that never decrease,
+  // and last with the batch's size once every record is linked. It must not throw.
+  std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress = {});
   // Links one node at every layer it owns; safe to run concurrently on different slots.
   void connect_node(Slot slot, std::size_t level, Slot entry);
   void update_vector(Slot slot, std::span<const float> vector);

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "graph_util.h"
 #include "neighbor_select.h"
@@ -57,7 +59,7 @@ Slot HnswIndex::insert(std::vector<float> vector) {
   return slot;
 }
 
-std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vectors) {
+std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress) {
   if (vectors.empty()) return {};
   for (const auto& v : vectors) {
     if (v.size() != dim_) detail::fatal("vector dimension mismatch");
@@ -80,11 +82,16 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
   std::vector<Slot> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = start + static_cast<Slot>(i);
 
+  std::size_t linked = 0;
+  auto report = [&] {
+    if (progress) progress(linked);
+  };
   std::size_t first = 0;
   if (entry_point_ == kNoEntryPoint) {
     entry_point_ = start;
     max_level_ = levels[0];
     first = 1;
+    linked = 1;
   }
   const std::size_t sequential_end = std::min(count, kSequentialPrefix);
   for (std::size_t i = first; i < sequential_end; ++i) {
@@ -93,6 +100,8 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
       entry_point_ = slots[i];
       max_level_ = levels[i];
     }
+    ++linked;
+    report();
   }
   if (count > kSequentialPrefix) {
     // Nodes that raise the top level are linked first, one by one: linked in parallel from the
@@ -107,13 +116,22 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
       connect_node(slots[i], levels[i], entry_point_);
       entry_point_ = slots[i];
       max_level_ = levels[i];
+      ++linked;
+      report();
     }
     const Slot entry = entry_point_;
+    // Workers only count; the calling thread reports the count whenever it links a record.
+    std::atomic<std::size_t> shared_linked{linked};
+    const std::thread::id caller = std::this_thread::get_id();
     parallel_for(parallel.size(), [&](std::size_t j) {
       const std::size_t i = parallel[j];
       connect_node(slots[i], levels[i], entry);
+      const std::size_t now = shared_linked.fetch_add(1, std::memory_order_relaxed) + 1;
+      if (progress && std::this_thread::get_id() == caller) progress(now);
     });
   }
+  linked = count;
+  report();
   live_count_.fetch_add(count, std::memory_order_acq_rel);
   return slots;
 }
