@@ -1,3 +1,4 @@
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -61,12 +62,57 @@ SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* form
   return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
 }
 
-// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None), the
-// rows zipped into items.
+// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None). The
+// engine reads the vectors as one block: a C-ordered float32 array in place (other arrays are
+// converted once), rows given as sequences copied into `flat`.
 struct BatchWrite {
-  std::vector<quarn::Item> items;
-  py::object progress;  // a callable, or None
+  std::vector<std::string> ids;
+  std::vector<std::optional<quarn::Json>> metadata;  // empty without metadatas
+  BatchVectorInput input;                            // holds the array the block reads
+  std::optional<ArrayRows> array;
+  std::vector<std::vector<float>> rows;  // the sequence form until block() flattens it
+  std::vector<float> flat;
+  py::object progress;                   // a callable, or None
+
+  // Raises for the first row whose length is not `dim` ("vectors[i]: dimension mismatch"), then
+  // hands the ids and metadata over in a block that reads `array` or `flat`.
+  quarn::ItemBlock block(std::size_t dim) {
+    if (array) {
+      if (array->rows > 0) require_row_dim(0, array->cols, dim);
+    } else {
+      for (std::size_t i = 0; i < rows.size(); ++i) require_row_dim(i, rows[i].size(), dim);
+      flat.reserve(rows.size() * dim);
+      for (std::vector<float>& row : rows) {
+        flat.insert(flat.end(), row.begin(), row.end());
+        std::vector<float>().swap(row);
+      }
+    }
+    quarn::ItemBlock out;
+    out.ids = std::move(ids);
+    out.vectors = array ? array->data : std::span<const float>(flat);
+    out.metadata = std::move(metadata);
+    return out;
+  }
+
+  static void require_row_dim(std::size_t row, std::size_t got, std::size_t dim) {
+    if (got != dim) {
+      raise(PyExc_ValueError, "vectors[" + std::to_string(row) + "]: dimension mismatch: expected " +
+                                  std::to_string(dim) + ", got " + std::to_string(got));
+    }
+  }
 };
+
+// ValueError naming the row and component of the first NaN or infinity, as for the sequence form.
+void require_finite_rows(const ArrayRows& array) {
+  for (std::size_t r = 0; r < array.rows; ++r) {
+    const auto row = array.data.subspan(r * array.cols, array.cols);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (!std::isfinite(row[i])) {
+        raise(PyExc_ValueError, "vectors[" + std::to_string(r) + "]: " + quarn::QuarnError::non_finite(i, row[i]).text());
+      }
+    }
+  }
+}
 
 BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
   static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", nullptr};
@@ -83,21 +129,26 @@ BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format
     }
     out.progress = py::reinterpret_borrow<py::object>(progress_obj);
   }
-  std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
-  BatchVectorInput vectors_input = BatchVectorInput::extract(vectors_obj, "vectors");
+  out.ids = string_list_arg(ids_obj, "ids");
+  out.input = BatchVectorInput::extract(vectors_obj, "vectors");
   PyObject* metadatas = optional_list_arg(metadatas_obj, "metadatas");
-  std::vector<std::vector<float>> vectors = std::move(vectors_input).to_vecs();
-
-  if (ids.size() != vectors.size()) {
-    raise(PyExc_ValueError, "ids length (" + std::to_string(ids.size()) + ") != vectors length (" +
-                                std::to_string(vectors.size()) + ")");
+  out.array = out.input.array_rows();
+  if (out.array) {
+    require_finite_rows(*out.array);
+  } else {
+    out.rows = std::move(out.input).to_vecs();
   }
-  std::vector<std::optional<quarn::Json>> metadata(ids.size());
+  const std::size_t count = out.array ? out.array->rows : out.rows.size();
+
+  if (out.ids.size() != count) {
+    raise(PyExc_ValueError, "ids length (" + std::to_string(out.ids.size()) + ") != vectors length (" +
+                                std::to_string(count) + ")");
+  }
   if (metadatas != nullptr) {
     const auto given = static_cast<std::size_t>(PyList_GET_SIZE(metadatas));
-    if (given != ids.size()) {
+    if (given != out.ids.size()) {
       raise(PyExc_ValueError, "metadatas length (" + std::to_string(given) + ") != ids length (" +
-                                  std::to_string(ids.size()) + ")");
+                                  std::to_string(out.ids.size()) + ")");
     }
     // Hold every item first: json.dumps may run code that changes the list.
     std::vector<py::object> items;
@@ -105,6 +156,7 @@ BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format
     for (std::size_t i = 0; i < given; ++i) {
       items.push_back(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(metadatas, static_cast<Py_ssize_t>(i))));
     }
+    out.metadata.resize(given);
     for (std::size_t i = 0; i < given; ++i) {
       PyObject* item = items[i].ptr();
       if (item == Py_None) continue;
@@ -112,13 +164,8 @@ BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format
       if (!PyDict_Check(item)) {
         raise(PyExc_ValueError, where + " must be a dict or None, not '" + type_name(item) + "'");
       }
-      metadata[i] = pythonize_dict(item, where.c_str());
+      out.metadata[i] = pythonize_dict(item, where.c_str());
     }
-  }
-
-  out.items.reserve(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    out.items.push_back(quarn::Item{std::move(ids[i]), std::move(vectors[i]), std::move(metadata[i])});
   }
   return out;
 }
@@ -202,26 +249,15 @@ void run_batch(const py::object& progress, Write&& write) {
   if (raised) std::rethrow_exception(raised);
 }
 
-// Every row of a batch must have the database's dimension; the error names the first that has not.
-void require_dim(const std::vector<quarn::Item>& items, std::size_t dim) {
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].vector.size() != dim) {
-      raise(PyExc_ValueError, "vectors[" + std::to_string(i) + "]: dimension mismatch: expected " +
-                                  std::to_string(dim) + ", got " + std::to_string(items[i].vector.size()));
-    }
-  }
-}
-
 // add_many takes each id once: a repeated id is refused by name before anything is written.
-void require_distinct_ids(const std::vector<quarn::Item>& items) {
+void require_distinct_ids(const std::vector<std::string>& ids) {
   std::unordered_map<std::string_view, std::size_t> first_row;
-  first_row.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    auto [at, inserted] = first_row.emplace(items[i].id, i);
+  first_row.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto [at, inserted] = first_row.emplace(ids[i], i);
     if (!inserted) {
-      raise(PyExc_ValueError, "id '" + items[i].id + "' appears twice in the batch (rows " +
-                                  std::to_string(at->second) + " and " + std::to_string(i) +
-                                  "); add_many takes each id once");
+      raise(PyExc_ValueError, "id '" + ids[i] + "' appears twice in the batch (rows " + std::to_string(at->second) +
+                                  " and " + std::to_string(i) + "); add_many takes each id once");
     }
   }
 }
@@ -371,10 +407,10 @@ PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:add_many");
-    require_distinct_ids(w.items);
+    require_distinct_ids(w.ids);
     auto db = engine_of(self);
-    require_dim(w.items, db->dim());
-    run_batch(w.progress, [&](const quarn::BatchOptions& options) { return db->add_many(std::move(w.items), options); });
+    quarn::ItemBlock block = w.block(db->dim());
+    run_batch(w.progress, [&](const quarn::BatchOptions& options) { return db->add_block(std::move(block), options); });
     return none();
   });
 }
@@ -383,9 +419,9 @@ PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:upsert_many");
     auto db = engine_of(self);
-    require_dim(w.items, db->dim());
+    quarn::ItemBlock block = w.block(db->dim());
     run_batch(w.progress,
-              [&](const quarn::BatchOptions& options) { return db->upsert_many(std::move(w.items), options); });
+              [&](const quarn::BatchOptions& options) { return db->upsert_block(std::move(block), options); });
     return none();
   });
 }

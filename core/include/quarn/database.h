@@ -55,6 +55,15 @@ struct BatchOptions {
   BatchProgress progress;  // none when empty
 };
 
+// A batch as one block: row i of `vectors` (dim floats, rows one after another) is the vector of
+// ids[i], and metadata is empty (no metadata for any row) or holds one entry per row. The floats
+// are read in place for the duration of the call and copied only into the database's own store.
+struct ItemBlock {
+  std::vector<std::string> ids;
+  std::span<const float> vectors;
+  std::vector<std::optional<Json>> metadata;
+};
+
 struct OpenOptions {
   std::optional<std::uint64_t> dim;
   std::optional<std::string> metric;
@@ -129,6 +138,10 @@ class Database {
   // Each is one batch in the log: a replay applies all of it or none of it.
   virtual Status add_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   virtual Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
+  // add_many and upsert_many of a block: the same records and the same log bytes as the item
+  // forms, without a vector per record.
+  virtual Status add_block(ItemBlock block, const BatchOptions& options = {}) = 0;
+  virtual Status upsert_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Result<std::size_t> delete_many(const std::vector<std::string>& ids) = 0;
 
   // ---- search ----

@@ -123,6 +123,8 @@ class HnswIndex {
   // called on the calling thread only (never from a worker), with counts that never decrease,
   // and last with the batch's size once every record is linked. It must not throw.
   std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress = {});
+  // The same for rows given as one row-major block of dim-float rows, appended to the store at once.
+  std::vector<Slot> batch_insert_rows(std::span<const float> rows, const LinkProgress& progress = {});
   // Links one node at every layer it owns; safe to run concurrently on different slots.
   void connect_node(Slot slot, std::size_t level, Slot entry);
   void update_vector(Slot slot, std::span<const float> vector);
@@ -207,6 +209,12 @@ class HnswIndex {
   }
   // Appends codes (if quantized), norm, floats and an empty node, converting a mapped store.
   Slot append_row(std::span<const float> vector, std::size_t level);
+  // append_row without the floats, for a row whose floats the store already holds.
+  Slot append_node(std::span<const float> vector, std::size_t level);
+  // Draws the levels of `count` new rows and makes room for them in every array.
+  std::vector<std::size_t> prepare_batch(std::size_t count);
+  // Links the appended rows from `start` on, one per level; see batch_insert.
+  std::vector<Slot> link_batch(Slot start, const std::vector<std::size_t>& levels, const LinkProgress& progress);
   // Writes the slot's code row when quantized search is on.
   void write_codes(Slot slot, std::span<const float> vector);
   // Exhaustive scan: brute-force kernel without deletions, pairwise distances otherwise.

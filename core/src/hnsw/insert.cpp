@@ -30,14 +30,18 @@ void HnswIndex::write_codes(Slot slot, std::span<const float> vector) {
   std::copy(row.begin(), row.end(), codes.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
+Slot HnswIndex::append_node(std::span<const float> vector, std::size_t level) {
   const auto slot = static_cast<Slot>(links_.size());
   write_codes(slot, vector);
   norms_.push_back(vector_norm(vector));
-  auto& data = store_.owned();
-  data.insert(data.end(), vector.begin(), vector.end());
   links_.append(level);
   return slot;
+}
+
+Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
+  auto& data = store_.owned();
+  data.insert(data.end(), vector.begin(), vector.end());
+  return append_node(vector, level);
 }
 
 Slot HnswIndex::insert(std::vector<float> vector) {
@@ -64,21 +68,41 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
   for (const auto& v : vectors) {
     if (v.size() != dim_) detail::fatal("vector dimension mismatch");
   }
-  const std::size_t count = vectors.size();
-  if (count > std::size_t{kNoEntryPoint} - links_.size()) detail::fatal("index is full");
+  const std::vector<std::size_t> levels = prepare_batch(vectors.size());
   const auto start = static_cast<Slot>(links_.size());
+  for (std::size_t i = 0; i < vectors.size(); ++i) append_row(vectors[i], levels[i]);
+  return link_batch(start, levels, progress);
+}
+
+std::vector<Slot> HnswIndex::batch_insert_rows(std::span<const float> rows, const LinkProgress& progress) {
+  if (rows.empty()) return {};
+  if (dim_ == 0 || rows.size() % dim_ != 0) detail::fatal("vector dimension mismatch");
+  const std::size_t count = rows.size() / dim_;
+  const std::vector<std::size_t> levels = prepare_batch(count);
+  const auto start = static_cast<Slot>(links_.size());
+  // The floats go into the store in one piece; the rest of each row follows row by row.
+  auto& data = store_.owned();
+  data.insert(data.end(), rows.begin(), rows.end());
+  for (std::size_t i = 0; i < count; ++i) append_node(rows.subspan(i * dim_, dim_), levels[i]);
+  return link_batch(start, levels, progress);
+}
+
+std::vector<std::size_t> HnswIndex::prepare_batch(std::size_t count) {
+  if (count > std::size_t{kNoEntryPoint} - links_.size()) detail::fatal("index is full");
   std::vector<std::size_t> levels(count);
   for (auto& level : levels) level = random_level();
-
   // Every row exists before any linking, so no shared array grows while workers read it.
   // Capacities grow geometrically: many small batches must not copy the whole store each time.
   auto& data = store_.owned();
   reserve_geometric(data, data.size() + count * dim_);
   reserve_geometric(norms_, norms_.size() + count);
   links_.reserve(links_.size() + count, levels);
-  if (quantized_.has_value()) reserve_geometric(quantized_->codes, (std::size_t{start} + count) * dim_);
-  for (std::size_t i = 0; i < count; ++i) append_row(vectors[i], levels[i]);
+  if (quantized_.has_value()) reserve_geometric(quantized_->codes, (links_.size() + count) * dim_);
+  return levels;
+}
 
+std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_t>& levels, const LinkProgress& progress) {
+  const std::size_t count = levels.size();
   std::vector<Slot> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = start + static_cast<Slot>(i);
 
