@@ -1,3 +1,7 @@
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
 #include "database_test_util.h"
 
 namespace quarn::testing {
@@ -124,6 +128,213 @@ TEST(DatabaseBatch, LargeBatchLinkedInParallelIsFullySearchable) {
     EXPECT_EQ((*hits)[0].id, "v" + std::to_string(i));
   }
   EXPECT_EQ(db->check_invariants(), std::nullopt);
+}
+
+struct ProgressCall {
+  std::size_t done;
+  std::size_t total;
+  std::thread::id thread;
+};
+
+BatchOptions recording(std::vector<ProgressCall>& calls) {
+  return BatchOptions{[&calls](std::size_t done, std::size_t total) {
+    calls.push_back({done, total, std::this_thread::get_id()});
+  }};
+}
+
+std::vector<Item> numbered_items(const std::string& prefix, std::size_t n, std::size_t dim, std::uint32_t seed) {
+  auto vectors = random_vectors(n, dim, seed);
+  std::vector<Item> items;
+  for (std::size_t i = 0; i < n; ++i) {
+    items.push_back(item(prefix + std::to_string(i), vectors[i], J("{\"i\":" + std::to_string(i) + "}")));
+  }
+  return items;
+}
+
+// A write with progress must still be one batch frame holding every record (the same log bytes as
+// without progress), and its reports come from the calling thread, rise, stay near 1% steps and
+// end at the batch's size, also when repeated ids or in-place updates make fewer graph links.
+TEST(DatabaseBatch, ProgressKeepsTheBatchOneLogFrameAndReportsRisingCountsUpToTheTotal) {
+  const std::size_t n = small_scale() ? 300 : 1000;
+  struct Case {
+    const char* name;
+    bool upsert;
+    std::size_t existing;  // records added before the batch, ids "r0".. with the batch's vectors
+    std::vector<Item> batch;
+  };
+  std::vector<Item> repeated = numbered_items("r", 40, 4, 5);
+  for (std::size_t i = 0; i < 20; ++i) repeated.push_back(item("r" + std::to_string(i), {1, 2, 3, 4}));
+  std::vector<Item> mixed = numbered_items("r", n, 4, 6);
+  const std::vector<Case> cases = {
+      {"add_many, parallel linking", false, 0, numbered_items("r", n, 4, 7)},
+      {"add_many, three records", false, 0, numbered_items("r", 3, 4, 8)},
+      {"add_many, repeated ids", false, 0, repeated},
+      {"upsert_many, half updates", true, n / 2, mixed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir with_dir;
+    TempDir without_dir;
+    auto with = make_db(with_dir, 4);
+    auto without = make_db(without_dir, 4);
+    std::vector<Item> before(c.batch.begin(), c.batch.begin() + static_cast<std::ptrdiff_t>(c.existing));
+    if (!before.empty()) {
+      ASSERT_TRUE(with->add_many(before).ok());
+      ASSERT_TRUE(without->add_many(before).ok());
+    }
+    const std::size_t log_before = with_dir.wal_bytes().size();
+    std::vector<ProgressCall> calls;
+    const Status written = c.upsert ? with->upsert_many(c.batch, recording(calls)) : with->add_many(c.batch, recording(calls));
+    ASSERT_TRUE(written.ok());
+    ASSERT_TRUE((c.upsert ? without->upsert_many(c.batch) : without->add_many(c.batch)).ok());
+
+    const auto log = with_dir.wal_bytes();
+    EXPECT_EQ(log, without_dir.wal_bytes());
+    std::vector<std::uint8_t> header;
+    put_u32le(header, static_cast<std::uint32_t>(c.batch.size()));
+    const auto batch_frame = frame(4, header);
+    ASSERT_GE(log.size(), log_before + batch_frame.size());
+    EXPECT_TRUE(std::equal(batch_frame.begin(), batch_frame.end(), log.begin() + static_cast<std::ptrdiff_t>(log_before)));
+
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().done, c.batch.size());
+    EXPECT_LE(calls.size(), 101u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      EXPECT_EQ(calls[i].total, c.batch.size());
+      EXPECT_EQ(calls[i].thread, std::this_thread::get_id());
+      if (i > 0) {
+        EXPECT_GT(calls[i].done, calls[i - 1].done);
+      }
+    }
+    if (c.batch.size() >= 100) {
+      EXPECT_GE(calls.size(), 10u);  // reports along the way, not only at the end
+    }
+    EXPECT_EQ(with->ids(), without->ids());
+    EXPECT_EQ(with->check_invariants(), std::nullopt);
+  }
+}
+
+// A callback that throws must not stop the batch halfway: every record is linked and searchable,
+// and the callback is not called again.
+TEST(DatabaseBatch, ThrowingProgressCallbackStopsTheReportsButNotTheBatch) {
+  const std::size_t n = small_scale() ? 300 : 800;
+  TempDir dir;
+  auto db = make_db(dir, 4);
+  std::vector<Item> items = numbered_items("t", n, 4, 9);
+  std::size_t calls = 0;
+  BatchOptions options{[&](std::size_t, std::size_t) {
+    ++calls;
+    throw std::runtime_error("stop");
+  }};
+  ASSERT_TRUE(db->add_many(items, options).ok());
+  EXPECT_EQ(calls, 1u);
+  EXPECT_EQ(db->size(), n);
+  for (std::size_t i = 0; i < n; i += 37) {
+    auto hits = db->search(items[i].vector, top(1));
+    ASSERT_EQ(hits->size(), 1u);
+    EXPECT_EQ((*hits)[0].id, items[i].id);
+  }
+  EXPECT_EQ(db->check_invariants(), std::nullopt);
+}
+
+// The Insert frame of one row, built by hand from the documented layout.
+std::vector<std::uint8_t> insert_frame(const std::string& id, const std::vector<float>& v, const std::string& meta) {
+  std::vector<std::uint8_t> payload;
+  put_str(payload, id);
+  put_vec(payload, v);
+  put_str(payload, meta);  // length 0 means no metadata
+  return frame(1, payload);
+}
+
+// A block write must log exactly what one batch of Insert records holds (the bytes the item form
+// logged before blocks existed) and leave the same records in the same slots as the item form,
+// also when ids repeat inside the block or rows update existing records.
+TEST(DatabaseBatch, BlockWritesLogTheBytesOfOneInsertBatchAndStoreWhatTheItemFormStores) {
+  const std::size_t dim = 3;
+  struct Case {
+    const char* name;
+    bool upsert;
+    std::vector<std::string> ids;
+    bool with_metadata;
+  };
+  const std::vector<Case> cases = {
+      {"add_block, distinct ids", false, {"a", "b", "c", "d", "e"}, true},
+      {"add_block, no metadata", false, {"a", "b", "c"}, false},
+      {"add_block, repeated ids", false, {"a", "b", "a", "c", "b"}, true},
+      {"upsert_block, updates and repeats", true, {"x", "old1", "y", "x", "old0"}, true},
+  };
+  const auto vectors = random_vectors(5, dim, 21);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t n = c.ids.size();
+    std::vector<float> floats;
+    std::vector<Item> items;
+    std::vector<std::optional<Json>> metadata;
+    std::vector<std::uint8_t> expected_log;
+    std::vector<std::uint8_t> count;
+    put_u32le(count, static_cast<std::uint32_t>(n));
+    expected_log = frame(4, count);
+    for (std::size_t r = 0; r < n; ++r) {
+      floats.insert(floats.end(), vectors[r].begin(), vectors[r].end());
+      const std::string meta = c.with_metadata && r % 2 == 0 ? "{\"r\":" + std::to_string(r) + "}" : "";
+      const std::optional<Json> json = meta.empty() ? std::nullopt : std::optional<Json>(J(meta));
+      items.push_back(item(c.ids[r], vectors[r], json));
+      if (c.with_metadata) metadata.push_back(json);
+      const auto f = insert_frame(c.ids[r], vectors[r], meta);
+      expected_log.insert(expected_log.end(), f.begin(), f.end());
+    }
+    TempDir block_dir;
+    TempDir items_dir;
+    auto by_block = make_db(block_dir, dim);
+    auto by_items = make_db(items_dir, dim);
+    if (c.upsert) {
+      for (auto* db : {by_block.get(), by_items.get()}) {
+        ASSERT_TRUE(db->add_many({item("old0", {9, 9, 9}, J(R"({"o":0})")), item("old1", {8, 8, 8})}).ok());
+      }
+    }
+    const std::size_t log_before = block_dir.wal_bytes().size();
+    ItemBlock block{c.ids, floats, metadata};
+    ASSERT_TRUE((c.upsert ? by_block->upsert_block(std::move(block)) : by_block->add_block(std::move(block))).ok());
+    ASSERT_TRUE((c.upsert ? by_items->upsert_many(items) : by_items->add_many(items)).ok());
+
+    const auto log = block_dir.wal_bytes();
+    EXPECT_EQ(std::vector<std::uint8_t>(log.begin() + static_cast<std::ptrdiff_t>(log_before), log.end()), expected_log);
+    EXPECT_EQ(items_dir.wal_bytes(), log);
+    EXPECT_EQ(by_block->ids(), by_items->ids());
+    for (const std::string& id : by_items->ids()) {
+      EXPECT_EQ(by_block->slot_of(id), by_items->slot_of(id)) << id;
+      EXPECT_EQ(*by_block->get(id), *by_items->get(id)) << id;
+    }
+    EXPECT_EQ(by_block->check_invariants(), std::nullopt);
+  }
+}
+
+TEST(DatabaseBatch, BlockThatDoesNotMatchItsIdsIsRefusedBeforeAnythingIsLogged) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    std::vector<float> floats;
+    std::size_t metadata_entries;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {std::vector<float>(12, 0.5f), 0, "dimension mismatch: expected 4, got 6"},
+      {std::vector<float>(7, 0.5f), 0, "io error: 7 floats for 2 vectors of dimension 4"},
+      {std::vector<float>(8, 0.5f), 1, "io error: 1 metadata entries for 2 records"},
+      {{0, 0, 0, 0, 1, 1, nan, 1}, 0, "vector components must be finite: component 2 is NaN"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    TempDir dir;
+    auto db = make_db(dir, 4);
+    for (const bool upsert : {false, true}) {
+      ItemBlock block{{"a", "b"}, c.floats, std::vector<std::optional<Json>>(c.metadata_entries)};
+      const Status s = upsert ? db->upsert_block(std::move(block)) : db->add_block(std::move(block));
+      ASSERT_FALSE(s.ok());
+      EXPECT_EQ(s.error().text(), c.error);
+    }
+    EXPECT_FALSE(dir.wal_exists());
+    EXPECT_EQ(db->total_slots(), 0u);
+  }
 }
 
 }  // namespace

@@ -89,6 +89,27 @@ TEST(WalFormat, InsertAndDeleteFramesMatchTheDocumentedBytes) {
   EXPECT_EQ(del, expected_delete);
 }
 
+// Insert frames encoded from their fields into one reused buffer: a long record followed by
+// shorter ones must leave none of its bytes behind, and every frame must equal the entry form.
+TEST(WalFormat, InsertEncodedFromFieldsIntoAReusedBufferEqualsTheEntryEncoding) {
+  const std::vector<WalInsert> inserts = {
+      WalInsert{"long-record-id", std::vector<float>(300, 0.25f), parse_json(R"({"tags":["x","y"],"n":12})")},
+      WalInsert{"a", {1.0f, 2.0f, 3.0f}, std::nullopt},
+      WalInsert{"", {}, std::nullopt},
+      WalInsert{"\xC3\xA9", {-0.0f, 1e-30f}, parse_json(R"({"k":null})")},
+  };
+  Bytes reused;
+  for (const WalInsert& insert : inserts) {
+    SCOPED_TRACE(insert.id);
+    ASSERT_TRUE(encode_wal_insert(reused, insert.id, insert.vector, insert.metadata));
+    EXPECT_EQ(reused, encode_wal_entry(insert));
+  }
+  ASSERT_TRUE(encode_wal_insert(reused, "a", std::vector<float>{1.0f, 2.0f, 3.0f}, std::nullopt));
+  EXPECT_EQ(reused, (Bytes{0x01, 0x19, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x61, 0x03, 0x00,
+                           0x00, 0x00, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00,
+                           0x40, 0x40, 0x00, 0x00, 0x00, 0x00, 0x0C, 0xA8, 0x63, 0x94}));
+}
+
 TEST(WalFormat, Crc32EqualsZlibOnRandomData) {
   std::mt19937 rng(1);
   for (std::size_t len : {0u, 1u, 3u, 7u, 8u, 9u, 15u, 16u, 63u, 64u, 1000u, 4097u, 100000u}) {

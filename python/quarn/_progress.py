@@ -2,36 +2,35 @@
 
 from __future__ import annotations
 
-from typing import Callable, Optional, Union
+from typing import Any, Callable, Optional, Union
 
-ProgressCallback = Callable[[int, int], None]
+ProgressCallback = Callable[[int, int], object]
 Progress = Union[bool, ProgressCallback, None]
 
 
 class Reporter:
-    """Reports rows written so far to a callback (done, total) and/or a tqdm bar."""
+    """Turns the progress argument of a batch write into the callable the engine calls with
+    (rows_done, rows_total): the user's callable itself, or one that moves a tqdm bar."""
 
-    def __init__(self, progress: Progress, total: int, description: str) -> None:
-        self._callback: Optional[ProgressCallback] = None
-        self._bar = None
-        self._total = total
+    def __init__(self, progress: Progress, total: Optional[int], description: str) -> None:
+        self.callback: Optional[ProgressCallback] = None
+        self._bar: Any = None
         self._done = 0
         if callable(progress):
-            self._callback = progress
+            self.callback = progress
         elif progress:
             try:
                 from tqdm.auto import tqdm  # type: ignore[import-untyped, unused-ignore]
             except ImportError:  # no bar without tqdm; the write itself goes on
-                tqdm = None
-            if tqdm is not None:
-                self._bar = tqdm(total=total, desc=description, unit="rows")
+                return
+            self._bar = tqdm(total=total, desc=description, unit="rows")
+            self.callback = self._advance
 
-    def advance(self, rows: int) -> None:
-        self._done += rows
-        if self._bar is not None:
-            self._bar.update(rows)
-        if self._callback is not None:
-            self._callback(self._done, self._total)
+    def _advance(self, done: int, total: int) -> None:
+        if self._bar.total != total:
+            self._bar.total = total
+        self._bar.update(done - self._done)
+        self._done = done
 
     def close(self) -> None:
         if self._bar is not None:

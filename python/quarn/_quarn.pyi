@@ -1,6 +1,6 @@
 import os
 from types import TracebackType
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -49,10 +49,20 @@ class Database:
     def add(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
     def upsert(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
     def add_many(
-        self, ids: Sequence[str], vectors: _BatchVectorLike, metadatas: Optional[List[Optional[_Metadata]]] = None
+        self,
+        ids: Sequence[str],
+        vectors: _BatchVectorLike,
+        metadatas: Optional[List[Optional[_Metadata]]] = None,
+        *,
+        progress: Optional[Callable[[int, int], object]] = None,
     ) -> None: ...
     def upsert_many(
-        self, ids: Sequence[str], vectors: _BatchVectorLike, metadatas: Optional[List[Optional[_Metadata]]] = None
+        self,
+        ids: Sequence[str],
+        vectors: _BatchVectorLike,
+        metadatas: Optional[List[Optional[_Metadata]]] = None,
+        *,
+        progress: Optional[Callable[[int, int], object]] = None,
     ) -> None: ...
     def update(self, id: str, vector: Optional[_VectorLike] = None, metadata: Optional[_Metadata] = None) -> None: ...
     def get(self, id: str) -> Tuple[List[float], Optional[_Metadata]]: ...

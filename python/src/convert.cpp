@@ -321,6 +321,15 @@ std::vector<std::vector<float>> BatchVectorInput::to_vecs() && {
   return out;
 }
 
+std::optional<ArrayRows> BatchVectorInput::array_rows() const {
+  if (!array_) return std::nullopt;
+  auto array = py::reinterpret_borrow<py::array>(array_);
+  require_contiguous(array);
+  const auto rows = static_cast<std::size_t>(array.shape(0));
+  const auto cols = static_cast<std::size_t>(array.shape(1));
+  return ArrayRows{{static_cast<const float*>(array.data()), rows * cols}, rows, cols};
+}
+
 namespace {
 
 PyTypeObject* numpy_scalar_type() {

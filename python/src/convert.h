@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,13 @@ class VectorInput {
   py::object array_;
 };
 
+// The array form of a batch, read in place: rows x cols floats, row-major.
+struct ArrayRows {
+  std::span<const float> data;
+  std::size_t rows;
+  std::size_t cols;
+};
+
 // A batch argument: a two-dimensional float32 NumPy array (tried first) or a sequence of
 // sequences of numbers. Rows may differ in length; the engine checks them.
 class BatchVectorInput {
@@ -31,6 +39,10 @@ class BatchVectorInput {
   static BatchVectorInput extract(PyObject* obj, const char* name);
   // TypeError "The given array is not contiguous" unless the array is row-major contiguous.
   std::vector<std::vector<float>> to_vecs() &&;
+  // The array form without a copy: the buffer of the array this object holds (converted to
+  // C-ordered float32 by extract only when it was not), valid while this object lives and the
+  // array is not written. Nothing for the sequence form.
+  std::optional<ArrayRows> array_rows() const;
 
  private:
   std::vector<std::vector<float>> rows_;

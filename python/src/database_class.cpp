@@ -167,14 +167,18 @@ PyMethodDef db_methods[] = {
      "upsert($self, id, vector, metadata=None)\n--\n\n"
      "Add a record, or replace the vector and the whole metadata of an existing one."},
     {"add_many", with_keywords<db_add_many>(), kKw,
-     "add_many($self, ids, vectors, metadatas=None)\n--\n\n"
+     "add_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
      "Add new records in one all-or-nothing batch. Every id must be new and appear once;\n"
      "vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts\n"
-     "and Nones as long as ids."},
+     "and Nones as long as ids.\n\n"
+     "progress, a callable, is called as progress(rows_done, rows_total) in steps of about 1%\n"
+     "while the records are linked into the graph, and last with rows_done == rows_total. An\n"
+     "exception it raises stops the reports but not the write: the batch is written in full,\n"
+     "then the exception is raised."},
     {"upsert_many", with_keywords<db_upsert_many>(), kKw,
-     "upsert_many($self, ids, vectors, metadatas=None)\n--\n\n"
+     "upsert_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
      "Add or replace records in one all-or-nothing batch; for an id given twice the last\n"
-     "occurrence wins."},
+     "occurrence wins. progress works as for add_many."},
     {"update", with_keywords<db_update>(), kKw,
      "update($self, id, vector=None, metadata=None)\n--\n\n"
      "Change the vector and/or the metadata of an existing record, keeping what is not given."},

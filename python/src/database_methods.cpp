@@ -1,5 +1,10 @@
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -57,28 +62,93 @@ SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* form
   return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
 }
 
-// Shared by add_many and upsert_many: (ids, vectors, metadatas=None) zipped into items.
-std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"ids", "vectors", "metadatas", nullptr};
+// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None). The
+// engine reads the vectors as one block: a C-ordered float32 array in place (other arrays are
+// converted once), rows given as sequences copied into `flat`.
+struct BatchWrite {
+  std::vector<std::string> ids;
+  std::vector<std::optional<quarn::Json>> metadata;  // empty without metadatas
+  BatchVectorInput input;                            // holds the array the block reads
+  std::optional<ArrayRows> array;
+  std::vector<std::vector<float>> rows;  // the sequence form until block() flattens it
+  std::vector<float> flat;
+  py::object progress;                   // a callable, or None
+
+  // Raises for the first row whose length is not `dim` ("vectors[i]: dimension mismatch"), then
+  // hands the ids and metadata over in a block that reads `array` or `flat`.
+  quarn::ItemBlock block(std::size_t dim) {
+    if (array) {
+      if (array->rows > 0) require_row_dim(0, array->cols, dim);
+    } else {
+      for (std::size_t i = 0; i < rows.size(); ++i) require_row_dim(i, rows[i].size(), dim);
+      flat.reserve(rows.size() * dim);
+      for (std::vector<float>& row : rows) {
+        flat.insert(flat.end(), row.begin(), row.end());
+        std::vector<float>().swap(row);
+      }
+    }
+    quarn::ItemBlock out;
+    out.ids = std::move(ids);
+    out.vectors = array ? array->data : std::span<const float>(flat);
+    out.metadata = std::move(metadata);
+    return out;
+  }
+
+  static void require_row_dim(std::size_t row, std::size_t got, std::size_t dim) {
+    if (got != dim) {
+      raise(PyExc_ValueError, "vectors[" + std::to_string(row) + "]: dimension mismatch: expected " +
+                                  std::to_string(dim) + ", got " + std::to_string(got));
+    }
+  }
+};
+
+// ValueError naming the row and component of the first NaN or infinity, as for the sequence form.
+void require_finite_rows(const ArrayRows& array) {
+  for (std::size_t r = 0; r < array.rows; ++r) {
+    const auto row = array.data.subspan(r * array.cols, array.cols);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (!std::isfinite(row[i])) {
+        raise(PyExc_ValueError, "vectors[" + std::to_string(r) + "]: " + quarn::QuarnError::non_finite(i, row[i]).text());
+      }
+    }
+  }
+}
+
+BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
+  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", nullptr};
   PyObject* ids_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* metadatas_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj);
-  std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
-  BatchVectorInput vectors_input = BatchVectorInput::extract(vectors_obj, "vectors");
-  PyObject* metadatas = optional_list_arg(metadatas_obj, "metadatas");
-  std::vector<std::vector<float>> vectors = std::move(vectors_input).to_vecs();
-
-  if (ids.size() != vectors.size()) {
-    raise(PyExc_ValueError, "ids length (" + std::to_string(ids.size()) + ") != vectors length (" +
-                                std::to_string(vectors.size()) + ")");
+  PyObject* progress_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj);
+  BatchWrite out;
+  out.progress = py::none();
+  if (progress_obj != nullptr && progress_obj != Py_None) {
+    if (!PyCallable_Check(progress_obj)) {
+      raise_argument_type("progress", "expected a callable or None, not '" + type_name(progress_obj) + "'");
+    }
+    out.progress = py::reinterpret_borrow<py::object>(progress_obj);
   }
-  std::vector<std::optional<quarn::Json>> metadata(ids.size());
+  out.ids = string_list_arg(ids_obj, "ids");
+  out.input = BatchVectorInput::extract(vectors_obj, "vectors");
+  PyObject* metadatas = optional_list_arg(metadatas_obj, "metadatas");
+  out.array = out.input.array_rows();
+  if (out.array) {
+    require_finite_rows(*out.array);
+  } else {
+    out.rows = std::move(out.input).to_vecs();
+  }
+  const std::size_t count = out.array ? out.array->rows : out.rows.size();
+
+  if (out.ids.size() != count) {
+    raise(PyExc_ValueError, "ids length (" + std::to_string(out.ids.size()) + ") != vectors length (" +
+                                std::to_string(count) + ")");
+  }
   if (metadatas != nullptr) {
     const auto given = static_cast<std::size_t>(PyList_GET_SIZE(metadatas));
-    if (given != ids.size()) {
+    if (given != out.ids.size()) {
       raise(PyExc_ValueError, "metadatas length (" + std::to_string(given) + ") != ids length (" +
-                                  std::to_string(ids.size()) + ")");
+                                  std::to_string(out.ids.size()) + ")");
     }
     // Hold every item first: json.dumps may run code that changes the list.
     std::vector<py::object> items;
@@ -86,6 +156,7 @@ std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, cons
     for (std::size_t i = 0; i < given; ++i) {
       items.push_back(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(metadatas, static_cast<Py_ssize_t>(i))));
     }
+    out.metadata.resize(given);
     for (std::size_t i = 0; i < given; ++i) {
       PyObject* item = items[i].ptr();
       if (item == Py_None) continue;
@@ -93,38 +164,100 @@ std::vector<quarn::Item> batch_write_args(PyObject* args, PyObject* kwargs, cons
       if (!PyDict_Check(item)) {
         raise(PyExc_ValueError, where + " must be a dict or None, not '" + type_name(item) + "'");
       }
-      metadata[i] = pythonize_dict(item, where.c_str());
+      out.metadata[i] = pythonize_dict(item, where.c_str());
     }
-  }
-
-  std::vector<quarn::Item> out;
-  out.reserve(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    out.push_back(quarn::Item{std::move(ids[i]), std::move(vectors[i]), std::move(metadata[i])});
   }
   return out;
 }
 
-// Every row of a batch must have the database's dimension; the error names the first that has not.
-void require_dim(const std::vector<quarn::Item>& items, std::size_t dim) {
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].vector.size() != dim) {
-      raise(PyExc_ValueError, "vectors[" + std::to_string(i) + "]: dimension mismatch: expected " +
-                                  std::to_string(dim) + ", got " + std::to_string(items[i].vector.size()));
-    }
+// Runs a batch write without the interpreter lock. With a progress callable the engine runs on a
+// thread of its own and this thread calls the callable, with the interpreter lock, for the latest
+// count whenever the engine reports. The engine's thread holds the database's locks and never
+// waits for the interpreter lock; this thread holds the interpreter lock and no database lock, so
+// a fork or another Python thread cannot deadlock with the batch, and a callable that calls into
+// the database only waits for the batch to end. An exception raised by the callable stops the
+// reports but not the batch, which is written in full; it is raised once the batch is done.
+template <class Write>
+void run_batch(const py::object& progress, Write&& write) {
+  if (progress.is_none()) {
+    check(without_gil([&] { return write(quarn::BatchOptions{}); }));
+    return;
   }
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t done = 0;
+    std::size_t total = 0;
+    bool finished = false;
+  } shared;
+  quarn::BatchOptions options;
+  options.progress = [&shared](std::size_t done, std::size_t total) {
+    {
+      std::lock_guard lock(shared.mutex);
+      shared.done = done;
+      shared.total = total;
+    }
+    shared.changed.notify_one();
+  };
+  quarn::Status status = quarn::Status::success();
+  std::exception_ptr failed;  // bad_alloc and the like, thrown on the engine's thread
+  std::thread engine([&] {
+    try {
+      status = write(options);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    {
+      std::lock_guard lock(shared.mutex);
+      shared.finished = true;
+    }
+    shared.changed.notify_one();
+  });
+  // Nothing below throws until the engine's thread is joined.
+  std::exception_ptr raised;
+  std::size_t reported = 0;
+  for (;;) {
+    std::size_t done = 0;
+    std::size_t total = 0;
+    bool finished = false;
+    {
+      py::gil_scoped_release release;
+      std::unique_lock lock(shared.mutex);
+      shared.changed.wait(lock, [&] { return shared.finished || shared.done != reported; });
+      done = shared.done;
+      total = shared.total;
+      finished = shared.finished;
+    }
+    if (done != reported) {
+      reported = done;
+      if (!raised) {
+        try {
+          progress(done, total);
+        } catch (...) {
+          raised = std::current_exception();
+        }
+      }
+    }
+    if (finished) break;
+  }
+  {
+    py::gil_scoped_release release;
+    engine.join();
+  }
+  if (failed) std::rethrow_exception(failed);
+  check(status);
+  if (raised) std::rethrow_exception(raised);
 }
 
 // add_many takes each id once: a repeated id is refused by name before anything is written.
-void require_distinct_ids(const std::vector<quarn::Item>& items) {
+void require_distinct_ids(const std::vector<std::string>& ids) {
   std::unordered_map<std::string_view, std::size_t> first_row;
-  first_row.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    auto [at, inserted] = first_row.emplace(items[i].id, i);
+  first_row.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto [at, inserted] = first_row.emplace(ids[i], i);
     if (!inserted) {
-      raise(PyExc_ValueError, "id '" + items[i].id + "' appears twice in the batch (rows " +
-                                  std::to_string(at->second) + " and " + std::to_string(i) +
-                                  "); add_many takes each id once");
+      raise(PyExc_ValueError, "id '" + ids[i] + "' appears twice in the batch (rows " + std::to_string(at->second) +
+                                  " and " + std::to_string(i) + "); add_many takes each id once");
     }
   }
 }
@@ -273,21 +406,22 @@ PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:add_many");
-    require_distinct_ids(items);
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:add_many");
+    require_distinct_ids(w.ids);
     auto db = engine_of(self);
-    require_dim(items, db->dim());
-    check(without_gil([&] { return db->add_many(std::move(items)); }));
+    quarn::ItemBlock block = w.block(db->dim());
+    run_batch(w.progress, [&](const quarn::BatchOptions& options) { return db->add_block(std::move(block), options); });
     return none();
   });
 }
 
 PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    std::vector<quarn::Item> items = batch_write_args(args, kwargs, "OO|O:upsert_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:upsert_many");
     auto db = engine_of(self);
-    require_dim(items, db->dim());
-    check(without_gil([&] { return db->upsert_many(std::move(items)); }));
+    quarn::ItemBlock block = w.block(db->dim());
+    run_batch(w.progress,
+              [&](const quarn::BatchOptions& options) { return db->upsert_block(std::move(block), options); });
     return none();
   });
 }

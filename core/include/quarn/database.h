@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -40,6 +41,26 @@ struct Item {
   std::string id;
   std::vector<float> vector;
   std::optional<Json> metadata;
+};
+
+// Progress of a batch write: (records done, records in the batch). It is called on the thread
+// that made the call, never concurrently, in steps of about 1% as records are linked into the
+// graph, with `done` rising, and last with done == total. It runs while the batch holds the
+// database's locks, so it must not call into the same database. An exception thrown by it ends
+// the reports, not the batch.
+using BatchProgress = std::function<void(std::size_t done, std::size_t total)>;
+
+struct BatchOptions {
+  BatchProgress progress;  // none when empty
+};
+
+// A batch as one block: row i of `vectors` (dim floats, rows one after another) is the vector of
+// ids[i], and metadata is empty (no metadata for any row) or holds one entry per row. The floats
+// are read in place for the duration of the call and copied only into the database's own store.
+struct ItemBlock {
+  std::vector<std::string> ids;
+  std::span<const float> vectors;
+  std::vector<std::optional<Json>> metadata;
 };
 
 struct OpenOptions {
@@ -107,8 +128,13 @@ class Database {
   virtual const std::string& path() const = 0;
 
   // ---- batch writes ----
-  virtual Status add_many(std::vector<Item> items) = 0;
-  virtual Status upsert_many(std::vector<Item> items) = 0;
+  // Each is one batch in the log: a replay applies all of it or none of it.
+  virtual Status add_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
+  virtual Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
+  // add_many and upsert_many of a block: the same records and the same log bytes as the item
+  // forms, without a vector per record.
+  virtual Status add_block(ItemBlock block, const BatchOptions& options = {}) = 0;
+  virtual Status upsert_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Result<std::size_t> delete_many(const std::vector<std::string>& ids) = 0;
 
   // ---- search ----

@@ -1,7 +1,10 @@
-// Batch writes: one dimension pass, one duplicate pass, one log pass and one batch_insert per
-// batch. Like the single writes, they hold the id-map lock exclusively from the look-ups until
-// the tables are written.
+// Batch writes: one check pass, one duplicate pass, one log pass and one batch insert per batch.
+// A batch travels as one block of rows: the log records are encoded from it and the store takes
+// it in one piece, so no row is copied on the way. Like the single writes, they hold the id-map
+// lock exclusively from the look-ups until the tables are written.
+#include <algorithm>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 
 #include "db/db_impl.h"
@@ -21,27 +24,64 @@ std::optional<QuarnError> check_vectors(const std::vector<Item>& items, std::siz
   return std::nullopt;
 }
 
-// Moves an item into an Insert record for the log and back again, to avoid copying vectors.
-Status log_item(Wal& wal, Item& item) {
-  WalEntry entry = WalInsert{std::move(item.id), std::move(item.vector), std::move(item.metadata)};
-  Status status = wal.append(entry);
-  auto& insert = std::get<WalInsert>(entry);
-  item.id = std::move(insert.id);
-  item.vector = std::move(insert.vector);
-  item.metadata = std::move(insert.metadata);
-  return status;
+std::span<const float> row_of(const ItemBlock& block, std::size_t row, std::size_t dim) {
+  return block.vectors.subspan(row * dim, dim);
 }
 
-// Logs a whole batch inside one batch frame. On failure the log is cut back to where the batch
+std::optional<QuarnError> check_block(const ItemBlock& block, std::size_t dim) {
+  const std::size_t n = block.ids.size();
+  if (block.vectors.size() != n * dim) {
+    if (n != 0 && block.vectors.size() % n == 0) return QuarnError::dimension_mismatch(dim, block.vectors.size() / n);
+    return QuarnError::invalid_argument(std::to_string(block.vectors.size()) + " floats for " + std::to_string(n) +
+                                       " vectors of dimension " + std::to_string(dim));
+  }
+  if (!block.metadata.empty() && block.metadata.size() != n) {
+    return QuarnError::invalid_argument(std::to_string(block.metadata.size()) + " metadata entries for " +
+                                       std::to_string(n) + " records");
+  }
+  for (std::size_t r = 0; r < n; ++r) {
+    if (auto bad = check_finite(row_of(block, r, dim))) return bad;
+  }
+  return std::nullopt;
+}
+
+const std::optional<Json>& metadata_of(const ItemBlock& block, std::size_t row) {
+  static const std::optional<Json> none;
+  return block.metadata.empty() ? none : block.metadata[row];
+}
+
+std::optional<Json> take_metadata(ItemBlock& block, std::size_t row) {
+  if (block.metadata.empty()) return std::nullopt;
+  return std::move(block.metadata[row]);
+}
+
+// The items' vectors moved into one block (`floats` keeps it), each item's own vector freed as
+// soon as it is copied.
+ItemBlock to_block(std::vector<Item> items, std::size_t dim, std::vector<float>& floats) {
+  ItemBlock block;
+  floats.reserve(items.size() * dim);
+  block.ids.reserve(items.size());
+  block.metadata.reserve(items.size());
+  for (Item& item : items) {
+    floats.insert(floats.end(), item.vector.begin(), item.vector.end());
+    std::vector<float>().swap(item.vector);
+    block.ids.push_back(std::move(item.id));
+    block.metadata.push_back(std::move(item.metadata));
+  }
+  block.vectors = floats;
+  return block;
+}
+
+// Logs a whole block inside one batch frame. On failure the log is cut back to where the batch
 // began, so that no replay applies any of it; memory has not been touched yet.
-Status log_batch(Wal& wal, std::vector<Item>& items) {
-  if (items.size() > std::numeric_limits<std::uint32_t>::max()) {
+Status log_block(Wal& wal, const ItemBlock& block, std::size_t dim) {
+  if (block.ids.size() > std::numeric_limits<std::uint32_t>::max()) {
     return QuarnError::invalid_argument("a batch holds at most 4294967295 records");
   }
-  auto mark = wal.begin_batch(static_cast<std::uint32_t>(items.size()));
+  auto mark = wal.begin_batch(static_cast<std::uint32_t>(block.ids.size()));
   if (!mark.ok()) return std::move(mark).error();
-  for (Item& item : items) {
-    Status logged = log_item(wal, item);
+  for (std::size_t r = 0; r < block.ids.size(); ++r) {
+    Status logged = wal.append_insert(block.ids[r], row_of(block, r, dim), metadata_of(block, r));
     if (!logged.ok()) {
       // Even when the cut fails, the batch frame keeps a reader from applying a partial batch.
       (void)wal.rollback(*mark);
@@ -51,81 +91,151 @@ Status log_batch(Wal& wal, std::vector<Item>& items) {
   return Status::success();
 }
 
-}  // namespace
+// Hands progress on to the caller's callback in steps of about 1% of the batch and once with
+// done == total. An exception from the callback ends the reports: the batch is logged by then,
+// and stopping halfway would leave memory behind the log.
+class ProgressSteps {
+ public:
+  ProgressSteps(const BatchProgress& callback, std::size_t total)
+      : callback_(callback ? &callback : nullptr), total_(total), step_(std::max<std::size_t>(1, total / 100)) {}
 
-void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard&) {
-  if (items.empty()) return;
-  // An id named more than once takes one slot, at its first occurrence, with the contents of
-  // its last: exactly what replaying the batch's Insert records produces.
-  std::vector<Item> unique;
-  unique.reserve(items.size());
-  std::unordered_map<std::string, std::size_t> position;
-  position.reserve(items.size());
-  for (Item& item : items) {
-    auto [it, fresh] = position.try_emplace(item.id, unique.size());
-    if (fresh) {
-      unique.push_back(std::move(item));
-    } else {
-      unique[it->second].vector = std::move(item.vector);
-      unique[it->second].metadata = std::move(item.metadata);
+  void report(std::size_t done) {
+    if (callback_ == nullptr || done <= last_) return;
+    if (done < total_ && done - last_ < step_) return;
+    last_ = done;
+    try {
+      (*callback_)(done, total_);
+    } catch (...) {
+      callback_ = nullptr;
     }
   }
-  std::vector<std::vector<float>> vectors;
-  vectors.reserve(unique.size());
-  for (Item& item : unique) vectors.push_back(std::move(item.vector));
+  void finish() { report(total_); }
+
+ private:
+  const BatchProgress* callback_;
+  std::size_t total_;
+  std::size_t step_;
+  std::size_t last_ = 0;
+};
+
+}  // namespace
+
+void DbImpl::insert_batch_held(std::vector<Item> items, const TableGuard& guard, const LinkProgress& progress) {
+  std::vector<float> floats;
+  ItemBlock block = to_block(std::move(items), dim_, floats);
+  insert_rows_held(block, nullptr, guard, progress);
+}
+
+void DbImpl::insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* rows, const TableGuard&,
+                              const LinkProgress& progress) {
+  const std::size_t count = rows != nullptr ? rows->size() : block.ids.size();
+  if (count == 0) return;
+  // An id named more than once takes one slot, at its first occurrence, with the contents of
+  // its last: exactly what replaying the batch's Insert records produces.
+  std::vector<std::size_t> first;
+  std::vector<std::size_t> last;
+  {
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t r = rows != nullptr ? (*rows)[k] : k;
+      auto [it, fresh] = position.try_emplace(block.ids[r], first.size());
+      if (fresh) {
+        first.push_back(r);
+        last.push_back(r);
+      } else {
+        last[it->second] = r;
+      }
+    }
+  }
+  // The block goes to the index as it is when it is inserted whole, each id once; otherwise the
+  // rows to insert are gathered first.
+  std::span<const float> vectors = block.vectors;
+  std::vector<float> gathered;
+  if (rows != nullptr || first.size() != block.ids.size()) {
+    gathered.reserve(first.size() * dim_);
+    for (std::size_t r : last) {
+      const auto row = row_of(block, r, dim_);
+      gathered.insert(gathered.end(), row.begin(), row.end());
+    }
+    vectors = gathered;
+  }
   // Room in the tables first: once the index has raised its live count, nothing may fail.
-  const std::size_t slots_after = index_->node_count() + unique.size();
+  const std::size_t slots_after = index_->node_count() + first.size();
   slot_to_id_.reserve(slots_after);
   metadata_.reserve(slots_after);
-  id_to_slot_.reserve(id_to_slot_.size() + unique.size());
-  const std::vector<Slot> slots = index_->batch_insert(std::move(vectors));
-  for (std::size_t i = 0; i < unique.size(); ++i) {
-    store_record_held(slots[i], unique[i].id, std::move(unique[i].metadata));
-    id_to_slot_.insert_or_assign(std::move(unique[i].id), slots[i]);
+  id_to_slot_.reserve(id_to_slot_.size() + first.size());
+  const std::vector<Slot> slots = index_->batch_insert_rows(vectors, progress);
+  for (std::size_t u = 0; u < first.size(); ++u) {
+    std::string& id = block.ids[first[u]];
+    store_record_held(slots[u], id, take_metadata(block, last[u]));
+    id_to_slot_.insert_or_assign(std::move(id), slots[u]);
   }
 }
 
-Status DbImpl::add_many(std::vector<Item> items) {
+Status DbImpl::add_many(std::vector<Item> items, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
-  if (items.empty()) return Status::success();
+  std::vector<float> floats;
+  return add_block(to_block(std::move(items), dim_, floats), options);
+}
+
+Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options) {
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (auto error = check_vectors(items, dim_)) return std::move(*error);
+  std::vector<float> floats;
+  return upsert_block(to_block(std::move(items), dim_, floats), options);
+}
+
+Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (auto error = check_block(block, dim_)) return std::move(*error);
+  if (block.ids.empty()) return Status::success();
   std::unique_lock id_guard(id_map_lock_);
   if (!id_to_slot_.empty()) {
-    for (const Item& item : items) {
-      if (id_to_slot_.count(item.id) != 0) return QuarnError::duplicate_id(item.id);
+    for (const std::string& id : block.ids) {
+      if (id_to_slot_.count(id) != 0) return QuarnError::duplicate_id(id);
     }
   }
   {
     std::lock_guard wal_guard(wal_mutex_);
-    QUARN_TRY(log_batch(wal_, items));
+    QUARN_TRY(log_block(wal_, block, dim_));
   }
   TableGuard guard(*this);
-  insert_batch_held(std::move(items), guard);
+  ProgressSteps steps(options.progress, block.ids.size());
+  insert_rows_held(block, nullptr, guard, [&](std::size_t linked) { steps.report(linked); });
+  steps.finish();
   return Status::success();
 }
 
-Status DbImpl::upsert_many(std::vector<Item> items) {
+Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  if (auto error = check_vectors(items, dim_)) return std::move(*error);
-  if (items.empty()) return Status::success();
+  if (auto error = check_block(block, dim_)) return std::move(*error);
+  if (block.ids.empty()) return Status::success();
   std::unique_lock id_guard(id_map_lock_);
   {
     std::lock_guard wal_guard(wal_mutex_);
-    QUARN_TRY(log_batch(wal_, items));
+    QUARN_TRY(log_block(wal_, block, dim_));
   }
   TableGuard guard(*this);
-  std::vector<Item> fresh;
-  for (Item& item : items) {
-    auto it = id_to_slot_.find(item.id);
+  ProgressSteps steps(options.progress, block.ids.size());
+  std::size_t updated = 0;
+  std::vector<std::size_t> fresh;
+  for (std::size_t r = 0; r < block.ids.size(); ++r) {
+    auto it = id_to_slot_.find(block.ids[r]);
     if (it == id_to_slot_.end()) {
-      fresh.push_back(std::move(item));
+      fresh.push_back(r);
       continue;
     }
-    // Existing ids keep their slots; an item without metadata clears the slot's metadata.
-    index_->update_vector(it->second, item.vector);
-    replace_metadata_locked(it->second, std::move(item.metadata));
+    // Existing ids keep their slots; a row without metadata clears the slot's metadata.
+    index_->update_vector(it->second, row_of(block, r, dim_));
+    replace_metadata_locked(it->second, take_metadata(block, r));
+    steps.report(++updated);
   }
-  insert_batch_held(std::move(fresh), guard);
+  const bool all_fresh = fresh.size() == block.ids.size();
+  insert_rows_held(block, all_fresh ? nullptr : &fresh, guard,
+                   [&](std::size_t linked) { steps.report(updated + linked); });
+  steps.finish();
   return Status::success();
 }
 

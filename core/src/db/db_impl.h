@@ -57,8 +57,10 @@ class DbImpl final : public Database {
   const std::string& path() const override { return storage_.dir; }
 
   // ---- batch writes ----
-  Status add_many(std::vector<Item> items) override;
-  Status upsert_many(std::vector<Item> items) override;
+  Status add_many(std::vector<Item> items, const BatchOptions& options = {}) override;
+  Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) override;
+  Status add_block(ItemBlock block, const BatchOptions& options = {}) override;
+  Status upsert_block(ItemBlock block, const BatchOptions& options = {}) override;
   Result<std::size_t> delete_many(const std::vector<std::string>& ids) override;
 
   // ---- search ----
@@ -107,7 +109,13 @@ class DbImpl final : public Database {
   void delete_record_locked(const std::string& id, Slot slot);
   // Inserts new records with one batch_insert, each id once: the slot goes to the first
   // occurrence of an id, the contents to its last. Maps the ids. Caller also holds `guard`.
-  void insert_batch_held(std::vector<Item> items, const TableGuard& guard);
+  // `progress` is told the distinct records linked so far, as batch_insert tells it.
+  void insert_batch_held(std::vector<Item> items, const TableGuard& guard, const LinkProgress& progress = {});
+  // insert_batch_held for the given rows of a block (ascending; every row when null), taking
+  // their ids and metadata out of it. Inserting a whole block of distinct ids copies no floats
+  // but into the store.
+  void insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* rows, const TableGuard& guard,
+                        const LinkProgress& progress);
   // Writes id and metadata into the tables at a freshly inserted slot; caller holds the
   // slot-table, metadata and metadata-index locks exclusively.
   void store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata);

@@ -91,6 +91,9 @@ class VectorStore {
   std::variant<Owned, Mapped> repr_;
 };
 
+// Told how many records of a batch insert are linked into the graph so far.
+using LinkProgress = std::function<void(std::size_t linked)>;
+
 struct QuantizedSearch {
   ScalarQuantizer quantizer;
   std::vector<std::uint8_t> codes;  // dim codes per slot, one row for every slot
@@ -120,8 +123,12 @@ class HnswIndex {
 
   // ---- construction (caller holds the index write lock) ----
   Slot insert(std::vector<float> vector);
-  // Slots are consecutive from the node count before the call, in input order.
-  std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors);
+  // Slots are consecutive from the node count before the call, in input order. `progress` is
+  // called on the calling thread only (never from a worker), with counts that never decrease,
+  // and last with the batch's size once every record is linked. It must not throw.
+  std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress = {});
+  // The same for rows given as one row-major block of dim-float rows, appended to the store at once.
+  std::vector<Slot> batch_insert_rows(std::span<const float> rows, const LinkProgress& progress = {});
   // Links one node at every layer it owns; safe to run concurrently on different slots.
   void connect_node(Slot slot, std::size_t level, Slot entry);
   void update_vector(Slot slot, std::span<const float> vector);
@@ -211,6 +218,12 @@ class HnswIndex {
   }
   // Appends codes (if quantized), norm, floats and an empty node, converting a mapped store.
   Slot append_row(std::span<const float> vector, std::size_t level);
+  // append_row without the floats, for a row whose floats the store already holds.
+  Slot append_node(std::span<const float> vector, std::size_t level);
+  // Draws the levels of `count` new rows and makes room for them in every array.
+  std::vector<std::size_t> prepare_batch(std::size_t count);
+  // Links the appended rows from `start` on, one per level; see batch_insert.
+  std::vector<Slot> link_batch(Slot start, const std::vector<std::size_t>& levels, const LinkProgress& progress);
   // Writes the slot's code row when quantized search is on.
   void write_codes(Slot slot, std::span<const float> vector);
   // Exhaustive scan: brute-force kernel without deletions, pairwise distances otherwise.

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "graph_util.h"
 #include "neighbor_select.h"
@@ -28,14 +30,18 @@ void HnswIndex::write_codes(Slot slot, std::span<const float> vector) {
   std::copy(row.begin(), row.end(), codes.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
+Slot HnswIndex::append_node(std::span<const float> vector, std::size_t level) {
   const auto slot = static_cast<Slot>(links_.size());
   write_codes(slot, vector);
   norms_.push_back(vector_norm(vector));
-  auto& data = store_.owned();
-  data.insert(data.end(), vector.begin(), vector.end());
   links_.append(level);
   return slot;
+}
+
+Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
+  auto& data = store_.owned();
+  data.insert(data.end(), vector.begin(), vector.end());
+  return append_node(vector, level);
 }
 
 Slot HnswIndex::insert(std::vector<float> vector) {
@@ -57,34 +63,59 @@ Slot HnswIndex::insert(std::vector<float> vector) {
   return slot;
 }
 
-std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vectors) {
+std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress) {
   if (vectors.empty()) return {};
   for (const auto& v : vectors) {
     if (v.size() != dim_) detail::fatal("vector dimension mismatch");
   }
-  const std::size_t count = vectors.size();
-  if (count > std::size_t{kNoEntryPoint} - links_.size()) detail::fatal("index is full");
+  const std::vector<std::size_t> levels = prepare_batch(vectors.size());
   const auto start = static_cast<Slot>(links_.size());
+  for (std::size_t i = 0; i < vectors.size(); ++i) append_row(vectors[i], levels[i]);
+  return link_batch(start, levels, progress);
+}
+
+std::vector<Slot> HnswIndex::batch_insert_rows(std::span<const float> rows, const LinkProgress& progress) {
+  if (rows.empty()) return {};
+  if (dim_ == 0 || rows.size() % dim_ != 0) detail::fatal("vector dimension mismatch");
+  const std::size_t count = rows.size() / dim_;
+  const std::vector<std::size_t> levels = prepare_batch(count);
+  const auto start = static_cast<Slot>(links_.size());
+  // The floats go into the store in one piece; the rest of each row follows row by row.
+  auto& data = store_.owned();
+  data.insert(data.end(), rows.begin(), rows.end());
+  for (std::size_t i = 0; i < count; ++i) append_node(rows.subspan(i * dim_, dim_), levels[i]);
+  return link_batch(start, levels, progress);
+}
+
+std::vector<std::size_t> HnswIndex::prepare_batch(std::size_t count) {
+  if (count > std::size_t{kNoEntryPoint} - links_.size()) detail::fatal("index is full");
   std::vector<std::size_t> levels(count);
   for (auto& level : levels) level = random_level();
-
   // Every row exists before any linking, so no shared array grows while workers read it.
   // Capacities grow geometrically: many small batches must not copy the whole store each time.
   auto& data = store_.owned();
   reserve_geometric(data, data.size() + count * dim_);
   reserve_geometric(norms_, norms_.size() + count);
   links_.reserve(links_.size() + count, levels);
-  if (quantized_.has_value()) reserve_geometric(quantized_->codes, (std::size_t{start} + count) * dim_);
-  for (std::size_t i = 0; i < count; ++i) append_row(vectors[i], levels[i]);
+  if (quantized_.has_value()) reserve_geometric(quantized_->codes, (links_.size() + count) * dim_);
+  return levels;
+}
 
+std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_t>& levels, const LinkProgress& progress) {
+  const std::size_t count = levels.size();
   std::vector<Slot> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = start + static_cast<Slot>(i);
 
+  std::size_t linked = 0;
+  auto report = [&] {
+    if (progress) progress(linked);
+  };
   std::size_t first = 0;
   if (entry_point_ == kNoEntryPoint) {
     entry_point_ = start;
     max_level_ = levels[0];
     first = 1;
+    linked = 1;
   }
   const std::size_t sequential_end = std::min(count, kSequentialPrefix);
   for (std::size_t i = first; i < sequential_end; ++i) {
@@ -93,6 +124,8 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
       entry_point_ = slots[i];
       max_level_ = levels[i];
     }
+    ++linked;
+    report();
   }
   if (count > kSequentialPrefix) {
     // Nodes that raise the top level are linked first, one by one: linked in parallel from the
@@ -107,13 +140,22 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
       connect_node(slots[i], levels[i], entry_point_);
       entry_point_ = slots[i];
       max_level_ = levels[i];
+      ++linked;
+      report();
     }
     const Slot entry = entry_point_;
+    // Workers only count; the calling thread reports the count whenever it links a record.
+    std::atomic<std::size_t> shared_linked{linked};
+    const std::thread::id caller = std::this_thread::get_id();
     parallel_for(parallel.size(), [&](std::size_t j) {
       const std::size_t i = parallel[j];
       connect_node(slots[i], levels[i], entry);
+      const std::size_t now = shared_linked.fetch_add(1, std::memory_order_relaxed) + 1;
+      if (progress && std::this_thread::get_id() == caller) progress(now);
     });
   }
+  linked = count;
+  report();
   live_count_.fetch_add(count, std::memory_order_acq_rel);
   return slots;
 }

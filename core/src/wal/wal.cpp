@@ -115,6 +115,11 @@ Status Wal::append(const WalEntry& entry) {
   return write_frame(frame);
 }
 
+Status Wal::append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata) {
+  if (!encode_wal_insert(scratch_, id, vector, metadata)) return QuarnError::invalid_argument("a record must encode to less than 4 GiB");
+  return write_frame(scratch_);
+}
+
 Result<std::uint64_t> Wal::begin_batch(std::uint32_t count) {
   QUARN_TRY(open_writer());
   const std::uint64_t mark = size_;

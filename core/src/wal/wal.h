@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -48,6 +49,11 @@ using WalEntry = std::variant<WalInsert, WalDelete, WalUpdate>;
 // The whole frame of one record: type, payload length, payload, checksum. Empty when the
 // payload would not fit its 32-bit length field.
 std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry);
+// The frame of an Insert record, written into `frame` (whose old contents are dropped) straight
+// from its fields: the bytes encode_wal_entry gives for the same WalInsert. False when the
+// payload would not fit its 32-bit length field.
+bool encode_wal_insert(std::vector<std::uint8_t>& frame, std::string_view id, std::span<const float> vector,
+                       const std::optional<Json>& metadata);
 // The frame that opens a batch of `count` records.
 std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count);
 // Decodes a payload of the given type; nothing when the type is unknown or a field fails.
@@ -73,6 +79,8 @@ class Wal {
   // Opens the file lazily (append, create 0666), writes one frame and flushes it. Never syncs.
   // A failed write closes the file and cuts it back to its last complete record.
   Status append(const WalEntry& entry);
+  // append() of an Insert record given by its fields, encoded without copying the vector.
+  Status append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata);
   // Writes the frame that opens a batch of `count` records and returns where the batch starts,
   // for rollback(). The caller appends exactly `count` records next.
   Result<std::uint64_t> begin_batch(std::uint32_t count);
@@ -98,6 +106,8 @@ class Wal {
 
   std::string path_;
   std::optional<BufferedWriter> writer_;
+  // Frame buffer reused by append_insert across the records of a batch.
+  std::vector<std::uint8_t> scratch_;
   // Length of the file up to the end of the last record appended through writer_.
   std::uint64_t size_ = 0;
   // Where the readable records end, when read_all found unreadable bytes after them, or where a

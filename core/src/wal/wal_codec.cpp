@@ -56,20 +56,45 @@ void write_metadata(std::vector<std::uint8_t>& out, const std::optional<Json>& m
   out.insert(out.end(), text.begin(), text.end());
 }
 
-std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry) {
-  std::vector<std::uint8_t> frame;
-  frame.reserve(128);
-  frame.push_back(type_of(entry));
-  put_u32(frame, 0);  // payload length, filled in below
-  std::visit([&](const auto& e) { write_payload(frame, e); }, entry);
+namespace {
+
+// Starts a frame of `type` in `frame`, dropping what it held; finish_frame completes it.
+void start_frame(std::vector<std::uint8_t>& frame, std::uint8_t type) {
+  frame.clear();
+  frame.push_back(type);
+  put_u32(frame, 0);  // payload length, filled in by finish_frame
+}
+
+// Fills in the payload length and appends the checksum; false when the payload is too long.
+bool finish_frame(std::vector<std::uint8_t>& frame) {
   const std::size_t payload_len = frame.size() - 5;
-  if (payload_len > std::numeric_limits<std::uint32_t>::max()) return {};
+  if (payload_len > std::numeric_limits<std::uint32_t>::max()) return false;
   const auto len = static_cast<std::uint32_t>(payload_len);
   for (int i = 0; i < 4; ++i) frame[1 + i] = static_cast<std::uint8_t>(len >> (8 * i));
   std::uint32_t crc = crc32(std::span<const std::uint8_t>(frame.data(), 1));
   crc = crc32(std::span<const std::uint8_t>(frame.data() + 5, payload_len), crc);
   put_u32(frame, crc);
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry) {
+  std::vector<std::uint8_t> frame;
+  frame.reserve(128);
+  start_frame(frame, type_of(entry));
+  std::visit([&](const auto& e) { write_payload(frame, e); }, entry);
+  if (!finish_frame(frame)) return {};
   return frame;
+}
+
+bool encode_wal_insert(std::vector<std::uint8_t>& frame, std::string_view id, std::span<const float> vector,
+                       const std::optional<Json>& metadata) {
+  start_frame(frame, wal_format::kInsert);
+  write_string(frame, id);
+  write_vector(frame, vector);
+  write_metadata(frame, metadata);
+  return finish_frame(frame);
 }
 
 std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count) {
