@@ -318,8 +318,8 @@ TEST(DatabaseBatch, BlockThatDoesNotMatchItsIdsIsRefusedBeforeAnythingIsLogged) 
   };
   const std::vector<Case> cases = {
       {std::vector<float>(12, 0.5f), 0, "dimension mismatch: expected 4, got 6"},
-      {std::vector<float>(7, 0.5f), 0, "io error: 7 floats for 2 vectors of dimension 4"},
-      {std::vector<float>(8, 0.5f), 1, "io error: 1 metadata entries for 2 records"},
+      {std::vector<float>(7, 0.5f), 0, "7 floats for 2 vectors of dimension 4"},
+      {std::vector<float>(8, 0.5f), 1, "1 metadata entries for 2 records"},
       {{0, 0, 0, 0, 1, 1, nan, 1}, 0, "vector components must be finite: component 2 is NaN"},
   };
   for (const Case& c : cases) {
