@@ -73,7 +73,6 @@ std::size_t DbImpl::estimate_matches(const Filter& filter) const {
 
 std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
                                                const SlotSet* candidates) const {
-  show_blas_hint_once();
   const HnswIndex& index = *index_;
   const std::size_t nodes = index.node_count();
   std::vector<Candidate> pairs;
