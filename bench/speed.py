@@ -483,8 +483,14 @@ def main(argv=None):
     p.add_argument("--replay", type=int, default=30_000)
     p.add_argument("--scan-rows", type=int, default=70_000)
     p.add_argument("--scan-queries", type=int, default=1000)
-    p.add_argument("--pythonpath", default=None)
+    p.add_argument("--pythonpath", default=None,
+                   help="quarn build to measure (a --target directory); every job imports it first")
     args = p.parse_args(argv)
+    if args.pythonpath and not args.job:
+        # Jobs run in child processes: they inherit the path through the environment.
+        os.environ["PYTHONPATH"] = os.pathsep.join(
+            [args.pythonpath] + [x for x in os.environ.get("PYTHONPATH", "").split(os.pathsep) if x])
+        sys.path.insert(0, args.pythonpath)  # the report's version line names that build
     if args.job:
         print(json.dumps(JOBS[args.job](args)), flush=True)
         return
