@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "quarn/error.h"
@@ -9,13 +10,22 @@
 namespace quarn {
 namespace {
 
+struct TextCase {
+  QuarnError error;
+  QuarnError::Kind kind;
+  std::string text;
+};
+
+void expect_texts(std::span<const TextCase> cases) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.error.kind(), c.kind) << c.text;
+    EXPECT_EQ(c.error.text(), c.text);
+  }
+}
+
 // The texts the binding raises; a change here changes a message Python users see.
 TEST(ErrorText, EveryKindWordsItsMessage) {
-  const struct {
-    QuarnError error;
-    QuarnError::Kind kind;
-    std::string text;
-  } cases[] = {
+  const TextCase cases[] = {
       {QuarnError::dimension_mismatch(3, 4), QuarnError::Kind::DimensionMismatch, "dimension mismatch: expected 3, got 4"},
       {QuarnError::duplicate_id("a"), QuarnError::Kind::DuplicateId, "id 'a' already exists, use upsert instead"},
       {QuarnError::not_found("a"), QuarnError::Kind::NotFound, "id 'a' not found"},
@@ -33,10 +43,7 @@ TEST(ErrorText, EveryKindWordsItsMessage) {
       {QuarnError::non_finite(2, -1.0f / 0.0f), QuarnError::Kind::InvalidVector,
        "vector components must be finite: component 2 is -inf"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.error.kind(), c.kind) << c.text;
-    EXPECT_EQ(c.error.text(), c.text);
-  }
+  expect_texts(cases);
 }
 
 TEST(ErrorText, OperatingSystemFailuresKeepErrnoAndFileApart) {
@@ -51,11 +58,7 @@ TEST(ErrorText, OperatingSystemFailuresKeepErrnoAndFileApart) {
 
 // A loader names the file it was reading; what that does depends on what went wrong.
 TEST(ErrorText, ConcerningAFileNamesItOnlyWhereItDoesNotAlreadyKnowOne) {
-  const struct {
-    QuarnError error;
-    QuarnError::Kind kind;
-    std::string text;
-  } cases[] = {
+  const TextCase cases[] = {
       // Data that ends early is damage to that file.
       {QuarnError::io_eof().concerning("/d/graph.quarn"), QuarnError::Kind::Corrupt,
        "corrupt data: /d/graph.quarn: failed to fill whole buffer"},
@@ -71,10 +74,7 @@ TEST(ErrorText, ConcerningAFileNamesItOnlyWhereItDoesNotAlreadyKnowOne) {
       // Anything else is not about the file.
       {QuarnError::not_found("a").concerning("/d/graph.quarn"), QuarnError::Kind::NotFound, "id 'a' not found"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.error.kind(), c.kind) << c.text;
-    EXPECT_EQ(c.error.text(), c.text);
-  }
+  expect_texts(cases);
 }
 
 }  // namespace

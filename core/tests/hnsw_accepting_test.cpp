@@ -39,6 +39,7 @@ struct Corpus {
     for (const auto& v : data) cluster.push_back(nearest_anchor(v));
     // One insert at a time: a parallel build's graph depends on thread timing, and the recall
     // floors below must hold for one fixed graph, not for whichever one a busy machine makes.
+    HnswIndex::seed_levels(11);  // and seeded levels, so the graph is one
     for (const auto& v : data) index.insert(v);
   }
 
