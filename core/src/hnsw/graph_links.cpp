@@ -42,6 +42,7 @@ void GraphLinks::reserve(std::size_t nodes, std::span<const std::size_t> new_lev
 }
 
 void GraphLinks::append(std::size_t level) {
+  reserve_geometric(level0_, level0_.size() + m0_ + 1);
   level0_.resize(level0_.size() + m0_ + 1, 0);
   upper_at_.push_back(level == 0 ? 0 : upper_.size());
   if (level > 0) upper_.resize(upper_.size() + level * (m_ + 1), 0);

@@ -40,6 +40,7 @@ Slot HnswIndex::append_node(std::span<const float> vector, std::size_t level) {
 
 Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
   auto& data = store_.owned();
+  reserve_geometric(data, data.size() + dim_);
   data.insert(data.end(), vector.begin(), vector.end());
   return append_node(vector, level);
 }

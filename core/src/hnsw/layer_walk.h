@@ -47,8 +47,8 @@ struct AcceptedWalk {
 // accepted results nearer than every unexplored candidate, so a selective test widens the walk
 // instead of returning fewer hits. It gives up once more than `budget` nodes were scored: past
 // that point an exact scan of the accepted records is cheaper than the walk. Lists are read in
-// place without locks; `prefetch` hints a slot's row so the next distance does not wait for it,
-// and the list of the candidate to expand next is hinted while the current one is scored.
+// place without locks; `prefetch` hints a slot's row a few distances before it is needed, and the
+// list of the candidate to expand next is hinted while the current one is scored.
 template <class DistanceFn, class PrefetchFn, class AcceptFn>
 AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, PrefetchFn&& prefetch,
                                    AcceptFn&& accept, Slot entry, std::size_t ef, std::size_t layer,
@@ -61,6 +61,8 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
   candidates.clear();
   std::vector<Candidate>& results = walk.results;
   results.reserve(ef + 1);
+  std::vector<Slot> fresh(links.capacity(layer));
+  const std::size_t ahead = index.prefetch_ahead();
 
   // A pair enters while the results are short of ef, or when nearer than the farthest result.
   auto admits = [&](float d) { return results.size() < ef || d < results.front().distance; };
@@ -88,19 +90,27 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
 
     if (links.level(c.slot) < layer) continue;
     if (layer == 0 && !candidates.empty()) __builtin_prefetch(links.list_address(candidates.front().slot, 0));
+    // The unvisited neighbours first, in list order; then they are scored with the rows of the
+    // next few already on their way from memory, which a walk otherwise spends waiting for.
     const GraphLinks::List list = links.list(c.slot, layer);
     const std::size_t size = list.size();
-    if (size != 0) prefetch(list[0]);
+    std::size_t fresh_count = 0;
     for (std::size_t i = 0; i < size; ++i) {
       const Slot v = list[i];
-      if (i + 1 < size) prefetch(list[i + 1]);
-      if (!visited.mark(v)) continue;
+      if (visited.mark(v)) fresh[fresh_count++] = v;
+    }
+    for (std::size_t j = 0; j < fresh_count && j < ahead; ++j) prefetch(fresh[j]);
+    for (std::size_t j = 0; j < fresh_count; ++j) {
+      const Slot v = fresh[j];
+      if (j + ahead < fresh_count) prefetch(fresh[j + ahead]);
       if (++walk.scored > budget) {
         walk.over_budget = true;
         break;
       }
       const float dv = dist(v);
       if (admits(dv)) {
+        // An admitted node is likely to be expanded soon: start fetching its list now.
+        if (layer == 0) __builtin_prefetch(links.list_address(v, 0));
         candidates.push_back({v, dv});
         std::push_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
         take(v, dv);

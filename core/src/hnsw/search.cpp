@@ -118,7 +118,7 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
     auto dist = [&](Slot s) { return query_distance(query, norm, s); };
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
-    found = detail::beam_search(*this, dist, [&](Slot s) { __builtin_prefetch(row_data(s)); }, c, beam, 0);
+    found = detail::beam_search(*this, dist, [&](Slot s) { prefetch_row(s); }, c, beam, 0);
   }
   // A beam that reached fewer than k nodes (a k near the collection's size, or nodes no list
   // points at any more) is answered by the exact scan.
@@ -158,7 +158,7 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     walk = detail::beam_search_accepting(
-        *this, dist, [&](Slot s) { __builtin_prefetch(row_data(s)); }, live_and_accepted, c, beam, 0, budget);
+        *this, dist, [&](Slot s) { prefetch_row(s); }, live_and_accepted, c, beam, 0, budget);
   }
   if (walk.over_budget || walk.results.size() < k) return std::nullopt;
   walk.results.resize(k);
@@ -234,7 +234,7 @@ std::vector<Candidate> HnswIndex::search_layer(std::span<const float> query, Slo
                                                std::size_t layer) const {
   const float norm = vector_norm(query);
   return detail::beam_search(
-      *this, [&](Slot s) { return query_distance(query, norm, s); }, [&](Slot s) { __builtin_prefetch(row_data(s)); },
+      *this, [&](Slot s) { return query_distance(query, norm, s); }, [&](Slot s) { prefetch_row(s); },
       entry, ef, layer);
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "hnsw/hnsw.h"
+#include "util/growth.h"
 #include "util/file.h"
 
 namespace quarn {
@@ -78,8 +79,10 @@ std::optional<std::vector<float>> VectorStore::mapped_norms() const {
 void VectorStore::ensure_owned() {
   auto* mapped = std::get_if<Mapped>(&repr_);
   if (mapped == nullptr) return;
-  std::vector<float> data(mapped->float_count);
-  if (!data.empty()) std::memcpy(data.data(), mapped->map.data(), data.size() * sizeof(float));
+  std::vector<float> data;
+  reserve_geometric(data, mapped->float_count);
+  const auto* floats = reinterpret_cast<const float*>(mapped->map.data());
+  data.assign(floats, floats + mapped->float_count);
   repr_ = Owned{std::move(data)};  // drops the map
 }
 
