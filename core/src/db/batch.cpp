@@ -194,7 +194,7 @@ Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
   std::unique_lock id_guard(id_map_lock_);
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {
-      if (id_to_slot_.count(id) != 0) return QuarnError::duplicate_id(id);
+      if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
     }
   }
   {
@@ -222,14 +222,14 @@ Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
   std::size_t updated = 0;
   std::vector<std::size_t> fresh;
   for (std::size_t r = 0; r < block.ids.size(); ++r) {
-    auto it = id_to_slot_.find(block.ids[r]);
-    if (it == id_to_slot_.end()) {
+    const auto slot = id_to_slot_.find(block.ids[r]);
+    if (!slot) {
       fresh.push_back(r);
       continue;
     }
     // Existing ids keep their slots; a row without metadata clears the slot's metadata.
-    index_->update_vector(it->second, row_of(block, r, dim_));
-    replace_metadata_locked(it->second, take_metadata(block, r));
+    index_->update_vector(*slot, row_of(block, r, dim_));
+    replace_metadata_locked(*slot, take_metadata(block, r));
     steps.report(++updated);
   }
   const bool all_fresh = fresh.size() == block.ids.size();
@@ -246,12 +246,12 @@ Result<std::size_t> DbImpl::delete_many(const std::vector<std::string>& ids) {
   TableGuard guard(*this);
   std::size_t deleted = 0;
   for (const std::string& id : ids) {
-    auto it = id_to_slot_.find(id);
-    if (it == id_to_slot_.end()) continue;
+    const auto slot = id_to_slot_.find(id);
+    if (!slot) continue;
     // A failed append leaves this id and every later one untouched; earlier ones stay deleted.
     QUARN_TRY(wal_.append(WalDelete{id}));
-    clear_slot_held(it->second, guard);
-    id_to_slot_.erase(it);
+    clear_slot_held(*slot, guard);
+    id_to_slot_.erase(id);
     ++deleted;
   }
   return deleted;

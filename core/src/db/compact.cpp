@@ -40,18 +40,18 @@ void DbImpl::compact() {
   if (!index_->has_quantized() && fresh->has_quantized()) fresh->disable_quantized_search();
 
   const std::size_t live = fresh->node_count();
-  std::unordered_map<std::string, Slot> ids;
+  IdTable ids;
   ids.reserve(live);
   std::vector<std::string> slot_ids(live);
   std::vector<std::optional<Json>> metadata(live);
-  for (auto& [id, old_slot] : id_to_slot_) {
+  id_to_slot_.for_each([&](const std::string& id, Slot old_slot) {
     auto it = new_slot.find(old_slot);
-    if (it == new_slot.end()) continue;
+    if (it == new_slot.end()) return;
     const Slot s = it->second;
-    ids.emplace(id, s);
+    ids.insert_or_assign(id, s);
     slot_ids[s] = id;
     if (old_slot < metadata_.size()) metadata[s] = std::move(metadata_[old_slot]);
-  }
+  });
   MetadataIndex rebuilt;
   rebuilt.rebuild(metadata, fresh->deleted());
 

@@ -57,20 +57,18 @@ std::vector<std::string> DbImpl::ids() const {
   std::shared_lock guard(id_map_lock_);
   std::vector<std::string> out;
   out.reserve(id_to_slot_.size());
-  for (const auto& [id, slot] : id_to_slot_) out.push_back(id);
+  id_to_slot_.for_each([&](const std::string& id, Slot) { out.push_back(id); });
   return out;
 }
 
 bool DbImpl::contains(const std::string& id) const {
   std::shared_lock guard(id_map_lock_);
-  return id_to_slot_.count(id) != 0;
+  return id_to_slot_.contains(id);
 }
 
 std::optional<Slot> DbImpl::slot_of(const std::string& id) const {
   std::shared_lock guard(id_map_lock_);
-  auto it = id_to_slot_.find(id);
-  if (it == id_to_slot_.end()) return std::nullopt;
-  return it->second;
+  return id_to_slot_.find(id);
 }
 
 std::size_t DbImpl::size() const {
@@ -163,11 +161,18 @@ std::optional<std::string> DbImpl::check_invariants() const {
   }
   // Each id maps to a distinct live slot holding that id; with the counts above this also
   // means every live slot is reachable from exactly one id.
-  for (const auto& [id, slot] : id_to_slot_) {
-    if (slot >= nodes) return "id '" + id + "' maps to " + slot_text(slot) + " beyond the index";
-    if (index_->is_deleted(slot)) return "id '" + id + "' maps to deleted " + slot_text(slot);
-    if (slot_to_id_[slot] != id) return "id '" + id + "' maps to " + slot_text(slot) + " holding another id";
-  }
+  std::optional<std::string> wrong;
+  id_to_slot_.for_each([&](const std::string& id, Slot slot) {
+    if (wrong) return;
+    if (slot >= nodes) {
+      wrong = "id '" + id + "' maps to " + slot_text(slot) + " beyond the index";
+    } else if (index_->is_deleted(slot)) {
+      wrong = "id '" + id + "' maps to deleted " + slot_text(slot);
+    } else if (slot_to_id_[slot] != id) {
+      wrong = "id '" + id + "' maps to " + slot_text(slot) + " holding another id";
+    }
+  });
+  if (wrong) return wrong;
   for (Slot slot : index_->deleted()) {
     if (slot >= nodes) return "deleted " + slot_text(slot) + " beyond the index";
     if (!slot_to_id_[slot].empty()) return "deleted " + slot_text(slot) + " keeps an id";

@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "db/id_table.h"
 #include "db/metadata_index.h"
 #include "hnsw/hnsw.h"
 #include "quarn/database.h"
@@ -173,7 +174,7 @@ class DbImpl final : public Database {
   mutable std::shared_mutex index_lock_;
   std::unique_ptr<HnswIndex> index_;
   mutable std::shared_mutex id_map_lock_;
-  std::unordered_map<std::string, Slot> id_to_slot_;
+  IdTable id_to_slot_;
   mutable std::shared_mutex slot_table_lock_;
   std::vector<std::string> slot_to_id_;
   mutable std::shared_mutex metadata_lock_;

@@ -152,7 +152,7 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
       db->slot_to_id_.assign(slots, std::string());
       db->metadata_.assign(slots, std::nullopt);
       for (MetaRecord& record : loaded->records) {
-        db->id_to_slot_.emplace(record.id, record.slot);
+        db->id_to_slot_.insert_or_assign(record.id, record.slot);
         db->slot_to_id_[record.slot] = std::move(record.id);
         db->metadata_[record.slot] = std::move(record.metadata);
       }

@@ -40,7 +40,7 @@ Status DbImpl::replay_wal() {
     if (insert != nullptr && insert->vector.size() == dim_) {
       const bool live = [&] {
         std::shared_lock id_guard(id_map_lock_);
-        return id_to_slot_.count(insert->id) != 0;
+        return id_to_slot_.contains(insert->id);
       }();
       if (!live) {
         run.push_back(Item{std::move(insert->id), std::move(insert->vector), std::move(insert->metadata)});
@@ -61,23 +61,21 @@ void DbImpl::apply_wal_entry(WalEntry entry) {
                    // A vector of the wrong length is never written by this system; such a
                    // record is skipped whether or not the id exists.
                    if (insert.vector.size() != dim_) return;
-                   auto it = id_to_slot_.find(insert.id);
-                   if (it != id_to_slot_.end()) {
-                     replace_record_locked(it->second, &insert.vector,
+                   if (auto slot = id_to_slot_.find(insert.id)) {
+                     replace_record_locked(*slot, &insert.vector,
                                            std::optional<std::optional<Json>>(std::move(insert.metadata)));
                    } else {
                      insert_record_locked(insert.id, std::move(insert.vector), std::move(insert.metadata));
                    }
                  },
                  [&](WalDelete& del) {
-                   auto it = id_to_slot_.find(del.id);
-                   if (it != id_to_slot_.end()) delete_record_locked(del.id, it->second);
+                   if (auto slot = id_to_slot_.find(del.id)) delete_record_locked(del.id, *slot);
                  },
                  [&](WalUpdate& upd) {
-                   auto it = id_to_slot_.find(upd.id);
-                   if (it == id_to_slot_.end()) return;
+                   const auto slot = id_to_slot_.find(upd.id);
+                   if (!slot) return;
                    const bool vector_fits = upd.vector.has_value() && upd.vector->size() == dim_;
-                   replace_record_locked(it->second, vector_fits ? &*upd.vector : nullptr, std::move(upd.metadata));
+                   replace_record_locked(*slot, vector_fits ? &*upd.vector : nullptr, std::move(upd.metadata));
                  },
              },
              entry);

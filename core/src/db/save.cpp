@@ -40,10 +40,10 @@ Status DbImpl::save() {
   // The tables cannot change under the locks held, so the records point into them.
   std::vector<MetaRecordView> records;
   records.reserve(id_to_slot_.size());
-  for (const auto& [id, slot] : id_to_slot_) {
-    const Json* metadata = slot < metadata_.size() && metadata_[slot].has_value() ? &*metadata_[slot] : nullptr;
-    records.push_back({id, slot, metadata});
-  }
+  id_to_slot_.for_each([&](const std::string& id, Slot slot) {
+    const Json* json = slot < metadata_.size() && metadata_[slot].has_value() ? &*metadata_[slot] : nullptr;
+    records.push_back({id, slot, json});
+  });
 
   if (!storage_.dir.empty()) QUARN_TRY(create_directories(storage_.dir));
   // A temporary left by an earlier failed save of this process may still complete that save;

@@ -81,7 +81,7 @@ Status DbImpl::add(const std::string& id, std::vector<float> vector, std::option
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
   std::unique_lock id_guard(id_map_lock_);
-  if (id_to_slot_.count(id) != 0) return QuarnError::duplicate_id(id);
+  if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
@@ -97,10 +97,9 @@ Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::opt
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
-  auto it = id_to_slot_.find(id);
-  if (it != id_to_slot_.end()) {
+  if (auto slot = id_to_slot_.find(id)) {
     // The new metadata replaces the old whole, so an upsert without metadata clears it.
-    replace_record_locked(it->second, &insert.vector, std::optional<std::optional<Json>>(std::move(insert.metadata)));
+    replace_record_locked(*slot, &insert.vector, std::optional<std::optional<Json>>(std::move(insert.metadata)));
   } else {
     insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata));
   }
@@ -111,13 +110,13 @@ Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> v
                         std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
-  auto it = id_to_slot_.find(id);
-  if (it == id_to_slot_.end()) return QuarnError::not_found(id);
+  const auto found = id_to_slot_.find(id);
+  if (!found) return QuarnError::not_found(id);
   if (vector.has_value() && vector->size() != dim_) return QuarnError::dimension_mismatch(dim_, vector->size());
   if (vector.has_value()) {
     if (auto bad = check_finite(*vector)) return std::move(*bad);
   }
-  const Slot slot = it->second;
+  const Slot slot = *found;
   // Absent metadata keeps the stored one; update never clears it.
   std::optional<std::optional<Json>> new_metadata;
   if (metadata.has_value()) new_metadata.emplace(std::move(metadata));
@@ -131,9 +130,9 @@ Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> v
 Result<bool> DbImpl::remove(const std::string& id) {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::unique_lock id_guard(id_map_lock_);
-  auto it = id_to_slot_.find(id);
-  if (it == id_to_slot_.end()) return false;
-  const Slot slot = it->second;
+  const auto found = id_to_slot_.find(id);
+  if (!found) return false;
+  const Slot slot = *found;
   // The id is unmapped only once the record is in the log: a failed append leaves the
   // record fully live.
   QUARN_TRY(log_append(WalDelete{id}));
@@ -145,9 +144,9 @@ Result<std::pair<std::vector<float>, std::optional<Json>>> DbImpl::get(const std
   // The id-map lock stays shared until both copies are made, so no writer or compaction can
   // change or renumber the slot in between.
   std::shared_lock id_guard(id_map_lock_);
-  auto it = id_to_slot_.find(id);
-  if (it == id_to_slot_.end()) return QuarnError::not_found(id);
-  const Slot slot = it->second;
+  const auto found = id_to_slot_.find(id);
+  if (!found) return QuarnError::not_found(id);
+  const Slot slot = *found;
   std::vector<float> vector;
   {
     std::shared_lock index_guard(index_lock_);

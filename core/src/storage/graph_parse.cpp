@@ -1,10 +1,14 @@
 #include "graph_parse.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "quarn/json.h"
 #include "storage/snapshot_format.h"
@@ -59,6 +63,73 @@ Status parse_nodes(ByteReader& in, std::uint32_t n, ParsedGraph& g) {
     }
   }
   return Status::success();
+}
+
+// Reads `count` metadata records into `records`, checking each but for a repeated id; on a
+// failure, `records` holds the records before the failing one.
+Status parse_records(ByteReader& in, std::uint32_t count, std::size_t node_count,
+                     const std::unordered_set<Slot>& deleted, std::vector<MetaRecord>& records) {
+  std::vector<bool> seen_slots(node_count, false);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto slot = in.read_u32();
+    if (!slot.ok()) return std::move(slot).error();
+    auto id_len = in.read_u32();
+    if (!id_len.ok()) return std::move(id_len).error();
+    auto id = in.read_bytes(*id_len);
+    if (!id.ok()) return std::move(id).error();
+    std::string utf8_error;
+    if (!is_valid_utf8(*id, &utf8_error)) return invalid(utf8_error);
+    auto json_len = in.read_u32();
+    if (!json_len.ok()) return std::move(json_len).error();
+    auto json = in.read_bytes(*json_len);
+    if (!json.ok()) return std::move(json).error();
+
+    if (*slot >= node_count) return invalid(out_of_range("metadata record slot", *slot, node_count));
+    if (deleted.count(*slot) != 0) return invalid("metadata record for deleted slot " + std::to_string(*slot));
+    if (seen_slots[*slot]) return invalid("duplicate metadata record for slot " + std::to_string(*slot));
+    seen_slots[*slot] = true;
+
+    MetaRecord& record = records.emplace_back();
+    record.id.assign(reinterpret_cast<const char*>(id->data()), id->size());
+    record.slot = *slot;
+    // Empty or unparsable JSON leaves the record without metadata.
+    if (*json_len != 0) {
+      JsonParse parsed = json_parse(std::string_view(reinterpret_cast<const char*>(json->data()), json->size()));
+      record.metadata = std::move(parsed.value);
+    }
+  }
+  return Status::success();
+}
+
+// The first record whose id an earlier record has, or nothing. Open addressing over record
+// indices; a cell keeps the upper half of the id's hash beside the index, so that a probe
+// compares ids only when those agree. The hashes are taken first, so that the cell of a
+// record some way ahead can be fetched while this one is placed.
+std::optional<std::size_t> first_repeated_id(const std::vector<MetaRecord>& records) {
+  constexpr std::uint64_t kLow = 0xFFFFFFFF;
+  // No cell holds it: its index would be the last of 2^32 records, more than a section holds.
+  constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  constexpr std::size_t kAhead = 16;
+  const std::size_t n = records.size();
+  std::vector<std::uint64_t> hashes(n);
+  for (std::size_t i = 0; i < n; ++i) hashes[i] = std::hash<std::string_view>{}(records[i].id);
+  std::size_t capacity = 16;
+  while (capacity < n + n / 2) capacity *= 2;
+  const std::size_t mask = capacity - 1;
+  std::vector<std::uint64_t> cells(capacity, kEmpty);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(&cells[hashes[i + kAhead] & mask], 1);
+    const std::uint64_t tag = hashes[i] & ~kLow;
+    for (std::size_t c = hashes[i] & mask;; c = (c + 1) & mask) {
+      const std::uint64_t cell = cells[c];
+      if (cell == kEmpty) {
+        cells[c] = tag | i;
+        break;
+      }
+      if ((cell & ~kLow) == tag && records[cell & kLow].id == records[i].id) return i;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -136,49 +207,20 @@ Result<std::vector<MetaRecord>> parse_metadata_section(ByteReader& in, std::size
 
   std::vector<MetaRecord> records;
   records.reserve(*count);
-  std::unordered_set<Slot> seen_slots;
-  std::unordered_set<std::string_view> seen_ids;  // views into the file data
-  seen_slots.reserve(*count);
-  seen_ids.reserve(*count);
-  for (std::uint32_t i = 0; i < *count; ++i) {
-    auto slot = in.read_u32();
-    if (!slot.ok()) return std::move(slot).error();
-    auto id_len = in.read_u32();
-    if (!id_len.ok()) return std::move(id_len).error();
-    auto id = in.read_bytes(*id_len);
-    if (!id.ok()) return std::move(id).error();
-    std::string utf8_error;
-    if (!is_valid_utf8(*id, &utf8_error)) return invalid(utf8_error);
-    auto json_len = in.read_u32();
-    if (!json_len.ok()) return std::move(json_len).error();
-    auto json = in.read_bytes(*json_len);
-    if (!json.ok()) return std::move(json).error();
-
-    const std::string_view id_text(reinterpret_cast<const char*>(id->data()), id->size());
-    if (*slot >= node_count) return invalid(out_of_range("metadata record slot", *slot, node_count));
-    if (deleted.count(*slot) != 0) return invalid("metadata record for deleted slot " + std::to_string(*slot));
-    if (!seen_slots.insert(*slot).second) {
-      return invalid("duplicate metadata record for slot " + std::to_string(*slot));
-    }
-    if (!seen_ids.insert(id_text).second) {
-      return invalid("duplicate metadata record for id '" + std::string(id_text) + "'");
-    }
-
-    MetaRecord record;
-    record.id = std::string(id_text);
-    record.slot = *slot;
-    // Empty or unparsable JSON leaves the record without metadata.
-    if (*json_len != 0) {
-      JsonParse parsed = json_parse(std::string_view(reinterpret_cast<const char*>(json->data()), json->size()));
-      record.metadata = std::move(parsed.value);
-    }
-    records.push_back(std::move(record));
+  // The check for repeated ids runs last, over the records before any failure, and so reports
+  // the failure that a check record by record would report first.
+  Status parsed = parse_records(in, *count, node_count, deleted, records);
+  if (auto repeated = first_repeated_id(records)) {
+    return invalid("duplicate metadata record for id '" + records[*repeated].id + "'");
   }
+  if (!parsed.ok()) return std::move(parsed).error();
   return records;
 }
 
 std::vector<Slot> unnamed_live_slots(std::size_t node_count, const std::unordered_set<Slot>& deleted,
                                      const std::vector<MetaRecord>& records) {
+  // The records name distinct live slots, so when there are as many as live slots they name all.
+  if (records.size() + deleted.size() == node_count) return {};
   std::vector<bool> named(node_count, false);
   for (const MetaRecord& r : records) named[r.slot] = true;
   std::vector<Slot> out;

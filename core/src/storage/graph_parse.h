@@ -34,7 +34,7 @@ Result<ParsedGraph> parse_graph(ByteReader& in);
 Result<std::vector<MetaRecord>> parse_metadata_section(ByteReader& in, std::size_t node_count,
                                                        const std::unordered_set<Slot>& deleted);
 
-// Live slots that no record names.
+// Live slots that no record names, for records as parse_metadata_section returns them.
 std::vector<Slot> unnamed_live_slots(std::size_t node_count, const std::unordered_set<Slot>& deleted,
                                      const std::vector<MetaRecord>& records);
 

@@ -208,8 +208,20 @@ Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
   if (!file.ok()) return std::move(file).error();
   auto size = file->size();
   if (!size.ok()) return std::move(size).error();
-  std::vector<std::uint8_t> data;
-  data.reserve(static_cast<std::size_t>(*size));
+  // Reads straight into the result. The file may change meanwhile: it is read to its end, which
+  // may come before or after the size it had.
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(*size));
+  std::size_t filled = 0;
+  while (filled < data.size()) {
+    auto n = file->read_some(data.data() + filled, data.size() - filled);
+    if (!n.ok()) return std::move(n).error();
+    if (*n == 0) break;
+    filled += *n;
+  }
+  if (filled < data.size()) {
+    data.resize(filled);
+    return data;
+  }
   std::uint8_t chunk[65536];
   for (;;) {
     auto n = file->read_some(chunk, sizeof chunk);
