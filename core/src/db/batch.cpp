@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "db/db_impl.h"
+#include "util/growth.h"
 #include "vector_checks.h"
 
 namespace quarn {
@@ -162,8 +163,8 @@ void DbImpl::insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* 
   }
   // Room in the tables first: once the index has raised its live count, nothing may fail.
   const std::size_t slots_after = index_->node_count() + first.size();
-  slot_to_id_.reserve(slots_after);
-  metadata_.reserve(slots_after);
+  reserve_geometric(slot_to_id_, slots_after);
+  reserve_geometric(metadata_, slots_after);
   id_to_slot_.reserve(id_to_slot_.size() + first.size());
   const std::vector<Slot> slots = index_->batch_insert_rows(vectors, progress);
   for (std::size_t u = 0; u < first.size(); ++u) {

@@ -7,6 +7,7 @@
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
 #include "db/db_impl.h"
+#include "util/growth.h"
 #include "vector_checks.h"
 
 namespace quarn {
@@ -44,10 +45,11 @@ Slot DbImpl::insert_record_locked(const std::string& id, std::vector<float> vect
                                     std::optional<Json> metadata) {
   TableGuard guard(*this);
   // Everything that can fail for want of memory happens before the index raises its live
-  // count, so a failed insert leaves the counts and the tables as they were.
+  // count, so a failed insert leaves the counts and the tables as they were. The tables grow
+  // geometrically: reserving exactly one more slot would copy them whole at every insert.
   const std::size_t slots = index_->node_count() + 1;
-  slot_to_id_.reserve(slots);
-  metadata_.reserve(slots);
+  reserve_geometric(slot_to_id_, slots);
+  reserve_geometric(metadata_, slots);
   id_to_slot_.reserve(id_to_slot_.size() + 1);
   std::string id_copy = id;
   const Slot slot = index_->insert(std::move(vector));

@@ -1,5 +1,6 @@
 #include "hnsw/graph_links.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "util/growth.h"
@@ -36,6 +37,7 @@ void GraphLinks::reserve(std::size_t nodes, std::span<const std::size_t> new_lev
   reserve_geometric(level0_, nodes * (m0_ + 1));
   reserve_geometric(upper_at_, nodes);
   reserve_geometric(levels_, nodes);
+  reserve_geometric(chosen_by_rule_, nodes);
   std::size_t upper_words = 0;
   for (std::size_t level : new_levels) upper_words += level * (m_ + 1);
   reserve_geometric(upper_, upper_.size() + upper_words);
@@ -47,7 +49,10 @@ void GraphLinks::append(std::size_t level) {
   upper_at_.push_back(level == 0 ? 0 : upper_.size());
   if (level > 0) upper_.resize(upper_.size() + level * (m_ + 1), 0);
   levels_.push_back(static_cast<std::uint8_t>(level));
+  chosen_by_rule_.push_back(0);
 }
+
+void GraphLinks::clear_chosen_by_rule() { std::fill(chosen_by_rule_.begin(), chosen_by_rule_.end(), 0); }
 
 void GraphLinks::assign(Slot s, std::size_t layer, std::span<const Slot> slots) {
   Slot* w = words(s, layer);

@@ -82,6 +82,15 @@ class GraphLinks {
   void push_back(Slot s, std::size_t layer, Slot v);
   void copy_to(Slot s, std::size_t layer, std::vector<Slot>& out) const;
 
+  // Whether s's layer-0 list is, as far as the insert code knows, what the diversity rule chose
+  // for s (ascending, each entry kept against those before it), minus entries removed since.
+  // Read and written under s's lock; false for appended and loaded nodes.
+  bool chosen_by_rule(Slot s) const { return chosen_by_rule_[s] != 0; }
+  void set_chosen_by_rule(Slot s, bool chosen) { chosen_by_rule_[s] = chosen ? 1 : 0; }
+  // Forgets every mark: after a vector changes, lists holding that node may no longer be ascending
+  // or chosen by the rule.
+  void clear_chosen_by_rule();
+
   // Plain access for the loader and the writer of graph.quarn, which run with nothing else
   // touching the graph: the count word followed by capacity(layer) slot words.
   Slot* raw(Slot s, std::size_t layer) { return words(s, layer); }
@@ -101,6 +110,7 @@ class GraphLinks {
   std::vector<Slot> upper_;
   std::vector<std::uint64_t> upper_at_;  // offset of a node's block in upper_ (0 for level 0)
   std::vector<std::uint8_t> levels_;
+  std::vector<std::uint8_t> chosen_by_rule_;
   std::unique_ptr<std::atomic_flag[]> stripes_;
 };
 

@@ -194,6 +194,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
       detail::sort_by_distance(candidates);
       detail::select_diverse(candidates, maxc, pair, chosen);
       links_.assign(slot, lc, chosen);
+      if (lc == 0) links_.set_chosen_by_rule(slot, true);
     }
     for (Slot n : chosen) {
       const GraphLinks::Lock guard = links_.lock(n);
@@ -201,15 +202,22 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
       if (std::find(current.begin(), current.end(), slot) != current.end()) continue;
       if (current.size() < maxc) {
         links_.push_back(n, lc, slot);
+        if (lc == 0) links_.set_chosen_by_rule(n, false);
         continue;
       }
       // Full: the owner's list is chosen again by the same rule from its entries and the new node.
+      // A list the rule chose needs only the pairs with the new node tested.
       pool.clear();
       for (Slot x : current) pool.push_back({x, pair_distance(n, x)});
       pool.push_back({slot, pair_distance(n, slot)});
+      if (lc == 0 && links_.chosen_by_rule(n) && detail::select_diverse_adding(pool, maxc, pair, kept)) {
+        if (kept != current) links_.assign(n, lc, kept);
+        continue;
+      }
       detail::sort_by_distance(pool);
       detail::select_diverse(pool, maxc, pair, kept);
       links_.assign(n, lc, kept);
+      if (lc == 0) links_.set_chosen_by_rule(n, true);
     }
     if (!candidates.empty()) ep = candidates.front().slot;
   }
@@ -222,6 +230,7 @@ void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
   std::copy(vector.begin(), vector.end(), data.begin() + static_cast<std::ptrdiff_t>(std::size_t{slot} * dim_));
   norms_[slot] = vector_norm(vector);
   write_codes(slot, vector);
+  links_.clear_chosen_by_rule();
   if (links_.size() < 2) return;
 
   const std::size_t level = links_.level(slot);

@@ -32,6 +32,45 @@ void select_diverse(const std::vector<Candidate>& candidates, std::size_t limit,
   }
 }
 
+// select_diverse over `list_then_new` (a list followed by one new candidate, each with its
+// distance to the list's owner) when the list is known to be the output of an earlier
+// select_diverse for the same owner, minus possibly some entries: ascending, every entry kept
+// against the entries before it. Such entries are kept again without testing pairs among them;
+// only pairs with the new candidate are tested. Gives exactly what sorting the pool and calling
+// select_diverse gives. Returns false, leaving `kept` unspecified, when the list's distances are
+// not ascending (the list is not such an output); the caller then takes the full route.
+template <class PairDistance>
+bool select_diverse_adding(const std::vector<Candidate>& list_then_new, std::size_t limit,
+                           PairDistance&& pair_distance, std::vector<Slot>& kept) {
+  kept.clear();
+  if (list_then_new.empty()) return true;
+  const std::size_t listed = list_then_new.size() - 1;
+  const Candidate added = list_then_new.back();
+  for (std::size_t i = 1; i < listed; ++i) {
+    if (!(list_then_new[i - 1].distance <= list_then_new[i].distance)) return false;
+  }
+  if (limit == 0) return true;
+  // A stable sort places the new candidate after every entry at most as far.
+  std::size_t at = 0;
+  while (at < listed && list_then_new[at].distance <= added.distance) ++at;
+  for (std::size_t i = 0; i < at && kept.size() < limit; ++i) kept.push_back(list_then_new[i].slot);
+  if (kept.size() >= limit) return true;
+  bool added_kept = true;
+  for (Slot r : kept) {
+    if (pair_distance(added.slot, r) < added.distance) {
+      added_kept = false;
+      break;
+    }
+  }
+  if (added_kept) kept.push_back(added.slot);
+  for (std::size_t i = at; i < listed && kept.size() < limit; ++i) {
+    const Candidate& c = list_then_new[i];
+    if (added_kept && pair_distance(c.slot, added.slot) < c.distance) continue;
+    kept.push_back(c.slot);
+  }
+  return true;
+}
+
 // Ascending by distance; equal distances keep their input order.
 inline void sort_by_distance(std::vector<Candidate>& candidates) {
   std::stable_sort(candidates.begin(), candidates.end(),
