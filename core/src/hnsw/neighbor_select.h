@@ -15,20 +15,18 @@ namespace quarn::detail {
 // in another direction is what splits clustered data into islands. At most `limit` are kept.
 // `pair_distance(a, b)` is the metric between two stored slots.
 template <class PairDistance>
+bool diverse_from(const Candidate& c, const std::vector<Slot>& kept, PairDistance&& pair_distance) {
+  return std::none_of(kept.begin(), kept.end(), [&](Slot r) { return pair_distance(c.slot, r) < c.distance; });
+}
+
+template <class PairDistance>
 void select_diverse(const std::vector<Candidate>& candidates, std::size_t limit, PairDistance&& pair_distance,
                     std::vector<Slot>& kept) {
   kept.clear();
   if (limit == 0) return;
   for (const Candidate& c : candidates) {
     if (kept.size() >= limit) break;
-    bool diverse = true;
-    for (Slot r : kept) {
-      if (pair_distance(c.slot, r) < c.distance) {
-        diverse = false;
-        break;
-      }
-    }
-    if (diverse) kept.push_back(c.slot);
+    if (diverse_from(c, kept, pair_distance)) kept.push_back(c.slot);
   }
 }
 
@@ -55,13 +53,7 @@ bool select_diverse_adding(const std::vector<Candidate>& list_then_new, std::siz
   while (at < listed && list_then_new[at].distance <= added.distance) ++at;
   for (std::size_t i = 0; i < at && kept.size() < limit; ++i) kept.push_back(list_then_new[i].slot);
   if (kept.size() >= limit) return true;
-  bool added_kept = true;
-  for (Slot r : kept) {
-    if (pair_distance(added.slot, r) < added.distance) {
-      added_kept = false;
-      break;
-    }
-  }
+  const bool added_kept = diverse_from(added, kept, pair_distance);
   if (added_kept) kept.push_back(added.slot);
   for (std::size_t i = at; i < listed && kept.size() < limit; ++i) {
     const Candidate& c = list_then_new[i];
