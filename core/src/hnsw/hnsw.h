@@ -191,17 +191,15 @@ class HnswIndex {
   std::size_t node_count() const { return links_.size(); }
   const GraphLinks& links() const { return links_; }
   std::size_t level(Slot s) const { return links_.level(s); }
-  // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
-  // walks score it.
-  // Hints every cache line of the slot's row, so that scoring it soon does not wait for memory.
   // How many rows a walk hints ahead of the one it scores: enough to keep memory busy, but no
   // more than about 96 cache lines in flight, so long rows do not evict each other.
   std::size_t prefetch_ahead() const {
     const std::size_t lines = (dim_ * sizeof(float) + 63) / 64;
     return std::clamp<std::size_t>(96 / std::max<std::size_t>(lines, 1), 1, 4);
   }
-  // Hints every cache line of a row. The empty asm keeps the loop: compilers otherwise delete a
-  // finite loop whose only statements are prefetches as if it did nothing.
+  // Hints every cache line of the slot's row, so that scoring it soon does not wait for memory.
+  // The empty asm keeps the loop: compilers otherwise delete a finite loop whose only statements
+  // are prefetches, as if it did nothing.
   void prefetch_row(Slot s) const {
     const char* row = reinterpret_cast<const char*>(row_data(s));
     const std::size_t bytes = dim_ * sizeof(float);
@@ -210,6 +208,8 @@ class HnswIndex {
       __asm__ volatile("" : : "r"(row + offset));
     }
   }
+  // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
+  // walks score it.
   float query_distance(std::span<const float> query, float query_norm, Slot s) const {
     return row_distance_(query.data(), query_norm, row_data(s), norms_[s], dim_);
   }
