@@ -1,7 +1,8 @@
 """Speed and memory against hnswlib and faiss: search, build, memory, save, reopen, replay, scan.
 
-    python bench/speed.py                 # about 25 minutes on 2 cores
-    python bench/speed.py --quick         # smaller sets, one round
+    python bench/speed.py                 # 100,000-vector sets, three rounds: the longest run
+    python bench/speed.py --quick         # 80,000-vector sets, one round (about 8 minutes on 2 cores)
+    python bench/speed.py --quick --rounds 3   # about 22 minutes on 2 cores
     python bench/speed.py --baseline /tmp/old-quarn   # also time an older build's exact scan
 
 Every figure is taken in a fresh process per engine (so memory figures are the engine's own),
