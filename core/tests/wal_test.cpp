@@ -1,3 +1,4 @@
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -5,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -261,6 +263,29 @@ TEST_F(WalFile, AppendCreatesTheFileLazilyAndResetDeletesIt) {
 
   ASSERT_TRUE(wal.append(WalDelete{"b"}).ok());
   EXPECT_EQ(ids(read_ok(wal)), std::vector<std::string>{"b"});
+}
+
+std::size_t open_descriptor_count() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// A reset hands the deleted log's descriptor to a background close; it must really be closed,
+// or every save would leak one descriptor and keep the old log's pages.
+TEST_F(WalFile, ResetClosesTheOldLogsDescriptor) {
+  const std::size_t before = open_descriptor_count();
+  Wal wal(path_);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(wal.append(WalDelete{"a"}).ok());
+    ASSERT_TRUE(wal.reset().ok());
+  }
+  std::size_t now = open_descriptor_count();
+  for (int waited = 0; now > before && waited < 500; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    now = open_descriptor_count();
+  }
+  EXPECT_EQ(now, before);
 }
 
 TEST_F(WalFile, AppendAddsToAnExistingLog) {

@@ -11,6 +11,8 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quarn {
@@ -201,6 +203,20 @@ Status BufferedWriter::close() {
   Status c = file_.close();
   if (!s.ok()) return s;
   return c;
+}
+
+FileHandle BufferedWriter::detach() {
+  (void)flush();
+  return std::move(file_);
+}
+
+void close_in_background(FileHandle file) {
+  if (!file.valid()) return;
+  try {
+    std::thread([owned = std::move(file)]() mutable { (void)owned.close(); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the handle closes here, with the callable that held it.
+  }
 }
 
 Result<std::vector<std::uint8_t>> read_file(const std::string& path) {

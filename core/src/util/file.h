@@ -87,11 +87,19 @@ class BufferedWriter {
   Status sync();
   // Flushes and closes the file.
   Status close();
+  // Flushes and hands the file over, open, leaving this writer without one. A failed flush is
+  // ignored: for a caller about to delete the file.
+  FileHandle detach();
 
  private:
   FileHandle file_;
   std::vector<std::uint8_t> buffer_;
 };
+
+// Closes the file on a short-lived thread of its own, or here when no thread can be started.
+// The last close of a deleted file frees its cached pages, which takes milliseconds for a file
+// of tens of megabytes; the caller need not wait for that.
+void close_in_background(FileHandle file);
 
 // Reads a whole file into memory.
 Result<std::vector<std::uint8_t>> read_file(const std::string& path);

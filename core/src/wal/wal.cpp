@@ -140,12 +140,16 @@ Status Wal::rollback(std::uint64_t mark) {
 
 Status Wal::reset() {
   readable_end_.reset();
+  // The writer's descriptor outlives the unlink and is closed in the background: its last close
+  // frees the log's cached pages (about 10 ms for 50 MB), which the caller need not wait for.
+  // The file is deleted next, so a failure to close it changes nothing.
+  FileHandle last_reference;
   if (writer_) {
-    // The file is deleted next; a failure to close it changes nothing.
-    (void)writer_->close();
+    last_reference = writer_->detach();
     writer_.reset();
   }
   Status removed = remove_file(path_);
+  close_in_background(std::move(last_reference));
   if (!removed.ok() && !is_missing(removed.error())) return removed;
   return Status::success();
 }
