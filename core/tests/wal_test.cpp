@@ -272,7 +272,8 @@ std::size_t open_descriptor_count() {
 }
 
 // A reset hands the deleted log's descriptor to a background close; it must really be closed,
-// or every save would leak one descriptor and keep the old log's pages.
+// or every save would leak one descriptor and keep the old log's pages. Closes still pending
+// from earlier tests can only lower the count, never by the 20 a leak would add.
 TEST_F(WalFile, ResetClosesTheOldLogsDescriptor) {
   const std::size_t before = open_descriptor_count();
   Wal wal(path_);
@@ -285,7 +286,7 @@ TEST_F(WalFile, ResetClosesTheOldLogsDescriptor) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     now = open_descriptor_count();
   }
-  EXPECT_EQ(now, before);
+  EXPECT_LE(now, before);
 }
 
 TEST_F(WalFile, AppendAddsToAnExistingLog) {
