@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -145,6 +148,63 @@ TEST(Distance, RowDistanceEqualsPairwiseAndScanScores) {
     }
   }
 }
+
+// The side-by-side kernel must give the one-row kernel's bits for every metric and length,
+// including rows the cosine treats specially and values that overflow or are not numbers.
+TEST(Distance, PairKernelGivesTheOneRowKernelsBits) {
+  std::mt19937 rng(8);
+  std::normal_distribution<float> normal;
+  auto bits = [](float x) {
+    std::uint32_t u = 0;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+  };
+  enum class Row { Random, Zero, SameAsQuery, Huge, WithNaN };
+  for (std::size_t dim : {1u, 2u, 15u, 16u, 17u, 31u, 32u, 33u, 100u, 128u, 383u, 384u, 385u, 1536u}) {
+    Vec query(dim);
+    for (float& x : query) x = normal(rng);
+    const float qn = vector_norm(query);
+    std::vector<Vec> rows;
+    for (Row kind : {Row::Random, Row::Zero, Row::SameAsQuery, Row::Huge, Row::WithNaN, Row::Random}) {
+      Vec r(dim);
+      for (float& x : r) x = normal(rng);
+      if (kind == Row::Zero) std::fill(r.begin(), r.end(), 0.0f);
+      if (kind == Row::SameAsQuery) r = query;
+      if (kind == Row::Huge) r[dim / 2] = 3e38f;
+      if (kind == Row::WithNaN) r[dim - 1] = std::nanf("");
+      rows.push_back(r);
+    }
+    for (Metric metric : {Metric::Cosine, Metric::Euclidean, Metric::DotProduct}) {
+      const RowDistanceFn single = row_distance_fn(metric);
+      const RowPairDistanceFn pair = row_pair_distance_fn(metric);
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t j = 0; j < rows.size(); ++j) {
+          const float ni = vector_norm(rows[i]);
+          const float nj = vector_norm(rows[j]);
+          float got[2] = {0.0f, 0.0f};
+          pair(query.data(), qn, rows[i].data(), ni, rows[j].data(), nj, dim, got);
+          EXPECT_EQ(bits(got[0]), bits(single(query.data(), qn, rows[i].data(), ni, dim)))
+              << metric_name(metric) << " dim " << dim << " rows " << i << "," << j;
+          EXPECT_EQ(bits(got[1]), bits(single(query.data(), qn, rows[j].data(), nj, dim)))
+              << metric_name(metric) << " dim " << dim << " rows " << i << "," << j;
+        }
+      }
+    }
+  }
+}
+
+#if defined(__x86_64__)
+// On a CPU with the AVX-512 subsets the one-row kernels use, the side-by-side kernels must be in
+// use: a start-up check that silently fails would leave walks on the slower path.
+TEST(Distance, PairKernelIsFusedWhereAvx512IsAvailable) {
+  __builtin_cpu_init();
+  if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
+      !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("bmi2")) {
+    GTEST_SKIP() << "no AVX-512 on this CPU";
+  }
+  EXPECT_TRUE(row_pair_kernels_fused());
+}
+#endif
 
 TEST(BruteForce, CosineScoresZeroNormsAsOne) {
   constexpr std::size_t dim = 4;

@@ -5,6 +5,8 @@
 
 #include <simsimd/simsimd.h>
 
+#include "distance/row_finish.h"
+
 namespace quarn {
 
 namespace {
@@ -93,22 +95,20 @@ const Kernels& kernels() {
 float row_l2sq(const float* a, float, const float* b, float, std::size_t dim) {
   simsimd_distance_t r = 0.0;
   kernels().l2sq(a, b, dim, &r);
-  return static_cast<float>(r);
+  return detail::finish_l2sq(r);
 }
 
 float row_negated_dot(const float* a, float, const float* b, float, std::size_t dim) {
   simsimd_distance_t r = 0.0;
   kernels().dot(a, b, dim, &r);
-  return -static_cast<float>(r);
+  return detail::finish_negated_dot(r);
 }
 
 float row_cosine(const float* a, float a_norm, const float* b, float b_norm, std::size_t dim) {
-  if (a_norm == 0.0f || b_norm == 0.0f) return a_norm == b_norm ? 0.0f : 1.0f;
+  if (a_norm == 0.0f || b_norm == 0.0f) return detail::finish_cosine(0.0, a_norm, b_norm);
   simsimd_distance_t r = 0.0;
   kernels().dot(a, b, dim, &r);
-  const float denom = b_norm * a_norm;
-  const float d = 1.0f - static_cast<float>(r) / denom;
-  return d > 0.0f ? d : 0.0f;
+  return detail::finish_cosine(r, a_norm, b_norm);
 }
 
 float span_l2sq(const float* a, const float* b, std::size_t dim) { return row_l2sq(a, 0.0f, b, 0.0f, dim); }

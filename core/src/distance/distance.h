@@ -30,6 +30,16 @@ float distance(std::span<const float> a, std::span<const float> b, Metric metric
 using RowDistanceFn = float (*)(const float* a, float a_norm, const float* b, float b_norm, std::size_t dim);
 RowDistanceFn row_distance_fn(Metric metric);
 
+// Distances from row `a` to rows b0 and b1, written to out[0] and out[1], each bit for bit what
+// row_distance_fn(metric) returns for that row. On CPUs where the one-row kernel is the AVX-512
+// one, both rows are summed side by side in one pass over `a`, so that the second sum does not
+// wait for the first; elsewhere the one-row kernel runs twice.
+using RowPairDistanceFn = void (*)(const float* a, float a_norm, const float* b0, float b0_norm, const float* b1,
+                                   float b1_norm, std::size_t dim, float* out);
+RowPairDistanceFn row_pair_distance_fn(Metric metric);
+// Whether row_pair_distance_fn gives the side-by-side kernels on this CPU.
+bool row_pair_kernels_fused();
+
 // The metric's kernel for rows whose norms are not at hand, resolved once. Euclidean and dot
 // product equal distance(); cosine accumulates both norms beside the dot product, which can
 // differ from distance() in the last bits.

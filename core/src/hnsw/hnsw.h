@@ -213,6 +213,11 @@ class HnswIndex {
   float query_distance(std::span<const float> query, float query_norm, Slot s) const {
     return row_distance_(query.data(), query_norm, row_data(s), norms_[s], dim_);
   }
+  // query_distance for two slots at once, into out[0] and out[1]: the same values, computed
+  // side by side.
+  void query_distance_pair(std::span<const float> query, float query_norm, Slot a, Slot b, float* out) const {
+    row_pair_distance_(query.data(), query_norm, row_data(a), norms_[a], row_data(b), norms_[b], dim_, out);
+  }
   std::size_t live_count() const { return live_count_.load(std::memory_order_acquire); }
   std::size_t deleted_count() const { return deleted_.size(); }
   std::size_t max_level() const { return max_level_; }
@@ -261,6 +266,7 @@ class HnswIndex {
   Slot entry_point_ = kNoEntryPoint;
   Metric metric_;
   RowDistanceFn row_distance_;
+  RowPairDistanceFn row_pair_distance_;
   SpanDistanceFn span_distance_;
 };
 

@@ -50,6 +50,7 @@ HnswIndex::HnswIndex(std::size_t dim, std::size_t m, std::size_t ef_construction
       dim_(dim),
       metric_(metric),
       row_distance_(row_distance_fn(metric)),
+      row_pair_distance_(row_pair_distance_fn(metric)),
       span_distance_(span_distance_fn(metric)) {}
 
 HnswIndex::HnswIndex(Parts parts)
@@ -67,6 +68,7 @@ HnswIndex::HnswIndex(Parts parts)
       entry_point_(parts.entry_point),
       metric_(parts.metric),
       row_distance_(row_distance_fn(parts.metric)),
+      row_pair_distance_(row_pair_distance_fn(parts.metric)),
       span_distance_(span_distance_fn(parts.metric)) {
   // The lists' stride follows m: lists laid out for another m would be read at wrong offsets.
   if (links_.m() != m_) detail::fatal("graph lists laid out for another m");

@@ -2,12 +2,35 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "graph_util.h"
 #include "hnsw/hnsw.h"
 
 namespace quarn::detail {
+
+// The exact distances of a query to stored slots, one at a time or two side by side.
+struct QueryScorer {
+  const HnswIndex& index;
+  std::span<const float> query;
+  float norm;
+
+  float operator()(Slot s) const { return index.query_distance(query, norm, s); }
+  void pair(Slot a, Slot b, float* out) const { index.query_distance_pair(query, norm, a, b, out); }
+};
+
+// Scores two slots: side by side when `dist` can, otherwise one after the other. Walks score
+// pairs and then judge the two distances in order, exactly as if they had been scored singly.
+template <class DistanceFn>
+void score_two(DistanceFn& dist, Slot a, Slot b, float* out) {
+  if constexpr (requires { dist.pair(a, b, out); }) {
+    dist.pair(a, b, out);
+  } else {
+    out[0] = dist(a);
+    out[1] = dist(b);
+  }
+}
 
 // Greedy walk on one layer: move to the strictly nearest neighbour until none is nearer.
 // `dist` maps a slot to its distance from the query.
@@ -21,14 +44,25 @@ Slot greedy_walk(const HnswIndex& index, DistanceFn&& dist, Slot current, std::s
     bool moved = false;
     const GraphLinks::List list = links.list(current, layer);
     const std::size_t size = list.size();
-    for (std::size_t i = 0; i < size; ++i) {
-      const Slot v = list[i];
-      const float dv = dist(v);
+    auto consider = [&](Slot v, float dv) {
       if (dv < best) {
         best = dv;
         next = v;
         moved = true;
       }
+    };
+    std::size_t i = 0;
+    for (; i + 1 < size; i += 2) {
+      const Slot v0 = list[i];
+      const Slot v1 = list[i + 1];
+      float d[2];
+      score_two(dist, v0, v1, d);
+      consider(v0, d[0]);
+      consider(v1, d[1]);
+    }
+    if (i < size) {
+      const Slot v = list[i];
+      consider(v, dist(v));
     }
     if (!moved) return current;
     current = next;
@@ -76,6 +110,16 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
     }
   };
 
+  // A scored neighbour joins the frontier and the results when the results admit it.
+  auto consider = [&](Slot v, float dv) {
+    if (!admits(dv)) return;
+    // An admitted node is likely to be expanded soon: start fetching its list now.
+    if (layer == 0) __builtin_prefetch(links.list_address(v, 0));
+    candidates.push_back({v, dv});
+    std::push_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
+    take(v, dv);
+  };
+
   const float d0 = dist(entry);
   walk.scored = 1;
   visited.mark(entry);
@@ -100,21 +144,27 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
       if (visited.mark(v)) fresh[fresh_count++] = v;
     }
     for (std::size_t j = 0; j < fresh_count && j < ahead; ++j) prefetch(fresh[j]);
-    for (std::size_t j = 0; j < fresh_count; ++j) {
-      const Slot v = fresh[j];
+    std::size_t j = 0;
+    while (j < fresh_count) {
+      if (j + 1 < fresh_count && walk.scored + 2 <= budget) {
+        // Two rows scored side by side, then judged in list order.
+        if (j + ahead < fresh_count) prefetch(fresh[j + ahead]);
+        if (j + 1 + ahead < fresh_count) prefetch(fresh[j + 1 + ahead]);
+        walk.scored += 2;
+        float d[2];
+        score_two(dist, fresh[j], fresh[j + 1], d);
+        consider(fresh[j], d[0]);
+        consider(fresh[j + 1], d[1]);
+        j += 2;
+        continue;
+      }
       if (j + ahead < fresh_count) prefetch(fresh[j + ahead]);
       if (++walk.scored > budget) {
         walk.over_budget = true;
         break;
       }
-      const float dv = dist(v);
-      if (admits(dv)) {
-        // An admitted node is likely to be expanded soon: start fetching its list now.
-        if (layer == 0) __builtin_prefetch(links.list_address(v, 0));
-        candidates.push_back({v, dv});
-        std::push_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
-        take(v, dv);
-      }
+      consider(fresh[j], dist(fresh[j]));
+      ++j;
     }
     if (walk.over_budget) break;
   }

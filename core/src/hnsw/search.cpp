@@ -115,7 +115,7 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
     found = search_graph_quantized(query, k, beam);
   } else {
     const float norm = vector_norm(query);
-    auto dist = [&](Slot s) { return query_distance(query, norm, s); };
+    const detail::QueryScorer dist{*this, query, norm};
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     found = detail::beam_search(*this, dist, [&](Slot s) { prefetch_row(s); }, c, beam, 0);
@@ -154,7 +154,7 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
     std::stable_sort(walk.results.begin(), walk.results.end(),
                      [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
   } else {
-    auto dist = [&](Slot s) { return query_distance(query, norm, s); };
+    const detail::QueryScorer dist{*this, query, norm};
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     walk = detail::beam_search_accepting(
@@ -227,15 +227,14 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many_exhaustive(std::span<
 
 Slot HnswIndex::search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const {
   const float norm = vector_norm(query);
-  return detail::greedy_walk(*this, [&](Slot s) { return query_distance(query, norm, s); }, entry, layer);
+  return detail::greedy_walk(*this, detail::QueryScorer{*this, query, norm}, entry, layer);
 }
 
 std::vector<Candidate> HnswIndex::search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                                std::size_t layer) const {
   const float norm = vector_norm(query);
-  return detail::beam_search(
-      *this, [&](Slot s) { return query_distance(query, norm, s); }, [&](Slot s) { prefetch_row(s); },
-      entry, ef, layer);
+  return detail::beam_search(*this, detail::QueryScorer{*this, query, norm}, [&](Slot s) { prefetch_row(s); },
+                             entry, ef, layer);
 }
 
 }  // namespace quarn
