@@ -234,6 +234,12 @@ class HnswIndex {
   float pair_distance(Slot a, Slot b) const {
     return row_distance_(row_data(a), norms_[a], row_data(b), norms_[b], dim_);
   }
+  // pair_distance(a, b0) and pair_distance(a, b1) into out[0] and out[1], side by side.
+  void pair_distances(Slot a, Slot b0, Slot b1, float* out) const {
+    row_pair_distance_(row_data(a), norms_[a], row_data(b0), norms_[b0], row_data(b1), norms_[b1], dim_, out);
+  }
+  // Appends {x, pair_distance(owner, x)} for every x of `others`, in order.
+  void append_distances(Slot owner, const std::vector<Slot>& others, std::vector<Candidate>& out) const;
   // Appends codes (if quantized), norm, floats and an empty node, converting a mapped store.
   Slot append_row(std::span<const float> vector, std::size_t level);
   // append_row without the floats, for a row whose floats the store already holds.

@@ -161,13 +161,30 @@ std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_
   return slots;
 }
 
+void HnswIndex::append_distances(Slot owner, const std::vector<Slot>& others, std::vector<Candidate>& out) const {
+  std::size_t i = 0;
+  for (; i + 1 < others.size(); i += 2) {
+    float d[2];
+    pair_distances(owner, others[i], others[i + 1], d);
+    out.push_back({others[i], d[0]});
+    out.push_back({others[i + 1], d[1]});
+  }
+  if (i < others.size()) out.push_back({others[i], pair_distance(owner, others[i])});
+}
+
 void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
   const std::span<const float> q = vector(slot);
   const std::size_t top = max_level_;
   Slot ep = entry;
   for (std::size_t layer = top; layer > level; --layer) ep = search_layer_single(q, ep, layer);
 
-  auto pair = [this](Slot a, Slot b) { return pair_distance(a, b); };
+  // Distances between stored slots for the diversity rule, one pair or one slot against two.
+  struct SlotDistances {
+    const HnswIndex& index;
+    float operator()(Slot a, Slot b) const { return index.pair_distance(a, b); }
+    void two(Slot a, Slot b0, Slot b1, float* out) const { index.pair_distances(a, b0, b1, out); }
+  };
+  const SlotDistances pair{*this};
   std::vector<Candidate> candidates;
   std::vector<Slot> chosen;
   std::vector<Slot> kept;
@@ -208,7 +225,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
       // Full: the owner's list is chosen again by the same rule from its entries and the new node.
       // A list the rule chose needs only the pairs with the new node tested.
       pool.clear();
-      for (Slot x : current) pool.push_back({x, pair_distance(n, x)});
+      append_distances(n, current, pool);
       pool.push_back({slot, pair_distance(n, slot)});
       if (lc == 0 && links_.chosen_by_rule(n) && detail::select_diverse_adding(pool, maxc, pair, kept)) {
         if (kept != current) links_.assign(n, lc, kept);

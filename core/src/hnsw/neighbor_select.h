@@ -14,9 +14,24 @@ namespace quarn::detail {
 // base is: such a candidate is reachable through that neighbour, and keeping it instead of a link
 // in another direction is what splits clustered data into islands. At most `limit` are kept.
 // `pair_distance(a, b)` is the metric between two stored slots.
+// A distance that also offers two(a, b0, b1, out): a's distances to b0 and b1, side by side.
+template <class PairDistance>
+concept ScoresTwo = requires(PairDistance& f, Slot s, float* out) { f.two(s, s, s, out); };
+
 template <class PairDistance>
 bool diverse_from(const Candidate& c, const std::vector<Slot>& kept, PairDistance&& pair_distance) {
-  return std::none_of(kept.begin(), kept.end(), [&](Slot r) { return pair_distance(c.slot, r) < c.distance; });
+  if constexpr (ScoresTwo<PairDistance>) {
+    // Two kept neighbours per step; the answer is the same as testing them one by one.
+    std::size_t i = 0;
+    for (; i + 1 < kept.size(); i += 2) {
+      float d[2];
+      pair_distance.two(c.slot, kept[i], kept[i + 1], d);
+      if (d[0] < c.distance || d[1] < c.distance) return false;
+    }
+    return i == kept.size() || !(pair_distance(c.slot, kept[i]) < c.distance);
+  } else {
+    return std::none_of(kept.begin(), kept.end(), [&](Slot r) { return pair_distance(c.slot, r) < c.distance; });
+  }
 }
 
 template <class PairDistance>
