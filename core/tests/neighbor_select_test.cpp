@@ -38,6 +38,33 @@ std::vector<Slot> full_rule(std::vector<Candidate> pool, std::size_t limit,
   return kept;
 }
 
+// A distance that offers two(a, b0, b1): the rule then tests two kept neighbours per step.
+struct TwoAtATime {
+  const std::vector<std::vector<float>>& pts;
+  float operator()(Slot a, Slot b) const { return l2(pts[a], pts[b]); }
+  void two(Slot a, Slot b0, Slot b1, float* out) const {
+    out[0] = l2(pts[a], pts[b0]);
+    out[1] = l2(pts[a], pts[b1]);
+  }
+};
+
+TEST(SelectDiverse, TestingTwoKeptNeighboursPerStepKeepsTheSameList) {
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t dim = 2 + round % 3;
+    const auto pts = grid_points(50, dim, 2 + round % 5, rng);
+    std::vector<Candidate> pool;
+    for (Slot s = 1; s < 50; ++s) pool.push_back({s, l2(pts[0], pts[s])});
+    detail::sort_by_distance(pool);
+    const std::size_t limit = 1 + static_cast<std::size_t>(round % 17);
+    std::vector<Slot> one_by_one;
+    std::vector<Slot> two_by_two;
+    detail::select_diverse(pool, limit, [&](Slot a, Slot b) { return l2(pts[a], pts[b]); }, one_by_one);
+    detail::select_diverse(pool, limit, TwoAtATime{pts}, two_by_two);
+    ASSERT_EQ(one_by_one, two_by_two) << "round " << round;
+  }
+}
+
 TEST(SelectDiverseAdding, GivesWhatTheFullRuleGivesOnAChosenList) {
   std::mt19937 rng(20261207);
   int compared = 0;
