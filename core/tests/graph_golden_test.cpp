@@ -128,6 +128,7 @@ void sort_deleted_section(std::vector<std::uint8_t>& file) {
   constexpr std::size_t kCountAt = 33;
   std::uint32_t count = 0;
   std::memcpy(&count, file.data() + kCountAt, 4);
+  if (count == 0) return;  // memcpy from an empty vector's null data() is undefined
   std::vector<std::uint32_t> slots(count);
   std::memcpy(slots.data(), file.data() + kCountAt + 4, 4 * std::size_t{count});
   std::sort(slots.begin(), slots.end());
