@@ -194,17 +194,55 @@ TEST(Distance, PairKernelGivesTheOneRowKernelsBits) {
 }
 
 #if defined(__x86_64__)
-// On a CPU with the AVX-512 subsets the one-row kernels use, the side-by-side kernels must be in
-// use: a start-up check that silently fails would leave walks on the slower path.
-TEST(Distance, PairKernelIsFusedWhereAvx512IsAvailable) {
+// On a CPU with the AVX-512 subsets the library's kernels use, the side-by-side and one-pass code
+// kernels must be in use: a start-up check that silently fails would leave walks on the slower
+// path.
+TEST(Distance, OnePassKernelsAreUsedWhereAvx512IsAvailable) {
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
       !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("bmi2")) {
     GTEST_SKIP() << "no AVX-512 on this CPU";
   }
   EXPECT_TRUE(row_pair_kernels_fused());
+  EXPECT_TRUE(code_distance_fused());
 }
 #endif
+
+// Scoring one-byte codes in one pass must give the bits of decoding the row and then scoring
+// it, including all-zero rows and queries (the cosine's special cases) and codes at both ends.
+TEST(Distance, CodeDistanceEqualsDecodingThenScoring) {
+  std::mt19937 rng(9);
+  std::normal_distribution<float> normal;
+  std::uniform_int_distribution<int> byte(0, 255);
+  auto bits = [](float x) {
+    std::uint32_t u = 0;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+  };
+  enum class Case { Random, ZeroRow, ZeroQuery, ExtremeCodes };
+  for (std::size_t dim : {1u, 5u, 16u, 17u, 33u, 128u, 384u, 385u, 1000u}) {
+    for (Case kind : {Case::Random, Case::ZeroRow, Case::ZeroQuery, Case::ExtremeCodes}) {
+      for (int sample = 0; sample < 20; ++sample) {
+        Vec query(dim), scales(dim), mins(dim), scratch(dim);
+        std::vector<std::uint8_t> codes(dim);
+        for (std::size_t i = 0; i < dim; ++i) {
+          query[i] = kind == Case::ZeroQuery ? 0.0f : normal(rng);
+          scales[i] = kind == Case::ZeroRow ? 0.0f : std::abs(normal(rng)) / 64.0f;
+          mins[i] = kind == Case::ZeroRow ? 0.0f : normal(rng);
+          codes[i] = static_cast<std::uint8_t>(kind == Case::ExtremeCodes ? (i % 2 ? 255 : 0) : byte(rng));
+        }
+        for (Metric metric : {Metric::Cosine, Metric::Euclidean, Metric::DotProduct}) {
+          const float got =
+              code_distance_fn(metric)(query.data(), codes.data(), scales.data(), mins.data(), scratch.data(), dim);
+          const float want = code_distance_fn(metric, false)(query.data(), codes.data(), scales.data(), mins.data(),
+                                                             scratch.data(), dim);
+          ASSERT_EQ(bits(got), bits(want)) << metric_name(metric) << " dim " << dim << " case "
+                                           << static_cast<int>(kind) << " sample " << sample;
+        }
+      }
+    }
+  }
+}
 
 TEST(BruteForce, CosineScoresZeroNormsAsOne) {
   constexpr std::size_t dim = 4;

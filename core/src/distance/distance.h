@@ -46,6 +46,16 @@ bool row_pair_kernels_fused();
 using SpanDistanceFn = float (*)(const float* a, const float* b, std::size_t dim);
 SpanDistanceFn span_distance_fn(Metric metric);
 
+// span_distance_fn(metric)(query, row, dim) for the row decoded from one-byte codes,
+// row[i] = codes[i] * scales[i] + mins[i] with the product rounded before the sum. On CPUs where
+// the span kernel is the AVX-512 one, decoding and scoring are one pass (unless allow_fused is
+// false); otherwise the row is first decoded into `scratch`, which holds dim floats.
+using CodeDistanceFn = float (*)(const float* query, const std::uint8_t* codes, const float* scales,
+                                 const float* mins, float* scratch, std::size_t dim);
+CodeDistanceFn code_distance_fn(Metric metric, bool allow_fused = true);
+// Whether code_distance_fn gives the one-pass kernels on this CPU.
+bool code_distance_fused();
+
 // Dot product of `query` with each of the first n rows (dim floats each) of `matrix`.
 std::vector<float> gemv_dot_products(std::span<const float> query, const float* matrix, std::size_t dim,
                                      std::size_t n);

@@ -3,15 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include <simsimd/simsimd.h>
-
 #include "distance/distance.h"
+#include "distance/avx512_mirror.h"
 #include "distance/row_finish.h"
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QUARN_ROW_PAIR_AVX512 1
-#endif
 
 namespace quarn {
 
@@ -26,31 +20,17 @@ void pair_by_single(const float* a, float a_norm, const float* b0, float b0_norm
   out[1] = single(a, a_norm, b1, b1_norm, dim);
 }
 
-struct PairKernels {
-  RowPairDistanceFn l2sq = pair_by_single<Metric::Euclidean>;
-  RowPairDistanceFn negated_dot = pair_by_single<Metric::DotProduct>;
-  RowPairDistanceFn cosine = pair_by_single<Metric::Cosine>;
-  bool fused = false;
-};
-
-#ifdef QUARN_ROW_PAIR_AVX512
+#ifdef QUARN_AVX512_MIRROR
 // GCC 12 reports the deliberately undefined pass-through operand of some AVX-512 intrinsics as
 // uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#define QUARN_AVX512_TARGET __attribute__((target("avx2,avx512f,avx512bw,avx512vl,bmi2")))
 
-// The AVX-512 f32 kernels of the distance library keep one 16-lane sum, add 16 floats per step
-// (the last step masked) and reduce the lanes in a fixed order. These run the same steps for two
-// rows side by side: each row's sum sees the same operations in the same order, so the results
-// are the same bits, while the two dependency chains overlap instead of following each other.
-QUARN_AVX512_TARGET inline double reduce_lanes(__m512 a) {
-  const __m512 x = _mm512_add_ps(a, _mm512_shuffle_f32x4(a, a, _MM_SHUFFLE(0, 0, 3, 2)));
-  __m128 r = _mm512_castps512_ps128(_mm512_add_ps(x, _mm512_shuffle_f32x4(x, x, _MM_SHUFFLE(0, 0, 0, 1))));
-  r = _mm_hadd_ps(r, r);
-  return _mm_cvtss_f32(_mm_hadd_ps(r, r));
-}
+// The library's AVX-512 f32 kernels keep one 16-lane sum, add 16 floats per step (the last step
+// masked) and reduce the lanes in a fixed order. These run the same steps for two rows side by
+// side: each row's sum sees the same operations in the same order, so the results are the same
+// bits, while the two dependency chains overlap instead of following each other.
 
 // Sums of a*b (Squares false) or (a-b)^2 (Squares true) of `a` with b0 and b1.
 template <bool Squares>
@@ -88,8 +68,8 @@ QUARN_AVX512_TARGET void sum_pair(const float* a, const float* b0, const float* 
     }
     if (n == 0) break;
   }
-  *s0 = reduce_lanes(acc0);
-  *s1 = reduce_lanes(acc1);
+  *s0 = detail::reduce_lanes(acc0);
+  *s1 = detail::reduce_lanes(acc1);
 }
 
 template <Metric M>
@@ -100,19 +80,6 @@ QUARN_AVX512_TARGET void pair_avx512(const float* a, float a_norm, const float* 
   sum_pair<M == Metric::Euclidean>(a, b0, b1, dim, &s0, &s1);
   out[0] = detail::finish_row<M>(s0, a_norm, b0_norm);
   out[1] = detail::finish_row<M>(s1, a_norm, b1_norm);
-}
-
-// Whether the distance library serves f32 dot products and squared distances with its AVX-512
-// kernels, the ones the two-row kernels mirror.
-bool library_uses_avx512_f32() {
-  const simsimd_capability_t caps = simsimd_capabilities();
-  for (const simsimd_metric_kind_t kind : {simsimd_metric_dot_k, simsimd_metric_l2sq_k}) {
-    simsimd_kernel_punned_t kernel = nullptr;
-    simsimd_capability_t used = simsimd_cap_serial_k;
-    simsimd_find_kernel_punned(kind, simsimd_datatype_f32_k, caps, simsimd_cap_any_k, &kernel, &used);
-    if (kernel == nullptr || used != simsimd_cap_skylake_k) return false;
-  }
-  return true;
 }
 
 // The two-row kernel against the one-row kernel on fixed rows of awkward lengths, compared bit
@@ -148,17 +115,19 @@ bool agrees_with_single(RowPairDistanceFn pair, Metric metric) {
 #pragma GCC diagnostic pop
 #endif
 
+using PairKernels = detail::PerMetric<RowPairDistanceFn>;
+
+// The side-by-side kernels where the library runs its AVX-512 kernels and they agree bit for bit.
 const PairKernels& pair_kernels() {
   static const PairKernels kernels = [] {
-    PairKernels k;
-#ifdef QUARN_ROW_PAIR_AVX512
-    if (library_uses_avx512_f32() && agrees_with_single(pair_avx512<Metric::Euclidean>, Metric::Euclidean) &&
+    PairKernels k{pair_by_single<Metric::Euclidean>, pair_by_single<Metric::DotProduct>,
+                  pair_by_single<Metric::Cosine>};
+#ifdef QUARN_AVX512_MIRROR
+    if (detail::library_uses_avx512_f32({simsimd_metric_dot_k, simsimd_metric_l2sq_k}) &&
+        agrees_with_single(pair_avx512<Metric::Euclidean>, Metric::Euclidean) &&
         agrees_with_single(pair_avx512<Metric::DotProduct>, Metric::DotProduct) &&
         agrees_with_single(pair_avx512<Metric::Cosine>, Metric::Cosine)) {
-      k.l2sq = pair_avx512<Metric::Euclidean>;
-      k.negated_dot = pair_avx512<Metric::DotProduct>;
-      k.cosine = pair_avx512<Metric::Cosine>;
-      k.fused = true;
+      k = {pair_avx512<Metric::Euclidean>, pair_avx512<Metric::DotProduct>, pair_avx512<Metric::Cosine>, true};
     }
 #endif
     return k;
@@ -168,19 +137,8 @@ const PairKernels& pair_kernels() {
 
 }  // namespace
 
-RowPairDistanceFn row_pair_distance_fn(Metric metric) {
-  const PairKernels& k = pair_kernels();
-  switch (metric) {
-    case Metric::Euclidean:
-      return k.l2sq;
-    case Metric::DotProduct:
-      return k.negated_dot;
-    case Metric::Cosine:
-      break;
-  }
-  return k.cosine;
-}
+RowPairDistanceFn row_pair_distance_fn(Metric metric) { return pair_kernels().of(metric); }
 
-bool row_pair_kernels_fused() { return pair_kernels().fused; }
+bool row_pair_kernels_fused() { return pair_kernels().all_mirrored; }
 
 }  // namespace quarn

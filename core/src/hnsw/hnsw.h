@@ -208,6 +208,17 @@ class HnswIndex {
       __asm__ volatile("" : : "r"(row + offset));
     }
   }
+  // Hints every cache line of the slot's SQ8 code row, for the quantized walks.
+  void prefetch_codes(Slot s) const {
+    const std::vector<std::uint8_t>& codes = quantized_->codes;
+    const std::size_t offset = std::size_t{s} * dim_;
+    if (offset + dim_ > codes.size()) return;
+    const std::uint8_t* row = codes.data() + offset;
+    for (std::size_t line = 0; line < dim_; line += 64) {
+      __builtin_prefetch(row + line);
+      __asm__ volatile("" : : "r"(row + line));
+    }
+  }
   // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
   // walks score it.
   float query_distance(std::span<const float> query, float query_norm, Slot s) const {
@@ -273,6 +284,7 @@ class HnswIndex {
   Metric metric_;
   RowDistanceFn row_distance_;
   RowPairDistanceFn row_pair_distance_;
+  CodeDistanceFn code_distance_;
   SpanDistanceFn span_distance_;
 };
 

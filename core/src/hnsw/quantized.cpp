@@ -27,13 +27,7 @@ float HnswIndex::quantized_distance(std::span<const float> query, Slot slot, std
   if (offset + dim_ > state.codes.size() || mins.size() < dim_ || scales.size() < dim_ || scratch.size() < dim_) {
     return span_distance_(query.data(), row_data(slot), dim_);
   }
-  const std::uint8_t* row = state.codes.data() + offset;
-  for (std::size_t i = 0; i < dim_; ++i) {
-    // Rounded product, then the sum: the library is built without FMA contraction.
-    const float product = static_cast<float>(row[i]) * scales[i];
-    scratch[i] = product + mins[i];
-  }
-  return span_distance_(query.data(), scratch.data(), dim_);
+  return code_distance_(query.data(), state.codes.data() + offset, scales.data(), mins.data(), scratch.data(), dim_);
 }
 
 Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const {
@@ -44,13 +38,9 @@ Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot
 std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> query, Slot entry,
                                                          std::size_t ef) const {
   std::vector<float> scratch(dim_, 0.0f);
-  const std::vector<std::uint8_t>& codes = quantized_->codes;
   return detail::beam_search(
       *this, [&](Slot s) { return quantized_distance(query, s, scratch); },
-      [&](Slot s) {
-        const std::size_t offset = std::size_t{s} * dim_;
-        if (offset < codes.size()) __builtin_prefetch(codes.data() + offset);
-      },
+      [&](Slot s) { prefetch_codes(s); },
       entry, ef, 0);
 }
 

@@ -142,13 +142,9 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
     auto dist = [&](Slot s) { return quantized_distance(query, s, scratch); };
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
-    const std::vector<std::uint8_t>& codes = quantized_->codes;
     walk = detail::beam_search_accepting(
         *this, dist,
-        [&](Slot s) {
-          const std::size_t offset = std::size_t{s} * dim_;
-          if (offset < codes.size()) __builtin_prefetch(codes.data() + offset);
-        },
+        [&](Slot s) { prefetch_codes(s); },
         live_and_accepted, c, beam, 0, budget);
     for (Candidate& cand : walk.results) cand.distance = query_distance(query, norm, cand.slot);
     std::stable_sort(walk.results.begin(), walk.results.end(),

@@ -1,0 +1,185 @@
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "distance/avx512_mirror.h"
+#include "distance/distance.h"
+
+namespace quarn {
+
+namespace {
+
+void decode(const std::uint8_t* codes, const float* scales, const float* mins, float* out, std::size_t dim) {
+  for (std::size_t i = 0; i < dim; ++i) {
+    // Rounded product, then the sum: the library is built without FMA contraction.
+    const float product = static_cast<float>(codes[i]) * scales[i];
+    out[i] = product + mins[i];
+  }
+}
+
+// Decodes into scratch, then the metric's span kernel: the definition, wherever it runs.
+template <Metric M>
+float decode_then_score(const float* query, const std::uint8_t* codes, const float* scales, const float* mins,
+                        float* scratch, std::size_t dim) {
+  static const SpanDistanceFn span = span_distance_fn(M);
+  decode(codes, scales, mins, scratch, dim);
+  return span(query, scratch, dim);
+}
+
+#ifdef QUARN_AVX512_MIRROR
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// The library's cosine finish for its AVX-512 f32 kernel as its build compiles it: the
+// Newton step and the final 1 - ab / (|a| |b|) are fused multiply-adds there (the library is C,
+// built with contraction), so they are written as such here. The start-up check compares the
+// two on many rows, and cosine falls back to decoding first if a build ever differs.
+QUARN_AVX512_TARGET inline double cos_normalize(double ab, double a2, double b2) {
+  if (a2 == 0 && b2 == 0) return 0;
+  if (ab == 0) return 1;
+  const __m128d squares = _mm_set_pd(a2, b2);
+  const __m128d r = _mm_maskz_rsqrt14_pd(0xFF, squares);
+  const __m128d rsqrts = _mm_fmadd_pd(_mm_mul_pd(_mm_mul_pd(squares, _mm_set1_pd(-0.5)), r), _mm_mul_pd(r, r),
+                                      _mm_mul_pd(_mm_set1_pd(1.5), r));
+  const double a2_reciprocal = _mm_cvtsd_f64(_mm_unpackhi_pd(rsqrts, rsqrts));
+  const double b2_reciprocal = _mm_cvtsd_f64(rsqrts);
+  const __m128d scaled = _mm_set_sd(ab * a2_reciprocal);
+  const double result = _mm_cvtsd_f64(_mm_fnmadd_sd(_mm_set_sd(b2_reciprocal), scaled, _mm_set_sd(1.0)));
+  return result > 0 ? result : 0;
+}
+
+// code * scale + min with the product rounded before the sum, as decode() computes it. The
+// explicit rounding forms keep the compiler from fusing the two into one multiply-add.
+QUARN_AVX512_TARGET inline __m512 decode_lanes(__m512 code, __m512 scale, __m512 min) {
+  constexpr int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  return _mm512_add_round_ps(_mm512_mul_round_ps(code, scale, kNearest), min, kNearest);
+}
+
+// The library's AVX-512 f32 span kernels with the row decoded 16 components at a time as it is
+// read: every decoded lane and every sum step is what decoding first and then scoring computes.
+template <Metric M>
+QUARN_AVX512_TARGET float score_codes_avx512(const float* query, const std::uint8_t* codes, const float* scales,
+                                             const float* mins, float*, std::size_t n) {
+  __m512 ab = _mm512_setzero_ps();
+  __m512 a2 = _mm512_setzero_ps();
+  __m512 b2 = _mm512_setzero_ps();
+  for (;;) {
+    __m512 q;
+    __m512 row;
+    if (n < 16) {
+      const auto mask = static_cast<__mmask16>(_bzhi_u32(0xFFFFFFFFu, static_cast<unsigned>(n)));
+      q = _mm512_maskz_loadu_ps(mask, query);
+      const __m512 code = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(mask, codes)));
+      row = decode_lanes(code, _mm512_maskz_loadu_ps(mask, scales), _mm512_maskz_loadu_ps(mask, mins));
+      n = 0;
+    } else {
+      q = _mm512_loadu_ps(query);
+      const __m512 code =
+          _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(codes))));
+      row = decode_lanes(code, _mm512_loadu_ps(scales), _mm512_loadu_ps(mins));
+      query += 16;
+      codes += 16;
+      scales += 16;
+      mins += 16;
+      n -= 16;
+    }
+    if constexpr (M == Metric::Euclidean) {
+      const __m512 d = _mm512_sub_ps(q, row);
+      ab = _mm512_fmadd_ps(d, d, ab);
+    } else if constexpr (M == Metric::DotProduct) {
+      ab = _mm512_fmadd_ps(q, row, ab);
+    } else {
+      ab = _mm512_fmadd_ps(q, row, ab);
+      a2 = _mm512_fmadd_ps(q, q, a2);
+      b2 = _mm512_fmadd_ps(row, row, b2);
+    }
+    if (n == 0) break;
+  }
+  if constexpr (M == Metric::Euclidean) {
+    return static_cast<float>(detail::reduce_lanes(ab));
+  } else if constexpr (M == Metric::DotProduct) {
+    return -static_cast<float>(detail::reduce_lanes(ab));
+  } else {
+    return static_cast<float>(
+        cos_normalize(detail::reduce_lanes(ab), detail::reduce_lanes(a2), detail::reduce_lanes(b2)));
+  }
+}
+
+// The fused kernel against decoding then scoring, bit for bit, on 40 fixed rows of each of 10
+// awkward lengths: a last-bit difference shows up in a good share of rows, so a build whose
+// kernels differ is caught here.
+bool agrees_with_decoding(CodeDistanceFn fused, Metric metric) {
+  const CodeDistanceFn reference = code_distance_fn(metric, false);
+  std::uint32_t state = 777u;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  // Full 23-bit mantissas, so that products and sums round (values on a coarse grid would not).
+  auto signed_value = [&next] {
+    const float magnitude = 1.0f + static_cast<float>(next() & 0x7FFFFFu) / 8388608.0f;
+    return (next() & 1u) != 0 ? magnitude : -magnitude;
+  };
+  for (const std::size_t dim : {1, 3, 15, 16, 17, 31, 33, 100, 128, 384}) {
+    std::vector<float> query(dim);
+    std::vector<float> scales(dim);
+    std::vector<float> mins(dim);
+    std::vector<std::uint8_t> codes(dim);
+    std::vector<float> scratch(dim);
+    for (int sample = 0; sample < 40; ++sample) {
+      for (std::size_t i = 0; i < dim; ++i) {
+        query[i] = signed_value() * 4.0f;
+        scales[i] = std::abs(signed_value()) / 64.0f;
+        mins[i] = signed_value();
+        codes[i] = static_cast<std::uint8_t>(next());
+      }
+      const float got = fused(query.data(), codes.data(), scales.data(), mins.data(), scratch.data(), dim);
+      const float want = reference(query.data(), codes.data(), scales.data(), mins.data(), scratch.data(), dim);
+      if (std::bit_cast<std::uint32_t>(got) != std::bit_cast<std::uint32_t>(want)) return false;
+    }
+  }
+  return true;
+}
+#pragma GCC diagnostic pop
+#endif
+
+using CodeKernels = detail::PerMetric<CodeDistanceFn>;
+
+const CodeKernels& decoding_kernels() {
+  static const CodeKernels kernels{decode_then_score<Metric::Euclidean>, decode_then_score<Metric::DotProduct>,
+                                   decode_then_score<Metric::Cosine>};
+  return kernels;
+}
+
+// Each metric takes the one-pass kernel only when it agrees with decoding first.
+const CodeKernels& fused_code_kernels() {
+  static const CodeKernels kernels = [] {
+    CodeKernels k = decoding_kernels();
+#ifdef QUARN_AVX512_MIRROR
+    if (!detail::library_uses_avx512_f32({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k})) {
+      return k;
+    }
+    const bool euclidean = agrees_with_decoding(score_codes_avx512<Metric::Euclidean>, Metric::Euclidean);
+    const bool dot_product = agrees_with_decoding(score_codes_avx512<Metric::DotProduct>, Metric::DotProduct);
+    const bool cosine = agrees_with_decoding(score_codes_avx512<Metric::Cosine>, Metric::Cosine);
+    if (euclidean) k.euclidean = score_codes_avx512<Metric::Euclidean>;
+    if (dot_product) k.dot_product = score_codes_avx512<Metric::DotProduct>;
+    if (cosine) k.cosine = score_codes_avx512<Metric::Cosine>;
+    k.all_mirrored = euclidean && dot_product && cosine;
+#endif
+    return k;
+  }();
+  return kernels;
+}
+
+}  // namespace
+
+CodeDistanceFn code_distance_fn(Metric metric, bool allow_fused) {
+  return (allow_fused ? fused_code_kernels() : decoding_kernels()).of(metric);
+}
+
+bool code_distance_fused() { return fused_code_kernels().all_mirrored; }
+
+}  // namespace quarn
