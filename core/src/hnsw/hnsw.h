@@ -198,26 +198,13 @@ class HnswIndex {
     return std::clamp<std::size_t>(96 / std::max<std::size_t>(lines, 1), 1, 4);
   }
   // Hints every cache line of the slot's row, so that scoring it soon does not wait for memory.
-  // The empty asm keeps the loop: compilers otherwise delete a finite loop whose only statements
-  // are prefetches, as if it did nothing.
-  void prefetch_row(Slot s) const {
-    const char* row = reinterpret_cast<const char*>(row_data(s));
-    const std::size_t bytes = dim_ * sizeof(float);
-    for (std::size_t offset = 0; offset < bytes; offset += 64) {
-      __builtin_prefetch(row + offset);
-      __asm__ volatile("" : : "r"(row + offset));
-    }
-  }
+  void prefetch_row(Slot s) const { prefetch_lines(row_data(s), dim_ * sizeof(float)); }
   // Hints every cache line of the slot's SQ8 code row, for the quantized walks.
   void prefetch_codes(Slot s) const {
     const std::vector<std::uint8_t>& codes = quantized_->codes;
     const std::size_t offset = std::size_t{s} * dim_;
     if (offset + dim_ > codes.size()) return;
-    const std::uint8_t* row = codes.data() + offset;
-    for (std::size_t line = 0; line < dim_; line += 64) {
-      __builtin_prefetch(row + line);
-      __asm__ volatile("" : : "r"(row + line));
-    }
+    prefetch_lines(codes.data() + offset, dim_);
   }
   // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
   // walks score it.
@@ -242,6 +229,15 @@ class HnswIndex {
 
  private:
   const float* row_data(Slot s) const { return store_.data() + std::size_t{s} * dim_; }
+  // Hints every cache line of [data, data + bytes). The empty asm keeps the loop: compilers
+  // otherwise delete a finite loop whose only statements are prefetches, as if it did nothing.
+  static void prefetch_lines(const void* data, std::size_t bytes) {
+    const char* p = static_cast<const char*>(data);
+    for (std::size_t offset = 0; offset < bytes; offset += 64) {
+      __builtin_prefetch(p + offset);
+      __asm__ volatile("" : : "r"(p + offset));
+    }
+  }
   float pair_distance(Slot a, Slot b) const {
     return row_distance_(row_data(a), norms_[a], row_data(b), norms_[b], dim_);
   }
