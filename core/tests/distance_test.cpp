@@ -206,6 +206,14 @@ TEST(Distance, OnePassKernelsAreUsedWhereAvx512IsAvailable) {
   EXPECT_TRUE(row_pair_kernels_fused());
   EXPECT_TRUE(code_distance_fused());
 }
+
+// The same for the side-by-side kernels on a CPU with AVX2 and FMA (and no AVX-512 the library
+// would prefer): the library runs its AVX2 kernels there, and the walks must pair rows too.
+TEST(Distance, PairKernelIsFusedWhereAvx2IsAvailable) {
+  __builtin_cpu_init();
+  if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) GTEST_SKIP() << "no AVX2 on this CPU";
+  EXPECT_TRUE(row_pair_kernels_fused());
+}
 #endif
 
 // Scoring one-byte codes in one pass must give the bits of decoding the row and then scoring

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "distance/avx512_mirror.h"
+#include "distance/simd_mirror.h"
 #include "distance/distance.h"
 
 namespace quarn {
@@ -158,7 +158,8 @@ const CodeKernels& fused_code_kernels() {
   static const CodeKernels kernels = [] {
     CodeKernels k = decoding_kernels();
 #ifdef QUARN_AVX512_MIRROR
-    if (!detail::library_uses_avx512_f32({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k})) {
+    if (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k}) !=
+        simsimd_cap_skylake_k) {
       return k;
     }
     const bool euclidean = agrees_with_decoding(score_codes_avx512<Metric::Euclidean>, Metric::Euclidean);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "distance/distance.h"
-#include "distance/avx512_mirror.h"
+#include "distance/simd_mirror.h"
 #include "distance/row_finish.h"
 
 namespace quarn {
@@ -82,6 +82,56 @@ QUARN_AVX512_TARGET void pair_avx512(const float* a, float a_norm, const float* 
   out[1] = detail::finish_row<M>(s1, a_norm, b1_norm);
 }
 
+// The library's AVX2 f32 kernels keep one 8-lane sum over whole steps of 8 floats, reduce it in
+// double precision, then add the remaining floats one at a time (each product rounded to float,
+// the sum in double). The same for two rows side by side.
+template <bool Squares>
+QUARN_AVX2_TARGET void sum_pair_avx2(const float* a, const float* b0, const float* b1, std::size_t n, double* s0,
+                                     double* s1) {
+  __m256 acc0 = _mm256_setzero_ps();
+  __m256 acc1 = _mm256_setzero_ps();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 av = _mm256_loadu_ps(a + i);
+    const __m256 v0 = _mm256_loadu_ps(b0 + i);
+    const __m256 v1 = _mm256_loadu_ps(b1 + i);
+    if constexpr (Squares) {
+      const __m256 d0 = _mm256_sub_ps(av, v0);
+      const __m256 d1 = _mm256_sub_ps(av, v1);
+      acc0 = _mm256_fmadd_ps(d0, d0, acc0);
+      acc1 = _mm256_fmadd_ps(d1, d1, acc1);
+    } else {
+      acc0 = _mm256_fmadd_ps(av, v0, acc0);
+      acc1 = _mm256_fmadd_ps(av, v1, acc1);
+    }
+  }
+  double r0 = detail::reduce_lanes8(acc0);
+  double r1 = detail::reduce_lanes8(acc1);
+  for (; i < n; ++i) {
+    if constexpr (Squares) {
+      const float d0 = a[i] - b0[i];
+      const float d1 = a[i] - b1[i];
+      r0 += static_cast<double>(d0 * d0);
+      r1 += static_cast<double>(d1 * d1);
+    } else {
+      r0 += static_cast<double>(a[i] * b0[i]);
+      r1 += static_cast<double>(a[i] * b1[i]);
+    }
+  }
+  *s0 = r0;
+  *s1 = r1;
+}
+
+template <Metric M>
+QUARN_AVX2_TARGET void pair_avx2(const float* a, float a_norm, const float* b0, float b0_norm, const float* b1,
+                                 float b1_norm, std::size_t dim, float* out) {
+  double s0 = 0.0;
+  double s1 = 0.0;
+  sum_pair_avx2<M == Metric::Euclidean>(a, b0, b1, dim, &s0, &s1);
+  out[0] = detail::finish_row<M>(s0, a_norm, b0_norm);
+  out[1] = detail::finish_row<M>(s1, a_norm, b1_norm);
+}
+
 // The two-row kernel against the one-row kernel on fixed rows of awkward lengths, compared bit
 // for bit: a library whose kernel no longer matches (a new summation order, say) is detected at
 // startup and the walks keep the one-row kernel rather than change their results.
@@ -117,17 +167,28 @@ bool agrees_with_single(RowPairDistanceFn pair, Metric metric) {
 
 using PairKernels = detail::PerMetric<RowPairDistanceFn>;
 
-// The side-by-side kernels where the library runs its AVX-512 kernels and they agree bit for bit.
+// The side-by-side kernels that mirror the library's kernels for this CPU, where they agree bit
+// for bit; two one-row calls otherwise.
 const PairKernels& pair_kernels() {
   static const PairKernels kernels = [] {
     PairKernels k{pair_by_single<Metric::Euclidean>, pair_by_single<Metric::DotProduct>,
                   pair_by_single<Metric::Cosine>};
 #ifdef QUARN_AVX512_MIRROR
-    if (detail::library_uses_avx512_f32({simsimd_metric_dot_k, simsimd_metric_l2sq_k}) &&
-        agrees_with_single(pair_avx512<Metric::Euclidean>, Metric::Euclidean) &&
-        agrees_with_single(pair_avx512<Metric::DotProduct>, Metric::DotProduct) &&
-        agrees_with_single(pair_avx512<Metric::Cosine>, Metric::Cosine)) {
-      k = {pair_avx512<Metric::Euclidean>, pair_avx512<Metric::DotProduct>, pair_avx512<Metric::Cosine>, true};
+    PairKernels mirror = k;
+    switch (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k})) {
+      case simsimd_cap_skylake_k:
+        mirror = {pair_avx512<Metric::Euclidean>, pair_avx512<Metric::DotProduct>, pair_avx512<Metric::Cosine>, true};
+        break;
+      case simsimd_cap_haswell_k:
+        mirror = {pair_avx2<Metric::Euclidean>, pair_avx2<Metric::DotProduct>, pair_avx2<Metric::Cosine>, true};
+        break;
+      default:
+        return k;
+    }
+    if (agrees_with_single(mirror.euclidean, Metric::Euclidean) &&
+        agrees_with_single(mirror.dot_product, Metric::DotProduct) &&
+        agrees_with_single(mirror.cosine, Metric::Cosine)) {
+      k = mirror;
     }
 #endif
     return k;

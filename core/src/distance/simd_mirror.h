@@ -1,8 +1,9 @@
 #pragma once
 
-// Kernels that mirror the distance library's AVX-512 f32 kernels step for step, so that they
-// give the same bits while doing more per pass. Used only where the library itself runs its
-// AVX-512 kernels (library_uses_avx512_f32), and checked against the library at start-up.
+// Kernels that mirror the distance library's AVX-512 and AVX2 f32 kernels step for step, so that
+// they give the same bits while doing more per pass. Each is used only where the library itself
+// runs the kernels it mirrors (library_f32_capability), and checked against the library at
+// start-up.
 
 #include <initializer_list>
 
@@ -14,6 +15,7 @@
 #include <immintrin.h>
 #define QUARN_AVX512_MIRROR 1
 #define QUARN_AVX512_TARGET __attribute__((target("avx2,fma,avx512f,avx512bw,avx512vl,bmi2")))
+#define QUARN_AVX2_TARGET __attribute__((target("avx2,fma")))
 #endif
 
 namespace quarn::detail {
@@ -39,16 +41,21 @@ struct PerMetric {
   }
 };
 
-// Whether the library serves f32 for each of these metric kinds with its AVX-512 kernel.
-inline bool library_uses_avx512_f32(std::initializer_list<simsimd_metric_kind_t> kinds) {
+// The instruction set the library serves f32 with for all of these metric kinds, or serial when
+// they are served by different ones.
+inline simsimd_capability_t library_f32_capability(std::initializer_list<simsimd_metric_kind_t> kinds) {
   const simsimd_capability_t caps = simsimd_capabilities();
+  simsimd_capability_t common = simsimd_cap_serial_k;
+  bool first = true;
   for (const simsimd_metric_kind_t kind : kinds) {
     simsimd_kernel_punned_t kernel = nullptr;
     simsimd_capability_t used = simsimd_cap_serial_k;
     simsimd_find_kernel_punned(kind, simsimd_datatype_f32_k, caps, simsimd_cap_any_k, &kernel, &used);
-    if (kernel == nullptr || used != simsimd_cap_skylake_k) return false;
+    if (kernel == nullptr || (!first && used != common)) return simsimd_cap_serial_k;
+    common = used;
+    first = false;
   }
-  return true;
+  return common;
 }
 
 #ifdef QUARN_AVX512_MIRROR
@@ -61,6 +68,13 @@ QUARN_AVX512_TARGET inline double reduce_lanes(__m512 a) {
   __m128 r = _mm512_castps512_ps128(_mm512_add_ps(x, _mm512_shuffle_f32x4(x, x, _MM_SHUFFLE(0, 0, 0, 1))));
   r = _mm_hadd_ps(r, r);
   return _mm_cvtss_f32(_mm_hadd_ps(r, r));
+}
+
+// The library's AVX2 reduction of 8 lanes: widened to double, halves added, then pairs.
+QUARN_AVX2_TARGET inline double reduce_lanes8(__m256 a) {
+  const __m256d sum = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(a)), _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)));
+  const __m128d r = _mm_add_pd(_mm256_castpd256_pd128(sum), _mm256_extractf128_pd(sum, 1));
+  return _mm_cvtsd_f64(_mm_hadd_pd(r, r));
 }
 #pragma GCC diagnostic pop
 #endif
