@@ -207,12 +207,12 @@ TEST(Distance, OnePassKernelsAreUsedWhereAvx512IsAvailable) {
   EXPECT_TRUE(code_distance_fused());
 }
 
-// The same for the side-by-side kernels on a CPU with AVX2 and FMA (and no AVX-512 the library
-// would prefer): the library runs its AVX2 kernels there, and the walks must pair rows too.
-TEST(Distance, PairKernelIsFusedWhereAvx2IsAvailable) {
+// The same on a CPU with AVX2 and FMA but no AVX-512, where the library runs its AVX2 kernels.
+TEST(Distance, OnePassKernelsAreUsedWhereAvx2IsAvailable) {
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) GTEST_SKIP() << "no AVX2 on this CPU";
   EXPECT_TRUE(row_pair_kernels_fused());
+  EXPECT_TRUE(code_distance_fused());
 }
 #endif
 

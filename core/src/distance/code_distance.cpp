@@ -107,6 +107,85 @@ QUARN_AVX512_TARGET float score_codes_avx512(const float* query, const std::uint
   }
 }
 
+// The library's cosine finish for its AVX2 f32 kernel, written as the library writes it; the
+// start-up check finds out whether this build contracts it as the library's build does.
+QUARN_AVX2_TARGET inline double cos_normalize_avx2(double ab, double a2, double b2) {
+  if (a2 == 0 && b2 == 0) return 0;
+  if (ab == 0) return 1;
+  const __m128d squares = _mm_set_pd(a2, b2);
+  __m128d rsqrts = _mm_cvtps_pd(_mm_rsqrt_ps(_mm_cvtpd_ps(squares)));
+  rsqrts = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(1.5), rsqrts),
+                      _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(squares, _mm_set1_pd(-0.5)), rsqrts), _mm_mul_pd(rsqrts, rsqrts)));
+  const double a2_reciprocal = _mm_cvtsd_f64(_mm_unpackhi_pd(rsqrts, rsqrts));
+  const double b2_reciprocal = _mm_cvtsd_f64(rsqrts);
+  const double result = 1 - ab * a2_reciprocal * b2_reciprocal;
+  return result > 0 ? result : 0;
+}
+
+// decode() for 8 lanes and for one component. The empty asm hides the rounded product from the
+// compiler, which would otherwise fuse the product and the sum into one multiply-add.
+QUARN_AVX2_TARGET inline __m256 decode_lanes8(__m256 code, __m256 scale, __m256 min) {
+  __m256 product = _mm256_mul_ps(code, scale);
+  __asm__("" : "+x"(product));
+  return _mm256_add_ps(product, min);
+}
+QUARN_AVX2_TARGET inline float decode_one(std::uint8_t code, float scale, float min) {
+  float product = static_cast<float>(code) * scale;
+  __asm__("" : "+x"(product));
+  return product + min;
+}
+
+// The library's AVX2 f32 span kernels (whole steps of 8 lanes, a double-precision reduction,
+// then the remaining components one at a time) with the row decoded as it is read.
+template <Metric M>
+QUARN_AVX2_TARGET float score_codes_avx2(const float* query, const std::uint8_t* codes, const float* scales,
+                                         const float* mins, float*, std::size_t n) {
+  __m256 ab_lanes = _mm256_setzero_ps();
+  __m256 a2_lanes = _mm256_setzero_ps();
+  __m256 b2_lanes = _mm256_setzero_ps();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 q = _mm256_loadu_ps(query + i);
+    const __m256 code =
+        _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes + i))));
+    const __m256 row = decode_lanes8(code, _mm256_loadu_ps(scales + i), _mm256_loadu_ps(mins + i));
+    if constexpr (M == Metric::Euclidean) {
+      const __m256 d = _mm256_sub_ps(q, row);
+      ab_lanes = _mm256_fmadd_ps(d, d, ab_lanes);
+    } else {
+      ab_lanes = _mm256_fmadd_ps(q, row, ab_lanes);
+      if constexpr (M == Metric::Cosine) {
+        a2_lanes = _mm256_fmadd_ps(q, q, a2_lanes);
+        b2_lanes = _mm256_fmadd_ps(row, row, b2_lanes);
+      }
+    }
+  }
+  double ab = detail::reduce_lanes8(ab_lanes);
+  double a2 = detail::reduce_lanes8(a2_lanes);
+  double b2 = detail::reduce_lanes8(b2_lanes);
+  for (; i < n; ++i) {
+    const float q = query[i];
+    const float row = decode_one(codes[i], scales[i], mins[i]);
+    if constexpr (M == Metric::Euclidean) {
+      const float d = q - row;
+      ab += static_cast<double>(d * d);
+    } else {
+      ab += static_cast<double>(q * row);
+      if constexpr (M == Metric::Cosine) {
+        a2 += static_cast<double>(q * q);
+        b2 += static_cast<double>(row * row);
+      }
+    }
+  }
+  if constexpr (M == Metric::Euclidean) {
+    return static_cast<float>(ab);
+  } else if constexpr (M == Metric::DotProduct) {
+    return -static_cast<float>(ab);
+  } else {
+    return static_cast<float>(cos_normalize_avx2(ab, a2, b2));
+  }
+}
+
 // The fused kernel against decoding then scoring, bit for bit, on 40 fixed rows of each of 10
 // awkward lengths: a last-bit difference shows up in a good share of rows, so a build whose
 // kernels differ is caught here.
@@ -153,21 +232,31 @@ const CodeKernels& decoding_kernels() {
   return kernels;
 }
 
-// Each metric takes the one-pass kernel only when it agrees with decoding first.
+// Each metric takes the one-pass kernel that mirrors the library's kernels for this CPU only when
+// it agrees with decoding first.
 const CodeKernels& fused_code_kernels() {
   static const CodeKernels kernels = [] {
     CodeKernels k = decoding_kernels();
 #ifdef QUARN_AVX512_MIRROR
-    if (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k}) !=
-        simsimd_cap_skylake_k) {
-      return k;
+    CodeKernels mirror = k;
+    switch (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k})) {
+      case simsimd_cap_skylake_k:
+        mirror = {score_codes_avx512<Metric::Euclidean>, score_codes_avx512<Metric::DotProduct>,
+                  score_codes_avx512<Metric::Cosine>};
+        break;
+      case simsimd_cap_haswell_k:
+        mirror = {score_codes_avx2<Metric::Euclidean>, score_codes_avx2<Metric::DotProduct>,
+                  score_codes_avx2<Metric::Cosine>};
+        break;
+      default:
+        return k;
     }
-    const bool euclidean = agrees_with_decoding(score_codes_avx512<Metric::Euclidean>, Metric::Euclidean);
-    const bool dot_product = agrees_with_decoding(score_codes_avx512<Metric::DotProduct>, Metric::DotProduct);
-    const bool cosine = agrees_with_decoding(score_codes_avx512<Metric::Cosine>, Metric::Cosine);
-    if (euclidean) k.euclidean = score_codes_avx512<Metric::Euclidean>;
-    if (dot_product) k.dot_product = score_codes_avx512<Metric::DotProduct>;
-    if (cosine) k.cosine = score_codes_avx512<Metric::Cosine>;
+    const bool euclidean = agrees_with_decoding(mirror.euclidean, Metric::Euclidean);
+    const bool dot_product = agrees_with_decoding(mirror.dot_product, Metric::DotProduct);
+    const bool cosine = agrees_with_decoding(mirror.cosine, Metric::Cosine);
+    if (euclidean) k.euclidean = mirror.euclidean;
+    if (dot_product) k.dot_product = mirror.dot_product;
+    if (cosine) k.cosine = mirror.cosine;
     k.all_mirrored = euclidean && dot_product && cosine;
 #endif
     return k;

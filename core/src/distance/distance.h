@@ -32,8 +32,8 @@ RowDistanceFn row_distance_fn(Metric metric);
 
 // Distances from row `a` to rows b0 and b1, written to out[0] and out[1], each bit for bit what
 // row_distance_fn(metric) returns for that row. On CPUs where the one-row kernel is the AVX-512
-// one, both rows are summed side by side in one pass over `a`, so that the second sum does not
-// wait for the first; elsewhere the one-row kernel runs twice.
+// or the AVX2 one, both rows are summed side by side in one pass over `a`, so that the second sum
+// does not wait for the first; elsewhere the one-row kernel runs twice.
 using RowPairDistanceFn = void (*)(const float* a, float a_norm, const float* b0, float b0_norm, const float* b1,
                                    float b1_norm, std::size_t dim, float* out);
 RowPairDistanceFn row_pair_distance_fn(Metric metric);
@@ -48,8 +48,8 @@ SpanDistanceFn span_distance_fn(Metric metric);
 
 // span_distance_fn(metric)(query, row, dim) for the row decoded from one-byte codes,
 // row[i] = codes[i] * scales[i] + mins[i] with the product rounded before the sum. On CPUs where
-// the span kernel is the AVX-512 one, decoding and scoring are one pass (unless allow_fused is
-// false); otherwise the row is first decoded into `scratch`, which holds dim floats.
+// the span kernel is the AVX-512 or the AVX2 one, decoding and scoring are one pass (unless
+// allow_fused is false); otherwise the row is first decoded into `scratch`, which holds dim floats.
 using CodeDistanceFn = float (*)(const float* query, const std::uint8_t* codes, const float* scales,
                                  const float* mins, float* scratch, std::size_t dim);
 CodeDistanceFn code_distance_fn(Metric metric, bool allow_fused = true);
