@@ -153,7 +153,9 @@ void forget_pool_in_child() { process_pool.store(nullptr, std::memory_order_rela
 Pool& get_pool() {
   if (Pool* p = process_pool.load(std::memory_order_acquire)) return *p;
   if (!fork_handler_installed.exchange(true)) pthread_atfork(nullptr, nullptr, forget_pool_in_child);
-  auto fresh = std::make_unique<Pool>(worker_count());
+  // The caller of a loop works on it too, so one thread fewer than the CPUs keeps a loop at one
+  // thread per CPU instead of time-slicing a thread too many.
+  auto fresh = std::make_unique<Pool>(worker_count() - 1);
   Pool* expected = nullptr;
   if (process_pool.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
     return *fresh.release();
