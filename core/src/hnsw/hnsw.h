@@ -209,12 +209,12 @@ class HnswIndex {
   // Distance from a query whose vector_norm is `query_norm` to a stored slot, as the graph
   // walks score it.
   float query_distance(std::span<const float> query, float query_norm, Slot s) const {
-    return row_distance_(query.data(), query_norm, row_data(s), norms_[s], dim_);
+    return row_distance_(query.data(), query_norm, row_data(s), norm_of(s), dim_);
   }
   // query_distance for two slots at once, into out[0] and out[1]: the same values, computed
   // side by side.
   void query_distance_pair(std::span<const float> query, float query_norm, Slot a, Slot b, float* out) const {
-    row_pair_distance_(query.data(), query_norm, row_data(a), norms_[a], row_data(b), norms_[b], dim_, out);
+    row_pair_distance_(query.data(), query_norm, row_data(a), norm_of(a), row_data(b), norm_of(b), dim_, out);
   }
   std::size_t live_count() const { return live_count_.load(std::memory_order_acquire); }
   std::size_t deleted_count() const { return deleted_.size(); }
@@ -229,6 +229,9 @@ class HnswIndex {
 
  private:
   const float* row_data(Slot s) const { return store_.data() + std::size_t{s} * dim_; }
+  // The norm the row kernels take: only cosine reads it, so the other metrics skip the load (a
+  // likely cache miss beside the row's).
+  float norm_of(Slot s) const { return metric_ == Metric::Cosine ? norms_[s] : 0.0f; }
   // Hints every cache line of [data, data + bytes). The empty asm keeps the loop: compilers
   // otherwise delete a finite loop whose only statements are prefetches, as if it did nothing.
   static void prefetch_lines(const void* data, std::size_t bytes) {
@@ -239,11 +242,11 @@ class HnswIndex {
     }
   }
   float pair_distance(Slot a, Slot b) const {
-    return row_distance_(row_data(a), norms_[a], row_data(b), norms_[b], dim_);
+    return row_distance_(row_data(a), norm_of(a), row_data(b), norm_of(b), dim_);
   }
   // pair_distance(a, b0) and pair_distance(a, b1) into out[0] and out[1], side by side.
   void pair_distances(Slot a, Slot b0, Slot b1, float* out) const {
-    row_pair_distance_(row_data(a), norms_[a], row_data(b0), norms_[b0], row_data(b1), norms_[b1], dim_, out);
+    row_pair_distance_(row_data(a), norm_of(a), row_data(b0), norm_of(b0), row_data(b1), norm_of(b1), dim_, out);
   }
   // Appends {x, pair_distance(owner, x)} for every x of `others`, in order.
   void append_distances(Slot owner, const std::vector<Slot>& others, std::vector<Candidate>& out) const;
