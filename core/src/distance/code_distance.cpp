@@ -27,7 +27,7 @@ float decode_then_score(const float* query, const std::uint8_t* codes, const flo
   return span(query, scratch, dim);
 }
 
-#ifdef QUARN_AVX512_MIRROR
+#ifdef QUARN_X86_MIRROR
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -237,7 +237,7 @@ const CodeKernels& decoding_kernels() {
 const CodeKernels& fused_code_kernels() {
   static const CodeKernels kernels = [] {
     CodeKernels k = decoding_kernels();
-#ifdef QUARN_AVX512_MIRROR
+#ifdef QUARN_X86_MIRROR
     CodeKernels mirror = k;
     switch (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k, simsimd_metric_cos_k})) {
       case simsimd_cap_skylake_k:

@@ -20,7 +20,7 @@ void pair_by_single(const float* a, float a_norm, const float* b0, float b0_norm
   out[1] = single(a, a_norm, b1, b1_norm, dim);
 }
 
-#ifdef QUARN_AVX512_MIRROR
+#ifdef QUARN_X86_MIRROR
 // GCC 12 reports the deliberately undefined pass-through operand of some AVX-512 intrinsics as
 // uninitialised.
 #pragma GCC diagnostic push
@@ -173,7 +173,7 @@ const PairKernels& pair_kernels() {
   static const PairKernels kernels = [] {
     PairKernels k{pair_by_single<Metric::Euclidean>, pair_by_single<Metric::DotProduct>,
                   pair_by_single<Metric::Cosine>};
-#ifdef QUARN_AVX512_MIRROR
+#ifdef QUARN_X86_MIRROR
     PairKernels mirror = k;
     switch (detail::library_f32_capability({simsimd_metric_dot_k, simsimd_metric_l2sq_k})) {
       case simsimd_cap_skylake_k:

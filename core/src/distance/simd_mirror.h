@@ -13,7 +13,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define QUARN_AVX512_MIRROR 1
+#define QUARN_X86_MIRROR 1
 #define QUARN_AVX512_TARGET __attribute__((target("avx2,fma,avx512f,avx512bw,avx512vl,bmi2")))
 #define QUARN_AVX2_TARGET __attribute__((target("avx2,fma")))
 #endif
@@ -58,7 +58,7 @@ inline simsimd_capability_t library_f32_capability(std::initializer_list<simsimd
   return common;
 }
 
-#ifdef QUARN_AVX512_MIRROR
+#ifdef QUARN_X86_MIRROR
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
