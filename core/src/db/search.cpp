@@ -10,6 +10,7 @@
 
 #include "db/db_impl.h"
 #include "db/filter_index.h"
+#include "distance/blas_scan.h"
 #include "util/pool.h"
 
 namespace quarn {
@@ -30,12 +31,15 @@ constexpr std::size_t kFilterScanFloats = 2'000'000;
 // Slots tested to estimate how many records a filter matches.
 constexpr std::size_t kSelectivitySample = 1024;
 
-// Queries per tile of the batched scan: at most 16, fewer for small batches so that every
-// worker still gets a tile.
+// Queries per tile of the batched scan: tiles of at most kMaxTile queries, as many tiles as a
+// multiple of the workers so that each gets an equal share. Block products pack each block of
+// rows once per call, so they take large tiles; the row-by-row scan keeps a tile's scores small.
 std::size_t scan_tile_size(std::size_t queries) {
-  constexpr std::size_t kMaxTile = 16;
+  const std::size_t kMaxTile = blas_scan_available() ? 256 : 16;
   const std::size_t workers = std::max<std::size_t>(worker_count(), 1);
-  return std::clamp<std::size_t>((queries + workers - 1) / workers, 1, kMaxTile);
+  const std::size_t rounds = (queries + workers * kMaxTile - 1) / (workers * kMaxTile);
+  const std::size_t tiles = workers * std::max<std::size_t>(rounds, 1);
+  return std::clamp<std::size_t>((queries + tiles - 1) / tiles, 1, kMaxTile);
 }
 
 }  // namespace

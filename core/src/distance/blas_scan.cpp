@@ -13,9 +13,9 @@ namespace quarn {
 
 namespace {
 
-// Queries and rows per block product: the score buffer stays at 64 x 4096 floats (1 MiB).
-constexpr std::size_t kTileQueries = 64;
-constexpr std::size_t kBlockRows = 4096;
+// Queries and rows per block product: the score buffer stays at 256 x 1024 floats (1 MiB).
+constexpr std::size_t kTileQueries = 256;
+constexpr std::size_t kBlockRows = 1024;
 // Above this k a bounded heap stops paying for itself; such queries take the row-by-row scan.
 constexpr std::size_t kMaxK = 1024;
 
@@ -42,20 +42,30 @@ void block_products(const float* tile, std::size_t queries, const float* block, 
 #endif
 }
 
-// How far a score from a block product can lie from the exact kernel's score of the same row.
-// Both dot products are within dim * eps/2 * |q| |x| of the true value (any summation order);
-// the bound doubles that sum and adds room for the few roundings of finish_score.
-float score_bound(QueryNorm q, float row_norm, std::size_t dim, Metric metric) {
+// How far a score from a block product can lie from the exact kernel's score of the same row:
+// both dot products are within dim * eps/2 * |q| |x| of the true value (any summation order);
+// the slack doubles that sum and adds room for the few roundings of the finish.
+// gaps[r] = the product-based score of row r minus that bound: a row whose gap exceeds the
+// k-th best exact score so far cannot enter. One branch-free loop per metric, so that the
+// compiler vectorizes it. A zero norm makes the cosine gap NaN, which sends the row to the exact
+// kernel like any other row that the test cannot rule out.
+void score_gaps(const float* products, const float* norms, std::size_t rows, QueryNorm q, std::size_t dim,
+                Metric metric, float* gaps) {
   const float slack = static_cast<float>(4 * dim + 16) * FLT_EPSILON;
   switch (metric) {
     case Metric::Euclidean:
-      return slack * (q.squared + row_norm * row_norm);
+      for (std::size_t r = 0; r < rows; ++r) {
+        const float n2 = norms[r] * norms[r];
+        gaps[r] = ((n2 + q.squared) - 2.0f * products[r]) - slack * (q.squared + n2);
+      }
+      return;
     case Metric::DotProduct:
-      return slack * q.norm * row_norm;
+      for (std::size_t r = 0; r < rows; ++r) gaps[r] = -products[r] - slack * q.norm * norms[r];
+      return;
     case Metric::Cosine:
-      return slack;
+      for (std::size_t r = 0; r < rows; ++r) gaps[r] = (1.0f - products[r] / (norms[r] * q.norm)) - slack;
+      return;
   }
-  return 0.0f;
 }
 
 // Distance first, then row, so the heap's order is total on NaN-free distances.
@@ -88,6 +98,7 @@ std::vector<std::optional<std::vector<ScoredRow>>> nearest_rows_many(std::span<c
   const std::size_t keep = k + 1;
   std::vector<float> tile;
   std::vector<float> products;
+  std::vector<float> gaps(kBlockRows);
   for (std::size_t first = 0; first < queries.size(); first += kTileQueries) {
     const std::size_t count = std::min(kTileQueries, queries.size() - first);
     tile.resize(count * dim);
@@ -112,13 +123,17 @@ std::vector<std::optional<std::vector<ScoredRow>>> nearest_rows_many(std::span<c
         if (sel.failed) continue;
         const float* query = tile.data() + q * dim;
         const float* approx = products.data() + q * rows;
+        // Without a query norm every cosine score is 1: no gap rules a row out.
+        const bool gaps_apply = metric != Metric::Cosine || qnorms[q].squared != 0.0f;
+        if (gaps_apply) score_gaps(approx, norms + begin, rows, qnorms[q], dim, metric, gaps.data());
         for (std::size_t r = 0; r < rows; ++r) {
-          const std::size_t row = begin + r;
-          if (sel.heap.size() == keep) {
-            const float estimate = finish_score(approx[r], qnorms[q], norms[row], metric);
-            // A NaN estimate fails this test and is scored exactly.
-            if (estimate - score_bound(qnorms[q], norms[row], dim, metric) > sel.heap.front().distance) continue;
+          if (sel.heap.size() == keep && gaps_apply) {
+            // A NaN gap fails this test and is scored exactly.
+            const float worst = sel.heap.front().distance;
+            while (r < rows && gaps[r] > worst) ++r;
+            if (r == rows) break;
           }
+          const std::size_t row = begin + r;
           const ScoredRow cand{static_cast<std::uint32_t>(row),
                                finish_score(exact_dot(query, matrix + row * dim, dim), qnorms[q], norms[row], metric)};
           if (std::isnan(cand.distance)) {
