@@ -213,11 +213,13 @@ TEST(Distance, OnePassKernelsAreUsedWhereAvx2IsAvailable) {
   if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) GTEST_SKIP() << "no AVX2 on this CPU";
   EXPECT_TRUE(row_pair_kernels_fused());
   EXPECT_TRUE(code_distance_fused());
+  if (!__builtin_cpu_supports("avx512f")) EXPECT_TRUE(code_pair_kernels_fused());
 }
 #endif
 
-// Scoring one-byte codes in one pass must give the bits of decoding the row and then scoring
-// it, including all-zero rows and queries (the cosine's special cases) and codes at both ends.
+// Scoring one-byte codes in one pass, one row or two side by side, must give the bits of decoding
+// the row and then scoring it, including all-zero rows and queries (the cosine's special cases)
+// and codes at both ends.
 TEST(Distance, CodeDistanceEqualsDecodingThenScoring) {
   std::mt19937 rng(9);
   std::normal_distribution<float> normal;
@@ -233,11 +235,13 @@ TEST(Distance, CodeDistanceEqualsDecodingThenScoring) {
       for (int sample = 0; sample < 20; ++sample) {
         Vec query(dim), scales(dim), mins(dim), scratch(dim);
         std::vector<std::uint8_t> codes(dim);
+        std::vector<std::uint8_t> other(dim);
         for (std::size_t i = 0; i < dim; ++i) {
           query[i] = kind == Case::ZeroQuery ? 0.0f : normal(rng);
           scales[i] = kind == Case::ZeroRow ? 0.0f : std::abs(normal(rng)) / 64.0f;
           mins[i] = kind == Case::ZeroRow ? 0.0f : normal(rng);
           codes[i] = static_cast<std::uint8_t>(kind == Case::ExtremeCodes ? (i % 2 ? 255 : 0) : byte(rng));
+          other[i] = static_cast<std::uint8_t>(byte(rng));
         }
         for (Metric metric : {Metric::Cosine, Metric::Euclidean, Metric::DotProduct}) {
           const float got =
@@ -246,6 +250,15 @@ TEST(Distance, CodeDistanceEqualsDecodingThenScoring) {
                                                              scratch.data(), dim);
           ASSERT_EQ(bits(got), bits(want)) << metric_name(metric) << " dim " << dim << " case "
                                            << static_cast<int>(kind) << " sample " << sample;
+          const float want_other = code_distance_fn(metric, false)(query.data(), other.data(), scales.data(),
+                                                                   mins.data(), scratch.data(), dim);
+          float pair[2] = {0.0f, 0.0f};
+          code_pair_distance_fn(metric)(query.data(), codes.data(), other.data(), scales.data(), mins.data(),
+                                        scratch.data(), dim, pair);
+          ASSERT_EQ(bits(pair[0]), bits(want)) << metric_name(metric) << " pair, dim " << dim << " case "
+                                               << static_cast<int>(kind) << " sample " << sample;
+          ASSERT_EQ(bits(pair[1]), bits(want_other)) << metric_name(metric) << " pair, dim " << dim << " case "
+                                                     << static_cast<int>(kind) << " sample " << sample;
         }
       }
     }

@@ -136,60 +136,91 @@ QUARN_AVX2_TARGET inline float decode_one(std::uint8_t code, float scale, float 
 }
 
 // The library's AVX2 f32 span kernels (whole steps of 8 lanes, a double-precision reduction,
-// then the remaining components one at a time) with the row decoded as it is read.
-template <Metric M>
-QUARN_AVX2_TARGET float score_codes_avx2(const float* query, const std::uint8_t* codes, const float* scales,
-                                         const float* mins, float*, std::size_t n) {
-  __m256 ab_lanes = _mm256_setzero_ps();
+// then the remaining components one at a time) with each of `Rows` code rows decoded as it is
+// read. Side by side, every row takes the steps it takes alone; the query's own sum (cosine)
+// does not depend on the row and is taken once.
+template <Metric M, std::size_t Rows>
+QUARN_AVX2_TARGET void score_code_rows_avx2(const float* query, const std::uint8_t* const* codes,
+                                            const float* scales, const float* mins, std::size_t n, float* out) {
+  __m256 ab_lanes[Rows];
+  __m256 b2_lanes[Rows];
   __m256 a2_lanes = _mm256_setzero_ps();
-  __m256 b2_lanes = _mm256_setzero_ps();
+  for (std::size_t r = 0; r < Rows; ++r) {
+    ab_lanes[r] = _mm256_setzero_ps();
+    b2_lanes[r] = _mm256_setzero_ps();
+  }
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256 q = _mm256_loadu_ps(query + i);
-    const __m256 code =
-        _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes + i))));
-    const __m256 row = decode_lanes8(code, _mm256_loadu_ps(scales + i), _mm256_loadu_ps(mins + i));
-    if constexpr (M == Metric::Euclidean) {
-      const __m256 d = _mm256_sub_ps(q, row);
-      ab_lanes = _mm256_fmadd_ps(d, d, ab_lanes);
-    } else {
-      ab_lanes = _mm256_fmadd_ps(q, row, ab_lanes);
-      if constexpr (M == Metric::Cosine) {
-        a2_lanes = _mm256_fmadd_ps(q, q, a2_lanes);
-        b2_lanes = _mm256_fmadd_ps(row, row, b2_lanes);
+    const __m256 scale = _mm256_loadu_ps(scales + i);
+    const __m256 min = _mm256_loadu_ps(mins + i);
+    for (std::size_t r = 0; r < Rows; ++r) {
+      const __m256 code = _mm256_cvtepi32_ps(
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes[r] + i))));
+      const __m256 row = decode_lanes8(code, scale, min);
+      if constexpr (M == Metric::Euclidean) {
+        const __m256 d = _mm256_sub_ps(q, row);
+        ab_lanes[r] = _mm256_fmadd_ps(d, d, ab_lanes[r]);
+      } else {
+        ab_lanes[r] = _mm256_fmadd_ps(q, row, ab_lanes[r]);
+        if constexpr (M == Metric::Cosine) b2_lanes[r] = _mm256_fmadd_ps(row, row, b2_lanes[r]);
       }
     }
+    if constexpr (M == Metric::Cosine) a2_lanes = _mm256_fmadd_ps(q, q, a2_lanes);
   }
-  double ab = detail::reduce_lanes8(ab_lanes);
+  double ab[Rows];
+  double b2[Rows];
+  for (std::size_t r = 0; r < Rows; ++r) {
+    ab[r] = detail::reduce_lanes8(ab_lanes[r]);
+    b2[r] = detail::reduce_lanes8(b2_lanes[r]);
+  }
   double a2 = detail::reduce_lanes8(a2_lanes);
-  double b2 = detail::reduce_lanes8(b2_lanes);
   for (; i < n; ++i) {
     const float q = query[i];
-    const float row = decode_one(codes[i], scales[i], mins[i]);
-    if constexpr (M == Metric::Euclidean) {
-      const float d = q - row;
-      ab += static_cast<double>(d * d);
-    } else {
-      ab += static_cast<double>(q * row);
-      if constexpr (M == Metric::Cosine) {
-        a2 += static_cast<double>(q * q);
-        b2 += static_cast<double>(row * row);
+    for (std::size_t r = 0; r < Rows; ++r) {
+      const float row = decode_one(codes[r][i], scales[i], mins[i]);
+      if constexpr (M == Metric::Euclidean) {
+        const float d = q - row;
+        ab[r] += static_cast<double>(d * d);
+      } else {
+        ab[r] += static_cast<double>(q * row);
+        if constexpr (M == Metric::Cosine) b2[r] += static_cast<double>(row * row);
       }
     }
+    if constexpr (M == Metric::Cosine) a2 += static_cast<double>(q * q);
   }
-  if constexpr (M == Metric::Euclidean) {
-    return static_cast<float>(ab);
-  } else if constexpr (M == Metric::DotProduct) {
-    return -static_cast<float>(ab);
-  } else {
-    return static_cast<float>(cos_normalize_avx2(ab, a2, b2));
+  for (std::size_t r = 0; r < Rows; ++r) {
+    if constexpr (M == Metric::Euclidean) {
+      out[r] = static_cast<float>(ab[r]);
+    } else if constexpr (M == Metric::DotProduct) {
+      out[r] = -static_cast<float>(ab[r]);
+    } else {
+      out[r] = static_cast<float>(cos_normalize_avx2(ab[r], a2, b2[r]));
+    }
   }
 }
 
-// The fused kernel against decoding then scoring, bit for bit, on 40 fixed rows of each of 10
+template <Metric M>
+QUARN_AVX2_TARGET float score_codes_avx2(const float* query, const std::uint8_t* codes, const float* scales,
+                                         const float* mins, float*, std::size_t n) {
+  float out = 0.0f;
+  score_code_rows_avx2<M, 1>(query, &codes, scales, mins, n, &out);
+  return out;
+}
+
+template <Metric M>
+QUARN_AVX2_TARGET void score_codes_pair_avx2(const float* query, const std::uint8_t* codes0,
+                                             const std::uint8_t* codes1, const float* scales, const float* mins,
+                                             float*, std::size_t n, float* out) {
+  const std::uint8_t* const codes[2] = {codes0, codes1};
+  score_code_rows_avx2<M, 2>(query, codes, scales, mins, n, out);
+}
+
+// A kernel against decoding then scoring, bit for bit, on 40 fixed pairs of rows of each of 10
 // awkward lengths: a last-bit difference shows up in a good share of rows, so a build whose
-// kernels differ is caught here.
-bool agrees_with_decoding(CodeDistanceFn fused, Metric metric) {
+// kernels differ is caught here. `score` puts its distances of the two rows into out[0], out[1].
+template <class Score>
+bool agrees_with_decoding(Score score, Metric metric) {
   const CodeDistanceFn reference = code_distance_fn(metric, false);
   std::uint32_t state = 777u;
   auto next = [&state] {
@@ -205,21 +236,36 @@ bool agrees_with_decoding(CodeDistanceFn fused, Metric metric) {
     std::vector<float> query(dim);
     std::vector<float> scales(dim);
     std::vector<float> mins(dim);
-    std::vector<std::uint8_t> codes(dim);
+    std::vector<std::uint8_t> codes0(dim);
+    std::vector<std::uint8_t> codes1(dim);
     std::vector<float> scratch(dim);
     for (int sample = 0; sample < 40; ++sample) {
       for (std::size_t i = 0; i < dim; ++i) {
         query[i] = signed_value() * 4.0f;
         scales[i] = std::abs(signed_value()) / 64.0f;
         mins[i] = signed_value();
-        codes[i] = static_cast<std::uint8_t>(next());
+        codes0[i] = static_cast<std::uint8_t>(next());
+        codes1[i] = static_cast<std::uint8_t>(next());
       }
-      const float got = fused(query.data(), codes.data(), scales.data(), mins.data(), scratch.data(), dim);
-      const float want = reference(query.data(), codes.data(), scales.data(), mins.data(), scratch.data(), dim);
-      if (std::bit_cast<std::uint32_t>(got) != std::bit_cast<std::uint32_t>(want)) return false;
+      float got[2] = {0.0f, 0.0f};
+      score(query.data(), codes0.data(), codes1.data(), scales.data(), mins.data(), scratch.data(), dim, got);
+      const float want0 = reference(query.data(), codes0.data(), scales.data(), mins.data(), scratch.data(), dim);
+      const float want1 = reference(query.data(), codes1.data(), scales.data(), mins.data(), scratch.data(), dim);
+      if (std::bit_cast<std::uint32_t>(got[0]) != std::bit_cast<std::uint32_t>(want0)) return false;
+      if (std::bit_cast<std::uint32_t>(got[1]) != std::bit_cast<std::uint32_t>(want1)) return false;
     }
   }
   return true;
+}
+
+bool one_row_agrees_with_decoding(CodeDistanceFn fused, Metric metric) {
+  return agrees_with_decoding(
+      [fused](const float* query, const std::uint8_t* codes0, const std::uint8_t* codes1, const float* scales,
+              const float* mins, float* scratch, std::size_t dim, float* out) {
+        out[0] = fused(query, codes0, scales, mins, scratch, dim);
+        out[1] = fused(query, codes1, scales, mins, scratch, dim);
+      },
+      metric);
 }
 #pragma GCC diagnostic pop
 #endif
@@ -251,9 +297,9 @@ const CodeKernels& fused_code_kernels() {
       default:
         return k;
     }
-    const bool euclidean = agrees_with_decoding(mirror.euclidean, Metric::Euclidean);
-    const bool dot_product = agrees_with_decoding(mirror.dot_product, Metric::DotProduct);
-    const bool cosine = agrees_with_decoding(mirror.cosine, Metric::Cosine);
+    const bool euclidean = one_row_agrees_with_decoding(mirror.euclidean, Metric::Euclidean);
+    const bool dot_product = one_row_agrees_with_decoding(mirror.dot_product, Metric::DotProduct);
+    const bool cosine = one_row_agrees_with_decoding(mirror.cosine, Metric::Cosine);
     if (euclidean) k.euclidean = mirror.euclidean;
     if (dot_product) k.dot_product = mirror.dot_product;
     if (cosine) k.cosine = mirror.cosine;
@@ -264,7 +310,54 @@ const CodeKernels& fused_code_kernels() {
   return kernels;
 }
 
+// Two rows through a one-row kernel, one after the other.
+template <CodeDistanceFn F>
+void one_by_one(const float* query, const std::uint8_t* codes0, const std::uint8_t* codes1, const float* scales,
+                const float* mins, float* scratch, std::size_t dim, float* out) {
+  out[0] = F(query, codes0, scales, mins, scratch, dim);
+  out[1] = F(query, codes1, scales, mins, scratch, dim);
+}
+
+// The two-row form of the metric's chosen one-row kernel: side by side where a kernel for it
+// exists and agrees with decoding first, otherwise that kernel twice.
+template <Metric M>
+CodePairDistanceFn pair_kernel_for(CodeDistanceFn chosen, bool& side_by_side) {
+#ifdef QUARN_X86_MIRROR
+  if (chosen == &score_codes_avx2<M>) {
+    if (agrees_with_decoding(score_codes_pair_avx2<M>, M)) {
+      side_by_side = true;
+      return score_codes_pair_avx2<M>;
+    }
+    return one_by_one<score_codes_avx2<M>>;
+  }
+  if (chosen == &score_codes_avx512<M>) return one_by_one<score_codes_avx512<M>>;
+#endif
+  (void)chosen;
+  return one_by_one<decode_then_score<M>>;
+}
+
+using CodePairKernels = detail::PerMetric<CodePairDistanceFn>;
+
+const CodePairKernels& code_pair_kernels() {
+  static const CodePairKernels kernels = [] {
+    const CodeKernels& one = fused_code_kernels();
+    bool euclidean = false;
+    bool dot_product = false;
+    bool cosine = false;
+    CodePairKernels k{pair_kernel_for<Metric::Euclidean>(one.euclidean, euclidean),
+                      pair_kernel_for<Metric::DotProduct>(one.dot_product, dot_product),
+                      pair_kernel_for<Metric::Cosine>(one.cosine, cosine)};
+    k.all_mirrored = euclidean && dot_product && cosine;
+    return k;
+  }();
+  return kernels;
+}
+
 }  // namespace
+
+CodePairDistanceFn code_pair_distance_fn(Metric metric) { return code_pair_kernels().of(metric); }
+
+bool code_pair_kernels_fused() { return code_pair_kernels().all_mirrored; }
 
 CodeDistanceFn code_distance_fn(Metric metric, bool allow_fused) {
   return (allow_fused ? fused_code_kernels() : decoding_kernels()).of(metric);

@@ -56,6 +56,15 @@ CodeDistanceFn code_distance_fn(Metric metric, bool allow_fused = true);
 // Whether code_distance_fn gives the one-pass kernels on this CPU.
 bool code_distance_fused();
 
+// code_distance_fn(metric) for two code rows at once, into out[0] and out[1]: the same values,
+// computed side by side where this CPU has a kernel for it.
+using CodePairDistanceFn = void (*)(const float* query, const std::uint8_t* codes0, const std::uint8_t* codes1,
+                                    const float* scales, const float* mins, float* scratch, std::size_t dim,
+                                    float* out);
+CodePairDistanceFn code_pair_distance_fn(Metric metric);
+// Whether code_pair_distance_fn scores two rows side by side on this CPU.
+bool code_pair_kernels_fused();
+
 // Dot product of `query` with each of the first n rows (dim floats each) of `matrix`.
 std::vector<float> gemv_dot_products(std::span<const float> query, const float* matrix, std::size_t dim,
                                      std::size_t n);

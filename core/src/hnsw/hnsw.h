@@ -170,6 +170,9 @@ class HnswIndex {
   bool has_quantized() const { return quantized_.has_value(); }
   const std::optional<QuantizedSearch>& quantized() const { return quantized_; }
   float quantized_distance(std::span<const float> query, Slot slot, std::span<float> scratch) const;
+  // quantized_distance for two slots at once, into out[0] and out[1]: the same values.
+  void quantized_distance_pair(std::span<const float> query, Slot a, Slot b, std::span<float> scratch,
+                               float* out) const;
   Slot search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer_quantized(std::span<const float> query, Slot entry, std::size_t ef) const;
 
@@ -284,6 +287,7 @@ class HnswIndex {
   RowDistanceFn row_distance_;
   RowPairDistanceFn row_pair_distance_;
   CodeDistanceFn code_distance_;
+  CodePairDistanceFn code_pair_distance_;
   SpanDistanceFn span_distance_;
 };
 

@@ -52,6 +52,7 @@ HnswIndex::HnswIndex(std::size_t dim, std::size_t m, std::size_t ef_construction
       row_distance_(row_distance_fn(metric)),
       row_pair_distance_(row_pair_distance_fn(metric)),
       code_distance_(code_distance_fn(metric)),
+      code_pair_distance_(code_pair_distance_fn(metric)),
       span_distance_(span_distance_fn(metric)) {}
 
 HnswIndex::HnswIndex(Parts parts)
@@ -71,6 +72,7 @@ HnswIndex::HnswIndex(Parts parts)
       row_distance_(row_distance_fn(parts.metric)),
       row_pair_distance_(row_pair_distance_fn(parts.metric)),
       code_distance_(code_distance_fn(parts.metric)),
+      code_pair_distance_(code_pair_distance_fn(parts.metric)),
       span_distance_(span_distance_fn(parts.metric)) {
   // The lists' stride follows m: lists laid out for another m would be read at wrong offsets.
   if (links_.m() != m_) detail::fatal("graph lists laid out for another m");

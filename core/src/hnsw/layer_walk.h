@@ -20,6 +20,16 @@ struct QueryScorer {
   void pair(Slot a, Slot b, float* out) const { index.query_distance_pair(query, norm, a, b, out); }
 };
 
+// Distances of a query to stored slots through their SQ8 codes, one at a time or two side by side.
+struct CodeScorer {
+  const HnswIndex& index;
+  std::span<const float> query;
+  std::span<float> scratch;
+
+  float operator()(Slot s) const { return index.quantized_distance(query, s, scratch); }
+  void pair(Slot a, Slot b, float* out) const { index.quantized_distance_pair(query, a, b, scratch, out); }
+};
+
 // Scores two slots: side by side when `dist` can, otherwise one after the other. Walks score
 // pairs and then judge the two distances in order, exactly as if they had been scored singly.
 template <class DistanceFn>

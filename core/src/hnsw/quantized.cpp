@@ -17,31 +17,49 @@ void HnswIndex::load_quantized(ScalarQuantizer quantizer, std::vector<std::uint8
   quantized_ = QuantizedSearch{std::move(quantizer), std::move(codes)};
 }
 
+namespace {
+
+// Whether the slot's codes and the quantizer cover dim components: a damaged state (short code
+// block, quantizer of another dimension) is never read past its end; such a slot is compared
+// exactly instead.
+bool codes_cover(const QuantizedSearch& state, Slot slot, std::size_t dim, std::size_t scratch) {
+  const std::size_t offset = std::size_t{slot} * dim;
+  return offset + dim <= state.codes.size() && state.quantizer.mins.size() >= dim &&
+         state.quantizer.scales.size() >= dim && scratch >= dim;
+}
+
+}  // namespace
+
 float HnswIndex::quantized_distance(std::span<const float> query, Slot slot, std::span<float> scratch) const {
   const QuantizedSearch& state = *quantized_;
-  const std::size_t offset = std::size_t{slot} * dim_;
-  const std::vector<float>& mins = state.quantizer.mins;
-  const std::vector<float>& scales = state.quantizer.scales;
-  // A damaged state (short code block, quantizer of another dimension) is never read past its
-  // end; such a slot is compared exactly instead.
-  if (offset + dim_ > state.codes.size() || mins.size() < dim_ || scales.size() < dim_ || scratch.size() < dim_) {
-    return span_distance_(query.data(), row_data(slot), dim_);
+  if (!codes_cover(state, slot, dim_, scratch.size())) return span_distance_(query.data(), row_data(slot), dim_);
+  return code_distance_(query.data(), state.codes.data() + std::size_t{slot} * dim_, state.quantizer.scales.data(),
+                        state.quantizer.mins.data(), scratch.data(), dim_);
+}
+
+void HnswIndex::quantized_distance_pair(std::span<const float> query, Slot a, Slot b, std::span<float> scratch,
+                                        float* out) const {
+  const QuantizedSearch& state = *quantized_;
+  if (!codes_cover(state, a, dim_, scratch.size()) || !codes_cover(state, b, dim_, scratch.size())) {
+    out[0] = quantized_distance(query, a, scratch);
+    out[1] = quantized_distance(query, b, scratch);
+    return;
   }
-  return code_distance_(query.data(), state.codes.data() + offset, scales.data(), mins.data(), scratch.data(), dim_);
+  code_pair_distance_(query.data(), state.codes.data() + std::size_t{a} * dim_,
+                      state.codes.data() + std::size_t{b} * dim_, state.quantizer.scales.data(),
+                      state.quantizer.mins.data(), scratch.data(), dim_, out);
 }
 
 Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const {
   std::vector<float> scratch(dim_, 0.0f);
-  return detail::greedy_walk(*this, [&](Slot s) { return quantized_distance(query, s, scratch); }, entry, layer);
+  return detail::greedy_walk(*this, detail::CodeScorer{*this, query, scratch}, entry, layer);
 }
 
 std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> query, Slot entry,
                                                          std::size_t ef) const {
   std::vector<float> scratch(dim_, 0.0f);
-  return detail::beam_search(
-      *this, [&](Slot s) { return quantized_distance(query, s, scratch); },
-      [&](Slot s) { prefetch_codes(s); },
-      entry, ef, 0);
+  return detail::beam_search(*this, detail::CodeScorer{*this, query, scratch}, [&](Slot s) { prefetch_codes(s); },
+                             entry, ef, 0);
 }
 
 std::vector<Candidate> HnswIndex::search_graph_quantized(std::span<const float> query, std::size_t k,

@@ -139,7 +139,7 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
   detail::AcceptedWalk walk;
   if (quantized_.has_value()) {
     std::vector<float> scratch(dim_, 0.0f);
-    auto dist = [&](Slot s) { return quantized_distance(query, s, scratch); };
+    const detail::CodeScorer dist{*this, query, scratch};
     Slot c = entry_point_;
     for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     walk = detail::beam_search_accepting(
