@@ -39,6 +39,13 @@ TEST(QuantizedSearch, QuantizedDistanceComparesWithTheDecodedRow) {
     EXPECT_EQ(index.quantized_distance(q, s, scratch),
               span_distance_fn(Metric::Cosine)(q.data(), decoded.data(), decoded.size()));
   }
+  // Two slots side by side give each slot's own distance.
+  for (Slot s = 0; s + 1 < 50; ++s) {
+    float pair[2] = {0.0f, 0.0f};
+    index.quantized_distance_pair(q, s, 49 - s, scratch, pair);
+    EXPECT_EQ(pair[0], index.quantized_distance(q, s, scratch)) << s;
+    EXPECT_EQ(pair[1], index.quantized_distance(q, 49 - s, scratch)) << s;
+  }
 }
 
 TEST(QuantizedSearch, ReturnsExactDistancesInAscendingOrder) {
@@ -122,6 +129,12 @@ TEST(QuantizedSearch, LoadedStateWithTooFewCodesIsNeverReadPastItsEnd) {
   const auto found = index.search_graph(q, 1, 50);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].slot, 150u);
+  // A pair with a slot past the codes scores that slot exactly and the other by its codes.
+  std::vector<float> scratch(4);
+  float pair[2] = {0.0f, 0.0f};
+  index.quantized_distance_pair(q, 3, 150, scratch, pair);
+  EXPECT_EQ(pair[0], index.quantized_distance(q, 3, scratch));
+  EXPECT_EQ(pair[1], distance(q, data[150], Metric::Euclidean));
   // A later insert keeps row s at offset s * dim.
   const Slot slot = index.insert({1, 2, 3, 4});
   EXPECT_EQ(index.quantized()->codes.size(), (slot + 1u) * 4);
