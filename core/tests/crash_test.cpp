@@ -205,7 +205,7 @@ Killed run_and_kill(const std::string& dir, std::uint64_t seed, std::uint64_t st
   }
   ::close(fds[0]);
   EXPECT_TRUE(WIFSIGNALED(status)) << "worker exited by itself with status " << WEXITSTATUS(status);
-  for (const char* temp : {"graph.tmp", "vectors.tmp", "vectors.sq8.tmp"}) {
+  for (const char* temp : {"graph.tmp", "graph.partial", "vectors.tmp", "vectors.sq8.tmp"}) {
     result.temporaries_left |= fs::exists(dir + "/" + temp);
   }
   return result;

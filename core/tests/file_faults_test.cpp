@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
+#include <tuple>
 
 #include "persistence_test_util.h"
 #include "util/file.h"
@@ -76,15 +79,20 @@ const std::vector<WriteCase>& write_cases() {
 // with `err`; returns how many calls were made.
 // Runs `body`, failing file call number `fail_at` with `err`; returns the number of calls and
 // stores the path of the failed one in `failed_path` (when given).
+// A save fills its files on several threads, so the count is atomic and exactly one call fails.
 int run_counting(int fail_at, int err, const std::function<void()>& body, std::string* failed_path = nullptr) {
-  int calls = 0;
+  std::atomic<int> calls{0};
+  std::mutex failed_mutex;  // guards *failed_path
   ScopedHook hook([&](FileOp, const std::string& path, const std::string&) {
-    if (calls++ != fail_at) return 0;
-    if (failed_path) *failed_path = path;
+    if (calls.fetch_add(1) != fail_at) return 0;
+    if (failed_path) {
+      std::lock_guard guard(failed_mutex);
+      *failed_path = path;
+    }
     return err;
   });
   body();
-  return calls;
+  return calls.load();
 }
 
 // The text of an operating-system failure of the file at `path`.
@@ -336,7 +344,9 @@ Interrupted interrupt_save(const std::string& dir, int n) {
   int calls = 0;
   bool stopped = false;
   {
+    std::mutex model_mutex;  // guards calls, stopped, model and the images: a save writes on several threads
     ScopedHook hook([&](FileOp op, const std::string& path, const std::string&) {
+      std::lock_guard guard(model_mutex);
       if (stopped) return EIO;
       if (calls++ == n) {
         out.killed = image_of(dir);
@@ -392,6 +402,47 @@ TEST(SaveInterrupted, KillOrPowerCutAtEveryFileCallOfASaveLosesNothingSaved) {
     }
   }
   EXPECT_TRUE(reached_end) << "the save makes more file calls than the test expects";
+}
+
+// graph.tmp is what an open takes as the sign of a finished save. The save fills its files side
+// by side, so graph.tmp must appear only by a rename, after every other temporary is synced.
+TEST(SaveInterrupted, GraphTempAppearsOnlyAfterEveryOtherTemporaryIsSynced) {
+  TempDir dir;
+  const std::string db_dir = dir.path() + "/db";
+  auto db = open_ok(db_dir, create_options(4, nullptr, /*quantize=*/true));
+  auto vecs = random_vectors(3000, 4, 5);
+  for (int i = 0; i < 3000; ++i) ASSERT_TRUE(db->add("v" + std::to_string(i), vecs[i], std::nullopt).ok());
+
+  std::mutex calls_mutex;  // guards calls
+  std::vector<std::tuple<FileOp, std::string, std::string>> calls;
+  {
+    ScopedHook hook([&](FileOp op, const std::string& path, const std::string& target) {
+      std::lock_guard guard(calls_mutex);
+      calls.emplace_back(op, path.substr(path.rfind('/') + 1), target.substr(target.rfind('/') + 1));
+      return 0;
+    });
+    ASSERT_TRUE(db->save().ok());
+  }
+  std::set<std::string> synced;
+  bool graph_temp_made = false;
+  for (const auto& [op, name, target] : calls) {
+    if (op == FileOp::Sync) synced.insert(name);
+    if (name == "graph.tmp") {
+      EXPECT_TRUE(op == FileOp::Rename || op == FileOp::Stat || op == FileOp::Unlink)
+          << "graph.tmp is " << file_op_name(op) << " directly";
+    }
+    if (op == FileOp::Rename && target == "graph.tmp") {
+      graph_temp_made = true;
+      for (const char* temp : {"vectors.tmp", "vectors.sq8.tmp", "graph.partial"}) {
+        EXPECT_TRUE(synced.count(temp)) << temp << " is not synced before graph.tmp appears";
+      }
+    }
+  }
+  EXPECT_TRUE(graph_temp_made);
+  EXPECT_FALSE(fs::exists(db_dir + "/graph.partial"));
+  const DbState saved = read_state(*db);
+  db.reset();
+  EXPECT_EQ(read_state(*open_ok(db_dir, open_only())), saved);
 }
 
 }  // namespace

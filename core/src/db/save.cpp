@@ -1,9 +1,13 @@
 #include <bit>
+#include <functional>
+#include <optional>
+#include <span>
 #include <mutex>
 #include <shared_mutex>
 
 #include "db/db_impl.h"
 #include "util/file.h"
+#include "util/pool.h"
 #include "quantize/quantizer.h"
 
 namespace quarn {
@@ -12,23 +16,44 @@ static_assert(std::endian::native == std::endian::little, "snapshot files hold l
 
 namespace {
 
-// Creates or truncates `path`, lets `fill` write through a buffered writer, then flushes, syncs
-// and closes the file: its contents are on the disk before any rename can make it current.
-template <class Fill>
-Status write_file(const std::string& path, Fill&& fill) {
-  auto file = FileHandle::create_truncate(path);
-  if (!file.ok()) return std::move(file).error();
-  BufferedWriter out(std::move(*file));
-  QUARN_TRY(fill(out));
-  QUARN_TRY(out.sync());
-  return out.close();
+// One temporary of a save: its path and what writes its contents.
+struct TempFile {
+  const std::string& path;
+  std::function<Status(BufferedWriter&)> fill;
+};
+
+// Creates or truncates every file and fills them side by side, one pool item per file: most of a
+// save is the kernel copying bytes into fresh page-cache pages, which overlaps across files. Then
+// syncs and closes them one at a time, in order, so every file is on the disk before any rename
+// can make it current. The first failure in file order is returned.
+Status write_files(std::span<const TempFile> files) {
+  std::vector<std::optional<BufferedWriter>> writers(files.size());
+  std::vector<Status> filled(files.size());
+  parallel_for(files.size(), [&](std::size_t i) {
+    auto file = FileHandle::create_truncate(files[i].path);
+    if (!file.ok()) {
+      filled[i] = std::move(file).error();
+      return;
+    }
+    BufferedWriter& out = writers[i].emplace(std::move(*file));
+    filled[i] = files[i].fill(out);
+    if (filled[i].ok()) filled[i] = out.flush();
+  });
+  for (const Status& s : filled) QUARN_TRY(s);
+  for (auto& out : writers) {
+    QUARN_TRY(out->sync());
+    QUARN_TRY(out->close());
+  }
+  return Status::success();
 }
 
 }  // namespace
 
-// Every temporary is written and synced completely before the first rename, graph.tmp last, so
-// that an interrupted save can be finished at the next open (Storage::finish_interrupted_save)
-// instead of leaving new vectors beside an old graph. The directory is synced after the renames
+// The temporaries are written side by side, the graph as graph.partial, and each is synced; only
+// then does graph.partial become graph.tmp and the first temporary replace a snapshot file. So a
+// complete graph.tmp always stands beside durable vectors, and an interrupted save can be finished
+// at the next open (Storage::finish_interrupted_save) instead of leaving new vectors beside an old
+// graph. The directory is synced after the renames
 // and before the log is deleted: once the log is gone, the new snapshot is on the disk.
 Status DbImpl::save() {
   if (auto refused = refuse_write()) return std::move(*refused);
@@ -50,32 +75,33 @@ Status DbImpl::save() {
   // commit it before the temporaries are replaced.
   QUARN_TRY(storage_.finish_interrupted_save());
   for (const std::string* stale :
-       {&storage_.graph_temp_path, &storage_.vectors_temp_path, &storage_.quantized_temp_path}) {
+       {&storage_.graph_temp_path, &storage_.graph_partial_path, &storage_.vectors_temp_path,
+        &storage_.quantized_temp_path}) {
     (void)remove_file(*stale);
   }
 
   const VectorStore& store = index_->store();
   const std::span<const float> floats(store.data(), store.float_count());
   const std::vector<float>& norms = index_->norms();
-  auto write_vectors = [&](BufferedWriter& out) -> Status {
-    QUARN_TRY(out.write(floats.data(), floats.size_bytes()));
-    return out.write(norms.data(), norms.size() * sizeof(float));
-  };
-  QUARN_TRY(write_file(storage_.vectors_temp_path, write_vectors));
+  std::vector<TempFile> files;
+  files.push_back({storage_.vectors_temp_path, [&](BufferedWriter& out) -> Status {
+                     QUARN_TRY(out.write(floats.data(), floats.size_bytes()));
+                     return out.write(norms.data(), norms.size() * sizeof(float));
+                   }});
   if (quantize_) {
-    const ScalarQuantizer quantizer = ScalarQuantizer::train(floats, dim_);
-    const std::vector<std::uint8_t> codes = quantizer.quantize_batch(floats, dim_);
-    auto write_quantized = [&](BufferedWriter& out) -> Status {
-      QUARN_TRY(quantizer.save(out));
-      return out.write(codes.data(), codes.size());
-    };
-    QUARN_TRY(write_file(storage_.quantized_temp_path, write_quantized));
+    files.push_back({storage_.quantized_temp_path, [&](BufferedWriter& out) -> Status {
+                       const ScalarQuantizer quantizer = ScalarQuantizer::train(floats, dim_);
+                       const std::vector<std::uint8_t> codes = quantizer.quantize_batch(floats, dim_);
+                       QUARN_TRY(quantizer.save(out));
+                       return out.write(codes.data(), codes.size());
+                     }});
   }
-  auto write_graph = [&](BufferedWriter& out) -> Status {
-    QUARN_TRY(index_->save_graph(out));
-    return write_metadata_section(out, records);
-  };
-  QUARN_TRY(write_file(storage_.graph_temp_path, write_graph));
+  files.push_back({storage_.graph_partial_path, [&](BufferedWriter& out) -> Status {
+                     QUARN_TRY(index_->save_graph(out));
+                     return write_metadata_section(out, records);
+                   }});
+  QUARN_TRY(write_files(files));
+  QUARN_TRY(rename_file(storage_.graph_partial_path, storage_.graph_temp_path));
 
   QUARN_TRY(rename_file(storage_.vectors_temp_path, storage_.vectors_path));
   if (quantize_) {

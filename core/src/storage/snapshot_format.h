@@ -13,6 +13,10 @@ inline constexpr char kVectorsTemp[] = "vectors.tmp";
 // The quantizer file has a temporary of its own so that a save can write every temporary
 // before it renames the first one.
 inline constexpr char kQuantizedTemp[] = "vectors.sq8.tmp";
+// The graph is written under this name while the other temporaries are still being written,
+// and renamed to kGraphTemp only once every temporary is synced: a complete graph.tmp always
+// stands beside complete, durable vectors.
+inline constexpr char kGraphPartial[] = "graph.partial";
 
 inline constexpr std::uint32_t kGraphMagic = 0x48535747;  // bytes "GWSH"
 inline constexpr std::uint32_t kGraphVersion = 2;

@@ -30,6 +30,7 @@ Storage Storage::make(const std::string& dir) {
   s.vectors_path = join_path(dir, fmt::kVectorsFile);
   s.quantized_path = join_path(dir, fmt::kQuantizedFile);
   s.graph_temp_path = join_path(dir, fmt::kGraphTemp);
+  s.graph_partial_path = join_path(dir, fmt::kGraphPartial);
   s.vectors_temp_path = join_path(dir, fmt::kVectorsTemp);
   s.quantized_temp_path = join_path(dir, fmt::kQuantizedTemp);
   return s;

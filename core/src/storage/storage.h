@@ -45,6 +45,7 @@ struct Storage {
   std::string vectors_path;
   std::string quantized_path;
   std::string graph_temp_path;
+  std::string graph_partial_path;
   std::string vectors_temp_path;
   std::string quantized_temp_path;
 
