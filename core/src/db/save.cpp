@@ -1,9 +1,9 @@
 #include <bit>
 #include <functional>
-#include <optional>
-#include <span>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
+#include <span>
 
 #include "db/db_impl.h"
 #include "util/file.h"
@@ -53,8 +53,8 @@ Status write_files(std::span<const TempFile> files) {
 // then does graph.partial become graph.tmp and the first temporary replace a snapshot file. So a
 // complete graph.tmp always stands beside durable vectors, and an interrupted save can be finished
 // at the next open (Storage::finish_interrupted_save) instead of leaving new vectors beside an old
-// graph. The directory is synced after the renames
-// and before the log is deleted: once the log is gone, the new snapshot is on the disk.
+// graph. The directory is synced after the renames and before the log is deleted: once the log is
+// gone, the new snapshot is on the disk.
 Status DbImpl::save() {
   if (auto refused = refuse_write()) return std::move(*refused);
   std::shared_lock id_map(id_map_lock_);
