@@ -151,6 +151,27 @@ class Quarn:
         self.db = self.quarn.Database(self.path)
 
 
+class QuarnSQ8(Quarn):
+    """quarn with SQ8 codes for the graph walk (opt-in, `--engines quarn,quarn-sq8,...`): the
+    walk reads a quarter of the bytes per row, the final ranking uses exact distances. Not a peer:
+    it gets its own table, so that the trade (codes in memory, other neighbours at a given beam)
+    can be weighed against the default."""
+
+    def __init__(self, dim, metric, path):
+        import quarn
+
+        self.quarn, self.path, self.dim, self.metric = quarn, path, dim, metric
+        self.db = quarn.Database(path, dim=dim, metric=metric, m=M, ef_construction=EFC, quantize=True)
+
+    def build(self, vecs):
+        super().build(vecs)
+        self.db.enable_quantized_search()
+
+    def reopen(self):
+        super().reopen()
+        self.db.enable_quantized_search()
+
+
 class Hnswlib:
     def __init__(self, dim, metric, path):
         import hnswlib
@@ -241,7 +262,7 @@ class Faiss:
         self.idx = self.faiss.read_index(self.path)
 
 
-ENGINE_CLASSES = {"quarn": Quarn, "hnswlib": Hnswlib, "faiss": Faiss}
+ENGINE_CLASSES = {"quarn": Quarn, "quarn-sq8": QuarnSQ8, "hnswlib": Hnswlib, "faiss": Faiss}
 
 
 # ------------------------------------------------------------------ jobs (run in a child process)
@@ -480,24 +501,33 @@ LOWER_IS_BETTER = {"build_s", "retained_bytes_per_vector", "peak_over_retained",
 PEER_FIGURE = {"save_apart_from_sync_s": "save_s"}
 
 
+PEERS = ("hnswlib", "faiss")
+
+
+def graph_table(per_engine, mine):
+    """Rows of one set's table: `mine` (a quarn engine) against each peer and the best of them."""
+    lines = [f"| figure | {mine} | hnswlib | faiss | vs hnswlib | vs best peer |", "|---|---|---|---|---|---|"]
+    for key in per_engine[mine]:
+        vals = {e: per_engine[e].get(PEER_FIGURE.get(key, key) if e in PEERS else key, (None, None))[0]
+                for e in per_engine}
+        lower = key in LOWER_IS_BETTER
+        peers = [vals[e] for e in PEERS if vals.get(e) is not None]
+        best = (min(peers) if lower else max(peers)) if peers else None
+        cells = [fmt(vals.get(e), "{:.4g}") for e in (mine,) + PEERS]
+        cells += [fmt(ratio(vals[mine], vals.get("hnswlib"), lower), "{:.2f}x"),
+                  fmt(ratio(vals[mine], best, lower), "{:.2f}x")]
+        lines.append(f"| {key} | " + " | ".join(cells) + " |")
+    return lines + [""]
+
+
 def write_report(results, out, meta):
     lines = ["# quarn speed and memory against hnswlib and faiss", "",
              f"Versions: {meta['versions']}. quarn commit {meta['commit']}. Rounds: {meta['rounds']} "
              "(median; spread = max - min). Ratios > 1 mean quarn is better.", ""]
     for name, per_engine in results["graph"].items():
-        lines += [f"## {name}", "", "| figure | quarn | hnswlib | faiss | vs hnswlib | vs best peer |",
-                  "|---|---|---|---|---|---|"]
-        for key in per_engine["quarn"]:
-            vals = {e: per_engine[e].get(PEER_FIGURE.get(key, key) if e != "quarn" else key, (None, None))[0]
-                    for e in per_engine}
-            lower = key in LOWER_IS_BETTER
-            peers = [vals[e] for e in ("hnswlib", "faiss") if vals.get(e) is not None]
-            best = (min(peers) if lower else max(peers)) if peers else None
-            cells = [fmt(vals.get(e), "{:.4g}") for e in ENGINES]
-            cells += [fmt(ratio(vals["quarn"], vals.get("hnswlib"), lower), "{:.2f}x"),
-                      fmt(ratio(vals["quarn"], best, lower), "{:.2f}x")]
-            lines.append(f"| {key} | " + " | ".join(cells) + " |")
-        lines.append("")
+        for mine in [e for e in per_engine if e not in PEERS]:
+            title = name if mine == "quarn" else f"{name}, {mine}"
+            lines += [f"## {title}", ""] + graph_table(per_engine, mine)
     if "single_add" in results:
         lines += ["## single add (one record per call)", ""]
         for e, v in results["single_add"].items():
@@ -581,7 +611,7 @@ def main(argv=None):
             for s in sets:
                 for e in (engines if r % 2 == 0 else engines[::-1]):  # take turns, alternate the order
                     print(f"round {r + 1}/{rounds}: {s} {e}", flush=True)
-                    preload = shim if e == "quarn" else None
+                    preload = shim if e.startswith("quarn") else None
                     raw["graph"][s][e].append(run_job("graph", preload=preload, engine=e, set=s, **common))
             for e in engines:
                 raw["single_add"][e].append(run_job("single_add", engine=e, set=sets[0], **common))
