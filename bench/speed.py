@@ -168,8 +168,11 @@ class QuarnSQ8(Quarn):
         self.db.enable_quantized_search()
 
     def reopen(self):
+        # A database saved with quantize=True reopens with quantized search on; enabling it
+        # again would retrain the quantizer, which a user never needs to do after an open.
         super().reopen()
-        self.db.enable_quantized_search()
+        if not self.db.quantized_search:
+            raise RuntimeError("quantized search is off after reopening a database saved with quantize=True")
 
 
 class Hnswlib:
