@@ -120,11 +120,13 @@ def sync_seconds():
 # ------------------------------------------------------------------ engines (one per process)
 
 class Quarn:
+    quantize = False
+
     def __init__(self, dim, metric, path):
         import quarn
 
         self.quarn, self.path, self.dim, self.metric = quarn, path, dim, metric
-        self.db = quarn.Database(path, dim=dim, metric=metric, m=M, ef_construction=EFC)
+        self.db = quarn.Database(path, dim=dim, metric=metric, m=M, ef_construction=EFC, quantize=self.quantize)
 
     def build(self, vecs):
         self.db.add_many([str(i) for i in range(len(vecs))], vecs)
@@ -157,11 +159,7 @@ class QuarnSQ8(Quarn):
     it gets its own table, so that the trade (codes in memory, other neighbours at a given beam)
     can be weighed against the default."""
 
-    def __init__(self, dim, metric, path):
-        import quarn
-
-        self.quarn, self.path, self.dim, self.metric = quarn, path, dim, metric
-        self.db = quarn.Database(path, dim=dim, metric=metric, m=M, ef_construction=EFC, quantize=True)
+    quantize = True
 
     def build(self, vecs):
         super().build(vecs)
