@@ -213,7 +213,9 @@ TEST(Distance, OnePassKernelsAreUsedWhereAvx2IsAvailable) {
   if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) GTEST_SKIP() << "no AVX2 on this CPU";
   EXPECT_TRUE(row_pair_kernels_fused());
   EXPECT_TRUE(code_distance_fused());
-  if (!__builtin_cpu_supports("avx512f")) EXPECT_TRUE(code_pair_kernels_fused());
+  if (!__builtin_cpu_supports("avx512f")) {
+    EXPECT_TRUE(code_pair_kernels_fused());
+  }
 }
 #endif
 

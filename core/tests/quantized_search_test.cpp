@@ -59,7 +59,9 @@ TEST(QuantizedSearch, ReturnsExactDistancesInAscendingOrder) {
       ASSERT_EQ(found.size(), 10u);
       for (std::size_t i = 0; i < found.size(); ++i) {
         EXPECT_EQ(found[i].distance, distance(q, data[found[i].slot], metric));
-        if (i > 0) EXPECT_LE(found[i - 1].distance, found[i].distance);
+        if (i > 0) {
+          EXPECT_LE(found[i - 1].distance, found[i].distance);
+        }
       }
     }
   }

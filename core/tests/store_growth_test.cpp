@@ -57,7 +57,9 @@ TEST(StoreGrowth, OneRowBatchesReallocateLogarithmicallyOften) {
     EXPECT_LE(moves.store, bound);
     EXPECT_LE(moves.norms, bound);
     EXPECT_LE(moves.level0, bound);
-    if (quantized) EXPECT_LE(moves.codes, bound);
+    if (quantized) {
+      EXPECT_LE(moves.codes, bound);
+    }
     ASSERT_EQ(index.node_count(), rows + 1);
     ASSERT_EQ(index.live_count(), rows + 1);
     // The rows are where the slots say, whatever moved.
