@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <set>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -220,6 +223,60 @@ TEST(HnswSearch, ParallelBatchSearchesAgreeWithSequentialOnes) {
   parallel_for(queries.size(), [&](std::size_t i) { parallel[i] = index.search_graph(queries[i], 10, 50); });
   for (std::size_t i = 0; i < queries.size(); ++i) {
     EXPECT_EQ(slots_of(parallel[i]), slots_of(index.search_graph(queries[i], 10, 50)));
+  }
+}
+
+}  // namespace
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+// An index past the exhaustive-scan size, so that search() takes the graph path.
+std::unique_ptr<HnswIndex> graph_sized_index(Metric metric) {
+  constexpr std::size_t kDim = 256;
+  const std::size_t rows = kScanLimit / kDim + 64;
+  HnswIndex::seed_levels(41);
+  auto index = std::make_unique<HnswIndex>(kDim, 8, 24, metric);
+  index->batch_insert(clustered_vectors(rows, kDim, 40, 42));
+  return index;
+}
+
+// The batch reorders its layer-0 walks by descent path and reuses each query's descent; each
+// answer must still be the one search() gives for that query, in the caller's order.
+TEST(HnswSearch, BatchSearchInDescentOrderAnswersEachQueryAsSearchDoes) {
+  const std::unique_ptr<HnswIndex> built = graph_sized_index(Metric::Cosine);
+  HnswIndex& index = *built;
+  ASSERT_GE(index.dim() * index.live_count(), kScanLimit);
+  auto queries = clustered_vectors(120, index.dim(), 40, 43);
+  queries.push_back(queries[3]);  // equal paths
+  std::vector<std::span<const float>> spans(queries.begin(), queries.end());
+  struct Case {
+    const char* name;
+    std::function<void(HnswIndex&)> prepare;
+    std::size_t k, ef, count;
+  };
+  const std::vector<Case> cases = {
+      {"exact walk", [](HnswIndex&) {}, 10, 40, spans.size()},
+      {"beam narrower than k", [](HnswIndex&) {}, 30, 5, spans.size()},
+      {"one query", [](HnswIndex&) {}, 10, 40, 1},
+      {"k of zero", [](HnswIndex&) {}, 0, 40, spans.size()},
+      {"quantized walk", [](HnswIndex& ix) { ix.enable_quantized_search(); }, 10, 40, spans.size()},
+      {"with a deleted slot", [](HnswIndex& ix) { ix.mark_deleted(7); }, 10, 40, spans.size()},
+  };
+  for (const Case& c : cases) {
+    c.prepare(index);
+    const std::span<const std::span<const float>> batch(spans.data(), c.count);
+    const auto many = index.search_many(batch, c.k, c.ef);
+    ASSERT_EQ(many.size(), c.count) << c.name;
+    for (std::size_t i = 0; i < c.count; ++i) {
+      const auto one = index.search(spans[i], c.k, c.ef);
+      ASSERT_EQ(many[i].size(), one.size()) << c.name << " query " << i;
+      for (std::size_t j = 0; j < one.size(); ++j) {
+        EXPECT_EQ(many[i][j].slot, one[j].slot) << c.name << " query " << i << " rank " << j;
+        EXPECT_EQ(many[i][j].distance, one[j].distance) << c.name << " query " << i << " rank " << j;
+      }
+    }
   }
 }
 

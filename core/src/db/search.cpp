@@ -215,9 +215,9 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
       return results;
     }
     // Workers take no database lock: the calling thread holds the shared locks for them.
-    parallel_for(queries.size(), [&](std::size_t i) {
-      results[i] = assemble(index_->search(queries[i], k, ef), params.max_distance);
-    });
+    const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
+    const std::vector<std::vector<Candidate>> found = index_->search_many(spans, k, ef);
+    parallel_for(queries.size(), [&](std::size_t i) { results[i] = assemble(found[i], params.max_distance); });
     return results;
   }
   std::shared_lock meta_index_guard(metadata_index_lock_);

@@ -159,6 +159,13 @@ class HnswIndex {
   // a small tile of queries. Otherwise each query is searched on its own.
   std::vector<std::vector<Candidate>> search_many_exhaustive(std::span<const std::span<const float>> queries,
                                                               std::size_t k, std::size_t ef) const;
+  // search() for each query, one result list per query in query order, each equal to what
+  // search() returns for it, spread over the pool. Graph searches first descend the upper
+  // layers for every query, then walk layer 0 in the order of their descent paths: queries that
+  // end in the same region run one after another on a worker, and later ones find the rows the
+  // earlier ones fetched still in the cache.
+  std::vector<std::vector<Candidate>> search_many(std::span<const std::span<const float>> queries,
+                                                  std::size_t k, std::size_t ef) const;
   Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                       std::size_t layer) const;
@@ -267,8 +274,16 @@ class HnswIndex {
   std::vector<Candidate> scan(std::span<const float> query, std::size_t k) const;
   // Rows the brute-force kernel scores: every row of the store.
   std::size_t scan_rows() const;
-  std::vector<Candidate> search_graph_quantized(std::span<const float> query, std::size_t k,
-                                                std::size_t beam) const;
+  // The greedy descent through layers max_level_..1 that starts every graph search without
+  // deletions, scored as the walk below it is (by codes when quantized). Returns the layer-0
+  // entry; when `path` is given, path[i] is the slot it ended on at layer max_level_ - i.
+  Slot descend(std::span<const float> query, Slot* path) const;
+  // The rest of search_graph without deletions: the layer-0 walk from descend()'s entry.
+  std::vector<Candidate> search_layer0(std::span<const float> query, std::size_t k, std::size_t beam,
+                                       Slot entry) const;
+  // Its quantized walk: codes for the walk, then live candidates re-ranked by exact distance.
+  std::vector<Candidate> search_layer0_quantized(std::span<const float> query, std::size_t k, std::size_t beam,
+                                                 Slot entry) const;
 
   VectorStore store_;
   std::vector<float> norms_;

@@ -62,11 +62,9 @@ std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> 
                              entry, ef, 0);
 }
 
-std::vector<Candidate> HnswIndex::search_graph_quantized(std::span<const float> query, std::size_t k,
-                                                         std::size_t beam) const {
-  Slot c = entry_point_;
-  for (std::size_t layer = max_level_; layer >= 1; --layer) c = search_layer_single_quantized(query, c, layer);
-  const std::vector<Candidate> found = search_layer_quantized(query, c, beam);
+std::vector<Candidate> HnswIndex::search_layer0_quantized(std::span<const float> query, std::size_t k,
+                                                          std::size_t beam, Slot entry) const {
+  const std::vector<Candidate> found = search_layer_quantized(query, entry, beam);
   std::vector<Candidate> ranked;
   ranked.reserve(found.size());
   const float norm = vector_norm(query);

@@ -110,15 +110,34 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
     auto found = search_accepting(query, k, beam, [](Slot) { return true; }, live_count());
     return found.has_value() ? std::move(*found) : scan(query, k);
   }
+  return search_layer0(query, k, beam, descend(query, nullptr));
+}
+
+Slot HnswIndex::descend(std::span<const float> query, Slot* path) const {
+  Slot c = entry_point_;
+  auto walk_down = [&](const auto& dist) {
+    for (std::size_t layer = max_level_; layer >= 1; --layer) {
+      c = detail::greedy_walk(*this, dist, c, layer);
+      if (path != nullptr) path[max_level_ - layer] = c;
+    }
+  };
+  if (quantized_.has_value()) {
+    std::vector<float> scratch(dim_, 0.0f);
+    walk_down(detail::CodeScorer{*this, query, scratch});
+  } else {
+    walk_down(detail::QueryScorer{*this, query, vector_norm(query)});
+  }
+  return c;
+}
+
+std::vector<Candidate> HnswIndex::search_layer0(std::span<const float> query, std::size_t k, std::size_t beam,
+                                                Slot entry) const {
   std::vector<Candidate> found;
   if (quantized_.has_value()) {
-    found = search_graph_quantized(query, k, beam);
+    found = search_layer0_quantized(query, k, beam, entry);
   } else {
-    const float norm = vector_norm(query);
-    const detail::QueryScorer dist{*this, query, norm};
-    Slot c = entry_point_;
-    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
-    found = detail::beam_search(*this, dist, [&](Slot s) { prefetch_row(s); }, c, beam, 0);
+    const detail::QueryScorer dist{*this, query, vector_norm(query)};
+    found = detail::beam_search(*this, dist, [&](Slot s) { prefetch_row(s); }, entry, beam, 0);
   }
   // A beam that reached fewer than k nodes (a k near the collection's size, or nodes no list
   // points at any more) is answered by the exact scan.

@@ -1,0 +1,45 @@
+#include <algorithm>
+#include <numeric>
+
+#include "graph_util.h"
+#include "hnsw/hnsw.h"
+#include "util/pool.h"
+
+namespace quarn {
+
+std::vector<std::vector<Candidate>> HnswIndex::search_many(std::span<const std::span<const float>> queries,
+                                                           std::size_t k, std::size_t ef) const {
+  for (const auto& q : queries) {
+    if (q.size() != dim_) detail::fatal("query dimension mismatch");
+  }
+  const std::size_t n = queries.size();
+  std::vector<std::vector<Candidate>> out(n);
+  const bool graph = entry_point_ != kNoEntryPoint && dim_ * live_count() >= kScanLimit && deleted_.empty();
+  k = std::min(k, live_count());
+  if (!graph || k == 0 || n < 2) {
+    parallel_for(n, [&](std::size_t i) { out[i] = search(queries[i], k, ef); });
+    return out;
+  }
+  const std::size_t beam = std::min(std::max(ef, k), links_.size());
+  // Every query's path down the upper layers, top first. The last slot is its layer-0 entry.
+  const std::size_t depth = max_level_;
+  std::vector<Slot> paths(n * depth);
+  std::vector<Slot> entries(n, entry_point_);
+  parallel_for(n, [&](std::size_t i) { entries[i] = descend(queries[i], paths.data() + i * depth); });
+  // Queries ordered by path share their upper-layer regions, so neighbours in this order tend to
+  // walk the same part of layer 0.
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const Slot* pa = paths.data() + a * depth;
+    const Slot* pb = paths.data() + b * depth;
+    return std::lexicographical_compare(pa, pa + depth, pb, pb + depth);
+  });
+  parallel_for(n, [&](std::size_t j) {
+    const std::size_t i = order[j];
+    out[i] = search_layer0(queries[i], k, beam, entries[i]);
+  });
+  return out;
+}
+
+}  // namespace quarn
