@@ -139,8 +139,10 @@ class HnswIndex {
   static void seed_levels(std::uint64_t seed);
 
   // ---- search (caller holds the index lock at least shared) ----
-  // Exhaustive scan when dim x live count is below kScanLimit, graph search otherwise.
+  // Exhaustive scan when scan_answers(), graph search otherwise.
   std::vector<Candidate> search(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  // Whether search() scans: dim x live count below kScanLimit.
+  bool scan_answers() const { return dim_ * live_count() < kScanLimit; }
   // The graph path of `search` whatever the size: beam max(ef, k), deleted slots dropped, and
   // with quantized search the candidates re-ranked by exact distance.
   std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const;
@@ -180,7 +182,6 @@ class HnswIndex {
   // quantized_distance for two slots at once, into out[0] and out[1]: the same values.
   void quantized_distance_pair(std::span<const float> query, Slot a, Slot b, std::span<float> scratch,
                                float* out) const;
-  Slot search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer_quantized(std::span<const float> query, Slot entry, std::size_t ef) const;
 
   // ---- deletion (the Database does this under the index write lock) ----

@@ -50,11 +50,6 @@ void HnswIndex::quantized_distance_pair(std::span<const float> query, Slot a, Sl
                       state.quantizer.mins.data(), scratch.data(), dim_, out);
 }
 
-Slot HnswIndex::search_layer_single_quantized(std::span<const float> query, Slot entry, std::size_t layer) const {
-  std::vector<float> scratch(dim_, 0.0f);
-  return detail::greedy_walk(*this, detail::CodeScorer{*this, query, scratch}, entry, layer);
-}
-
 std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> query, Slot entry,
                                                          std::size_t ef) const {
   std::vector<float> scratch(dim_, 0.0f);

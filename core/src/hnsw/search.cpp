@@ -94,7 +94,7 @@ std::vector<float> split_scores(std::span<const float> query, const float* matri
 std::vector<Candidate> HnswIndex::search(std::span<const float> query, std::size_t k, std::size_t ef) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint) return {};
-  if (dim_ * live_count() < kScanLimit) return scan(query, k);
+  if (scan_answers()) return scan(query, k);
   return search_graph(query, k, ef);
 }
 
@@ -203,7 +203,7 @@ std::vector<Candidate> HnswIndex::scan(std::span<const float> query, std::size_t
 std::size_t HnswIndex::scan_rows() const { return dim_ == 0 ? links_.size() : store_.float_count() / dim_; }
 
 bool HnswIndex::batch_scan_applies() const {
-  return entry_point_ != kNoEntryPoint && deleted_.empty() && dim_ * live_count() < kScanLimit;
+  return entry_point_ != kNoEntryPoint && deleted_.empty() && scan_answers();
 }
 
 std::vector<std::vector<Candidate>> HnswIndex::search_many_exhaustive(std::span<const std::span<const float>> queries,
