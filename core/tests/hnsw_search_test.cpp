@@ -263,6 +263,12 @@ TEST(HnswSearch, BatchSearchInDescentOrderAnswersEachQueryAsSearchDoes) {
       {"k of zero", [](HnswIndex&) {}, 0, 40, spans.size()},
       {"quantized walk", [](HnswIndex& ix) { ix.enable_quantized_search(); }, 10, 40, spans.size()},
       {"with a deleted slot", [](HnswIndex& ix) { ix.mark_deleted(7); }, 10, 40, spans.size()},
+      {"every fifth slot deleted, exact walk",
+       [](HnswIndex& ix) {
+         ix.disable_quantized_search();
+         for (Slot s = 0; s < ix.node_count(); s += 5) ix.mark_deleted(s);
+       },
+       10, 40, spans.size()},
   };
   for (const Case& c : cases) {
     c.prepare(index);

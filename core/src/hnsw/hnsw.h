@@ -275,13 +275,17 @@ class HnswIndex {
   std::vector<Candidate> scan(std::span<const float> query, std::size_t k) const;
   // Rows the brute-force kernel scores: every row of the store.
   std::size_t scan_rows() const;
-  // The greedy descent through layers max_level_..1 that starts every graph search without
-  // deletions, scored as the walk below it is (by codes when quantized). Returns the layer-0
+  // The greedy descent through layers max_level_..1 that starts every graph search, scored as the walk below it is (by codes when quantized). Returns the layer-0
   // entry; when `path` is given, path[i] is the slot it ended on at layer max_level_ - i.
   Slot descend(std::span<const float> query, Slot* path) const;
-  // The rest of search_graph without deletions: the layer-0 walk from descend()'s entry.
-  std::vector<Candidate> search_layer0(std::span<const float> query, std::size_t k, std::size_t beam,
-                                       Slot entry) const;
+  // The rest of search_graph: the layer-0 walk from descend()'s entry, k already clamped to the
+  // live count and above 0, beam max(ef, k) clamped to the node count.
+  std::vector<Candidate> search_graph_from(std::span<const float> query, std::size_t k, std::size_t beam,
+                                           Slot entry) const;
+  // The rest of search_accepting: its layer-0 walk from descend()'s entry.
+  std::optional<std::vector<Candidate>> search_accepting_from(std::span<const float> query, std::size_t k,
+                                                              std::size_t ef, const std::function<bool(Slot)>& accept,
+                                                              std::size_t budget, Slot entry) const;
   // Its quantized walk: codes for the walk, then live candidates re-ranked by exact distance.
   std::vector<Candidate> search_layer0_quantized(std::span<const float> query, std::size_t k, std::size_t beam,
                                                  Slot entry) const;

@@ -104,13 +104,7 @@ std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std
   k = std::min(k, live_count());
   if (k == 0) return {};
   const std::size_t beam = std::min(std::max(ef, k), links_.size());
-  if (!deleted_.empty()) {
-    // Deleted slots route the walk but never fill the beam, so k live hits come back whenever k
-    // live records exist; a walk that cannot find them gives way to the exact scan.
-    auto found = search_accepting(query, k, beam, [](Slot) { return true; }, live_count());
-    return found.has_value() ? std::move(*found) : scan(query, k);
-  }
-  return search_layer0(query, k, beam, descend(query, nullptr));
+  return search_graph_from(query, k, beam, descend(query, nullptr));
 }
 
 Slot HnswIndex::descend(std::span<const float> query, Slot* path) const {
@@ -130,8 +124,14 @@ Slot HnswIndex::descend(std::span<const float> query, Slot* path) const {
   return c;
 }
 
-std::vector<Candidate> HnswIndex::search_layer0(std::span<const float> query, std::size_t k, std::size_t beam,
-                                                Slot entry) const {
+std::vector<Candidate> HnswIndex::search_graph_from(std::span<const float> query, std::size_t k, std::size_t beam,
+                                                    Slot entry) const {
+  if (!deleted_.empty()) {
+    // Deleted slots route the walk but never fill the beam, so k live hits come back whenever k
+    // live records exist; a walk that cannot find them gives way to the exact scan.
+    auto found = search_accepting_from(query, k, beam, [](Slot) { return true; }, live_count(), entry);
+    return found.has_value() ? std::move(*found) : scan(query, k);
+  }
   std::vector<Candidate> found;
   if (quantized_.has_value()) {
     found = search_layer0_quantized(query, k, beam, entry);
@@ -152,6 +152,13 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
                                                                   std::size_t budget) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint || k == 0) return std::vector<Candidate>{};
+  return search_accepting_from(query, k, ef, accept, budget, descend(query, nullptr));
+}
+
+std::optional<std::vector<Candidate>> HnswIndex::search_accepting_from(std::span<const float> query, std::size_t k,
+                                                                       std::size_t ef,
+                                                                       const std::function<bool(Slot)>& accept,
+                                                                       std::size_t budget, Slot entry) const {
   const std::size_t beam = std::min(std::max(ef, k), links_.size());
   const float norm = vector_norm(query);
   auto live_and_accepted = [&](Slot s) { return deleted_.count(s) == 0 && accept(s); };
@@ -159,21 +166,15 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<cons
   if (quantized_.has_value()) {
     std::vector<float> scratch(dim_, 0.0f);
     const detail::CodeScorer dist{*this, query, scratch};
-    Slot c = entry_point_;
-    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     walk = detail::beam_search_accepting(
-        *this, dist,
-        [&](Slot s) { prefetch_codes(s); },
-        live_and_accepted, c, beam, 0, budget);
+        *this, dist, [&](Slot s) { prefetch_codes(s); }, live_and_accepted, entry, beam, 0, budget);
     for (Candidate& cand : walk.results) cand.distance = query_distance(query, norm, cand.slot);
     std::stable_sort(walk.results.begin(), walk.results.end(),
                      [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
   } else {
     const detail::QueryScorer dist{*this, query, norm};
-    Slot c = entry_point_;
-    for (std::size_t layer = max_level_; layer >= 1; --layer) c = detail::greedy_walk(*this, dist, c, layer);
     walk = detail::beam_search_accepting(
-        *this, dist, [&](Slot s) { prefetch_row(s); }, live_and_accepted, c, beam, 0, budget);
+        *this, dist, [&](Slot s) { prefetch_row(s); }, live_and_accepted, entry, beam, 0, budget);
   }
   if (walk.over_budget || walk.results.size() < k) return std::nullopt;
   walk.results.resize(k);

@@ -14,7 +14,7 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many(std::span<const std::
   }
   const std::size_t n = queries.size();
   std::vector<std::vector<Candidate>> out(n);
-  const bool graph = entry_point_ != kNoEntryPoint && !scan_answers() && deleted_.empty();
+  const bool graph = entry_point_ != kNoEntryPoint && !scan_answers();
   k = std::min(k, live_count());
   if (!graph || k == 0 || n < 2) {
     parallel_for(n, [&](std::size_t i) { out[i] = search(queries[i], k, ef); });
@@ -37,7 +37,7 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many(std::span<const std::
   });
   parallel_for(n, [&](std::size_t j) {
     const std::size_t i = order[j];
-    out[i] = search_layer0(queries[i], k, beam, entries[i]);
+    out[i] = search_graph_from(queries[i], k, beam, entries[i]);
   });
   return out;
 }
