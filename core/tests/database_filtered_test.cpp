@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -124,6 +125,8 @@ void check_all_cases(Corpus& g, const char* label, Form form = Form::In) {
     for (bool near : {true, false}) {
       std::size_t hits = 0;
       std::size_t wanted = 0;
+      std::vector<std::vector<float>> queries;
+      std::optional<Filter> first_filter;
       for (std::size_t qi = 0; qi < 8; ++qi) {
         const std::size_t own = (qi * 3) % kClusters;  // a spread of clusters, some twice
         std::vector<float> q(kDim);
@@ -132,6 +135,8 @@ void check_all_cases(Corpus& g, const char* label, Form form = Form::In) {
         if (!near) std::reverse(order.begin(), order.end());
         const std::vector<std::size_t> chosen(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(cs.clusters));
         const Filter f = filter_for(chosen, cs.positions, form);
+        queries.push_back(q);
+        if (!first_filter) first_filter = f;
 
         std::vector<std::pair<double, std::string>> truth;
         for (std::size_t i = 0; i < g.vectors.size(); ++i) {
@@ -157,6 +162,19 @@ void check_all_cases(Corpus& g, const char* label, Form form = Form::In) {
         for (const auto& t : truth) expected.insert(t.second);
         for (const SearchResult& r : *found) hits += expected.count(r.id);
         wanted += truth.size();
+      }
+      // A batch under one filter runs its walks in descent order from shared descents; each
+      // query's answer must still be the one search gives it.
+      auto many = g.db->search_many(queries, top(kK, &*first_filter));
+      ASSERT_TRUE(many.ok());
+      for (std::size_t qi = 0; qi < queries.size(); ++qi) {
+        auto one = g.db->search(queries[qi], top(kK, &*first_filter));
+        ASSERT_TRUE(one.ok());
+        ASSERT_EQ((*many)[qi].size(), one->size()) << label << " " << cs.name << " batch query " << qi;
+        for (std::size_t r = 0; r < one->size(); ++r) {
+          EXPECT_EQ((*many)[qi][r].id, (*one)[r].id) << label << " " << cs.name << " batch query " << qi;
+          EXPECT_EQ((*many)[qi][r].distance, (*one)[r].distance) << label << " " << cs.name << " batch query " << qi;
+        }
       }
       if (wanted > 0) {
         // Matches far from the query lie at nearly equal distances from it, so which of them

@@ -131,15 +131,25 @@ class DbImpl final : public Database {
   // Filtered k-nearest search among `candidates` (every slot when null); caller holds the index,
   // slot-table and metadata locks shared, and the metadata-index lock too when the candidates
   // are a set inside the index.
+  // How a filtered search runs, decided from the filter alone and so shared by every query of a
+  // batch: the exact scan, or the walk with the estimated matching records as its budget.
+  struct FilterPlan {
+    bool walk = false;
+    std::size_t matches = 0;
+  };
+  FilterPlan plan_filtered(const Filter& filter, const SlotSet* candidates) const;
+  // `entry` is the query's layer-0 entry from the index's descent_order, or kNoEntryPoint for a
+  // walk that descends on its own.
   std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                         const Filter& filter, const SlotSet* candidates) const;
+                                         const Filter& filter, const SlotSet* candidates, const FilterPlan& plan,
+                                         Slot entry) const;
   std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
                                        const SlotSet* candidates) const;
   // Graph walk that accepts only matching records, giving way to scan_filtered when it scores
   // more than `matches` nodes or finds fewer than k.
   std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                       const Filter& filter, const SlotSet* candidates,
-                                       std::size_t matches) const;
+                                       const Filter& filter, const SlotSet* candidates, std::size_t matches,
+                                       Slot entry) const;
   // Calls fn(slot) for every live slot whose record matches the filter (every live slot without
   // one), in ascending slot order, until fn returns false. Holds the index, slot-table, metadata
   // and metadata-index locks shared meanwhile, so fn may read the slot's id and metadata.

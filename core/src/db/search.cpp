@@ -44,17 +44,20 @@ std::size_t scan_tile_size(std::size_t queries) {
 
 }  // namespace
 
-std::vector<Candidate> DbImpl::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                                 const Filter& filter, const SlotSet* candidates) const {
-  if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
+DbImpl::FilterPlan DbImpl::plan_filtered(const Filter& filter, const SlotSet* candidates) const {
   const std::size_t live = index_->live_count();
-  if (dim_ * live < kScanLimit) return scan_filtered(query, k, filter, candidates);
+  if (dim_ * live < kScanLimit) return {};
   // The index's candidate set bounds the matching records; other filters are estimated.
   const std::size_t matches = candidates != nullptr ? std::min(candidates->size(), live) : estimate_matches(filter);
-  if (matches <= kFilterScanFloats / std::max<std::size_t>(dim_, 1)) {
-    return scan_filtered(query, k, filter, candidates);
-  }
-  return walk_filtered(query, k, ef, filter, candidates, matches);
+  return {matches > kFilterScanFloats / std::max<std::size_t>(dim_, 1), matches};
+}
+
+std::vector<Candidate> DbImpl::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
+                                                 const Filter& filter, const SlotSet* candidates,
+                                                 const FilterPlan& plan, Slot entry) const {
+  if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
+  if (!plan.walk) return scan_filtered(query, k, filter, candidates);
+  return walk_filtered(query, k, ef, filter, candidates, plan.matches, entry);
 }
 
 std::size_t DbImpl::estimate_matches(const Filter& filter) const {
@@ -122,16 +125,19 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
 
 std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                                const Filter& filter, const SlotSet* candidates,
-                                               std::size_t matches) const {
+                                               std::size_t matches, Slot entry) const {
   const HnswIndex& index = *index_;
+  auto walk = [&](const std::function<bool(Slot)>& accept) {
+    return entry == kNoEntryPoint ? index.search_accepting(query, k, ef, accept, matches)
+                                  : index.search_accepting_from(query, k, ef, accept, matches, entry);
+  };
   std::optional<std::vector<Candidate>> found;
   if (candidates != nullptr) {
     const bool exact = filter.index_answers_exactly();
     auto passes = [&](Slot s) { return exact || filter.matches(metadata_at(s)); };
     if (candidates->dense()) {
       // A bitmap answers membership as fast as a flat mark would.
-      found = index.search_accepting(
-          query, k, ef, [&](Slot s) { return candidates->contains(s) && passes(s); }, matches);
+      found = walk([&](Slot s) { return candidates->contains(s) && passes(s); });
     } else {
       // A sorted list becomes a flat mark per slot, tested before the metadata.
       std::vector<std::uint8_t> marked(index.node_count(), 0);
@@ -140,11 +146,10 @@ std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::
         marked[s] = 1;
         return true;
       });
-      found = index.search_accepting(
-          query, k, ef, [&](Slot s) { return marked[s] != 0 && passes(s); }, matches);
+      found = walk([&](Slot s) { return marked[s] != 0 && passes(s); });
     }
   } else {
-    found = index.search_accepting(query, k, ef, [&](Slot s) { return filter.matches(metadata_at(s)); }, matches);
+    found = walk([&](Slot s) { return filter.matches(metadata_at(s)); });
   }
   if (found.has_value()) return std::move(*found);
   return scan_filtered(query, k, filter, candidates);
@@ -179,7 +184,9 @@ Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, c
     // Held for the whole search: the candidates may be a set inside the index.
     std::shared_lock meta_index_guard(metadata_index_lock_);
     const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
-    pairs = search_filtered(query, k, ef, *params.filter, candidates ? &candidates->get() : nullptr);
+    const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
+    pairs = search_filtered(query, k, ef, *params.filter, narrowed, plan_filtered(*params.filter, narrowed),
+                            kNoEntryPoint);
   }
   return assemble(pairs, params.max_distance);
 }
@@ -223,8 +230,20 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
   std::shared_lock meta_index_guard(metadata_index_lock_);
   const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
   const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
+  const FilterPlan plan = plan_filtered(*params.filter, narrowed);
+  const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
+  if (plan.walk && k > 0 && index_->entry_point() != kNoEntryPoint) {
+    const HnswIndex::DescentOrder d = index_->descent_order(spans);
+    parallel_for(queries.size(), [&](std::size_t j) {
+      const std::size_t i = d.order[j];
+      results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, d.entries[i]),
+                            params.max_distance);
+    });
+    return results;
+  }
   parallel_for(queries.size(), [&](std::size_t i) {
-    results[i] = assemble(search_filtered(queries[i], k, ef, *params.filter, narrowed), params.max_distance);
+    results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, kNoEntryPoint),
+                          params.max_distance);
   });
   return results;
 }

@@ -162,12 +162,23 @@ class HnswIndex {
   std::vector<std::vector<Candidate>> search_many_exhaustive(std::span<const std::span<const float>> queries,
                                                               std::size_t k, std::size_t ef) const;
   // search() for each query, one result list per query in query order, each equal to what
-  // search() returns for it, spread over the pool. Graph searches first descend the upper
-  // layers for every query, then walk layer 0 in the order of their descent paths: queries that
-  // end in the same region run one after another on a worker, and later ones find the rows the
-  // earlier ones fetched still in the cache.
+  // search() returns for it, spread over the pool; graph searches run in descent_order.
   std::vector<std::vector<Candidate>> search_many(std::span<const std::span<const float>> queries,
                                                   std::size_t k, std::size_t ef) const;
+  // Every query's descent through the upper layers, on the pool, and an order to run the
+  // layer-0 walks in: queries whose descents took the same path come next to each other, so
+  // that they run one after another on a worker and later ones find the rows the earlier ones
+  // fetched still in the cache. order[j] is the query to run j-th; entries[i] is query i's
+  // layer-0 entry, to pass to search_accepting_from. Needs an entry point.
+  struct DescentOrder {
+    std::vector<std::size_t> order;
+    std::vector<Slot> entries;
+  };
+  DescentOrder descent_order(std::span<const std::span<const float>> queries) const;
+  // search_accepting's walk from a layer-0 entry that descent_order gave; k above 0.
+  std::optional<std::vector<Candidate>> search_accepting_from(std::span<const float> query, std::size_t k,
+                                                              std::size_t ef, const std::function<bool(Slot)>& accept,
+                                                              std::size_t budget, Slot entry) const;
   Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                       std::size_t layer) const;
@@ -282,10 +293,6 @@ class HnswIndex {
   // live count and above 0, beam max(ef, k) clamped to the node count.
   std::vector<Candidate> search_graph_from(std::span<const float> query, std::size_t k, std::size_t beam,
                                            Slot entry) const;
-  // The rest of search_accepting: its layer-0 walk from descend()'s entry.
-  std::optional<std::vector<Candidate>> search_accepting_from(std::span<const float> query, std::size_t k,
-                                                              std::size_t ef, const std::function<bool(Slot)>& accept,
-                                                              std::size_t budget, Slot entry) const;
   // Its quantized walk: codes for the walk, then live candidates re-ranked by exact distance.
   std::vector<Candidate> search_layer0_quantized(std::span<const float> query, std::size_t k, std::size_t beam,
                                                  Slot entry) const;
