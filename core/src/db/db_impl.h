@@ -128,9 +128,6 @@ class DbImpl final : public Database {
   // Metadata entry of a slot, or none for a slot beyond the table.
   const std::optional<Json>& metadata_at(Slot slot) const;
 
-  // Filtered k-nearest search among `candidates` (every slot when null); caller holds the index,
-  // slot-table and metadata locks shared, and the metadata-index lock too when the candidates
-  // are a set inside the index.
   // How a filtered search runs, decided from the filter alone and so shared by every query of a
   // batch: the exact scan, or the walk with the estimated matching records as its budget.
   struct FilterPlan {
@@ -138,8 +135,10 @@ class DbImpl final : public Database {
     std::size_t matches = 0;
   };
   FilterPlan plan_filtered(const Filter& filter, const SlotSet* candidates) const;
-  // `entry` is the query's layer-0 entry from the index's descent_order, or kNoEntryPoint for a
-  // walk that descends on its own.
+  // Filtered k-nearest search among `candidates` (every slot when null); caller holds the index,
+  // slot-table and metadata locks shared, and the metadata-index lock too when the candidates
+  // are a set inside the index. `entry` is the query's layer-0 entry from the index's
+  // descent_order, or kNoEntryPoint for a walk that descends on its own.
   std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
                                          const Filter& filter, const SlotSet* candidates, const FilterPlan& plan,
                                          Slot entry) const;

@@ -232,17 +232,13 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
   const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
   const FilterPlan plan = plan_filtered(*params.filter, narrowed);
   const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
-  if (plan.walk && k > 0 && index_->entry_point() != kNoEntryPoint) {
-    const HnswIndex::DescentOrder d = index_->descent_order(spans);
-    parallel_for(queries.size(), [&](std::size_t j) {
-      const std::size_t i = d.order[j];
-      results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, d.entries[i]),
-                            params.max_distance);
-    });
-    return results;
-  }
-  parallel_for(queries.size(), [&](std::size_t i) {
-    results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, kNoEntryPoint),
+  // Walks run in descent order from shared descents; scans in query order.
+  HnswIndex::DescentOrder d;
+  if (plan.walk && k > 0 && index_->entry_point() != kNoEntryPoint) d = index_->descent_order(spans);
+  parallel_for(queries.size(), [&](std::size_t j) {
+    const std::size_t i = d.order.empty() ? j : d.order[j];
+    const Slot entry = d.entries.empty() ? kNoEntryPoint : d.entries[i];
+    results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, entry),
                           params.max_distance);
   });
   return results;

@@ -286,8 +286,9 @@ class HnswIndex {
   std::vector<Candidate> scan(std::span<const float> query, std::size_t k) const;
   // Rows the brute-force kernel scores: every row of the store.
   std::size_t scan_rows() const;
-  // The greedy descent through layers max_level_..1 that starts every graph search, scored as the walk below it is (by codes when quantized). Returns the layer-0
-  // entry; when `path` is given, path[i] is the slot it ended on at layer max_level_ - i.
+  // The greedy descent through layers max_level_..1 that starts every graph search, scored as
+  // the walk below it is (by codes when quantized). Returns the layer-0 entry; when `path` is
+  // given, path[i] is the slot it ended on at layer max_level_ - i.
   Slot descend(std::span<const float> query, Slot* path) const;
   // The rest of search_graph: the layer-0 walk from descend()'s entry, k already clamped to the
   // live count and above 0, beam max(ef, k) clamped to the node count.
