@@ -124,7 +124,7 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
   auto consider = [&](Slot v, float dv) {
     if (!admits(dv)) return;
     // An admitted node is likely to be expanded soon: start fetching its list now.
-    if (layer == 0) __builtin_prefetch(links.list_address(v, 0));
+    if (layer == 0) links.prefetch_list0(v);
     candidates.push_back({v, dv});
     std::push_heap(candidates.begin(), candidates.end(), MinHeapOrder{});
     take(v, dv);
@@ -143,7 +143,7 @@ AcceptedWalk beam_search_accepting(const HnswIndex& index, DistanceFn&& dist, Pr
     if (results.size() >= ef && c.distance > results.front().distance) break;
 
     if (links.level(c.slot) < layer) continue;
-    if (layer == 0 && !candidates.empty()) __builtin_prefetch(links.list_address(candidates.front().slot, 0));
+    if (layer == 0 && !candidates.empty()) links.prefetch_list0(candidates.front().slot);
     // The unvisited neighbours first, in list order; then they are scored with the rows of the
     // next few already on their way from memory, which a walk otherwise spends waiting for.
     const GraphLinks::List list = links.list(c.slot, layer);
