@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "util/prefetch.h"
+
 namespace quarn {
 
 using Slot = std::uint32_t;
@@ -76,14 +78,7 @@ class GraphLinks {
   const Slot* list_address(Slot s, std::size_t layer) const { return words(s, layer); }
   // Hints every cache line of a layer-0 record: at 33 words a record straddles two or three
   // lines, and the walk reads all of it.
-  void prefetch_list0(Slot s) const {
-    const auto first = reinterpret_cast<std::uintptr_t>(words(s, 0));
-    const std::uintptr_t last = first + (m0_ + 1) * sizeof(Slot) - 1;
-    for (std::uintptr_t line = first & ~std::uintptr_t{63}; line <= last; line += 64) {
-      __builtin_prefetch(reinterpret_cast<const void*>(line));
-      __asm__ volatile("" : : "r"(line));  // keeps the loop: see HnswIndex::prefetch_lines
-    }
-  }
+  void prefetch_list0(Slot s) const { prefetch_range<3>(words(s, 0), (m0_ + 1) * sizeof(Slot)); }
 
   // Writers: the caller holds lock(s) whenever another thread may write the same node.
   [[nodiscard]] Lock lock(Slot s) const { return Lock(stripes_[s & (kStripes - 1)]); }
