@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "hnsw_test_util.h"
@@ -67,6 +68,47 @@ TEST(StoreGrowth, OneRowBatchesReallocateLogarithmicallyOften) {
       const auto v = index.vector(static_cast<Slot>(s));
       ASSERT_EQ(std::vector<float>(v.begin(), v.end()), data[s]) << "slot " << s;
     }
+  }
+}
+
+// Rows of 128 floats fill whole cache lines only when the store starts on a line; an allocation
+// large enough to come from its own pages starts 16 bytes in. Each way the store grows must keep
+// the start on a 64-byte boundary.
+TEST(StoreGrowth, StoreStartsOnACacheLineWhicheverWayItGrew) {
+  const std::size_t dim = 128;
+  const auto data = random_vectors(600, dim, 13);
+  auto aligned = [](const HnswIndex& index) {
+    return reinterpret_cast<std::uintptr_t>(index.store().data()) % 64 == 0;
+  };
+  struct Case {
+    const char* name;
+    void (*grow)(HnswIndex&, const std::vector<std::vector<float>>&);
+  };
+  const Case cases[] = {
+      {"one insert at a time",
+       [](HnswIndex& index, const std::vector<std::vector<float>>& rows) {
+         for (const auto& row : rows) index.insert(row);
+       }},
+      {"one-row batches",
+       [](HnswIndex& index, const std::vector<std::vector<float>>& rows) {
+         for (const auto& row : rows) index.batch_insert({row});
+       }},
+      {"one contiguous block",
+       [](HnswIndex& index, const std::vector<std::vector<float>>& rows) {
+         std::vector<float> block;
+         for (const auto& row : rows) block.insert(block.end(), row.begin(), row.end());
+         index.batch_insert_rows(block);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HnswIndex index(dim, 8, 32, Metric::Euclidean);
+    for (std::size_t begin = 0; begin < data.size(); begin += 150) {
+      c.grow(index, {data.begin() + static_cast<std::ptrdiff_t>(begin),
+                     data.begin() + static_cast<std::ptrdiff_t>(begin + 150)});
+      EXPECT_TRUE(aligned(index)) << "after " << begin + 150 << " rows";
+    }
+    ASSERT_EQ(index.node_count(), data.size());
   }
 }
 

@@ -17,6 +17,7 @@
 #include "hnsw/graph_links.h"
 #include "quantize/quantizer.h"
 #include "quarn/result.h"
+#include "util/cache_aligned.h"
 
 namespace quarn {
 
@@ -61,7 +62,7 @@ class FileMapping {
 class VectorStore {
  public:
   struct Owned {
-    std::vector<float> data;
+    CacheAlignedFloats data;
   };
   struct Mapped {
     FileMapping map;
@@ -69,7 +70,7 @@ class VectorStore {
   };
 
   VectorStore() : repr_(Owned{}) {}
-  explicit VectorStore(std::vector<float> data) : repr_(Owned{std::move(data)}) {}
+  explicit VectorStore(const std::vector<float>& data) : repr_(Owned{{data.begin(), data.end()}}) {}
   // Precondition: the map holds at least float_count floats (checked by the loader).
   VectorStore(FileMapping map, std::size_t float_count) : repr_(Mapped{std::move(map), float_count}) {}
 
@@ -88,7 +89,7 @@ class VectorStore {
   // Copies the mapped vector floats into an owned array and releases the map; no-op when owned.
   void ensure_owned();
   // Owned array (converting first).
-  std::vector<float>& owned();
+  CacheAlignedFloats& owned();
 
  private:
   std::variant<Owned, Mapped> repr_;

@@ -79,14 +79,14 @@ std::optional<std::vector<float>> VectorStore::mapped_norms() const {
 void VectorStore::ensure_owned() {
   auto* mapped = std::get_if<Mapped>(&repr_);
   if (mapped == nullptr) return;
-  std::vector<float> data;
+  CacheAlignedFloats data;
   reserve_geometric(data, mapped->float_count);
   const auto* floats = reinterpret_cast<const float*>(mapped->map.data());
   data.assign(floats, floats + mapped->float_count);
   repr_ = Owned{std::move(data)};  // drops the map
 }
 
-std::vector<float>& VectorStore::owned() {
+CacheAlignedFloats& VectorStore::owned() {
   ensure_owned();
   return std::get<Owned>(repr_).data;
 }
