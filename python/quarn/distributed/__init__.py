@@ -29,6 +29,7 @@ from quarn.distributed._database import ShardedDatabase
 from quarn.distributed._errors import PartialWriteError, ShardError, ShardUnavailableError
 from quarn.distributed._manifest import MANIFEST
 from quarn.distributed._results import SearchResult
+from quarn.distributed._results import merge as _merge  # noqa: F401 - bench/sharded.py times it
 from quarn.distributed._routing import HASH, shard_of
 
 __all__ = [

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import os
 import time
-from typing import Optional
+from typing import Any, Optional
 
 import numpy as np
 
@@ -28,22 +28,20 @@ def _hits(results) -> list:
     return [(r.id, r.distance, r.metadata) for r in results]
 
 
-def _search(db, method: str, args: tuple, kwargs: dict):
-    """The reads whose answers are shaped for the caller's merge; None for every other method."""
+def _search(db, method: str, queries, k: int = 10, **params):
+    """The searches, with answers shaped for the caller's merge."""
     if method == "search":
-        vector, k = args
-        return _nearest.hit_lists(lambda queries, want: [_hits(db.search(queries[0], want, **kwargs))],
-                                  [vector], k, len(db))[0]
+        return _nearest.hit_lists(lambda rows, want: [_hits(db.search(rows[0], want, **params))],
+                                  [queries], k, len(db))[0]
     if method == "search_many":
-        queries, k = args
-        return _nearest.hit_lists(lambda rows, want: [_hits(r) for r in db.search_many(rows, want, **kwargs)],
+        return _nearest.hit_lists(lambda rows, want: [_hits(r) for r in db.search_many(rows, want, **params)],
                                   queries, k, len(db))
-    if method == "search_many_arrays":
-        queries, k = args
-        size = len(db)
-        return (*_nearest.hit_arrays(lambda rows, want: db.search_many_arrays(rows, want, **kwargs),
-                                     queries, k, size), size)
-    return None
+    size = len(db)
+    return (*_nearest.hit_arrays(lambda rows, want: db.search_many_arrays(rows, want, **params), queries, k, size),
+            size)
+
+
+_SEARCHES = ("search", "search_many", "search_many_arrays")
 
 
 def _records(db, ids: list, include_vectors: bool = True):
@@ -74,7 +72,7 @@ class ShardActor:
         self._path = path
         self._faults: dict = {}
         # An open that fails is reported by ready() and every call, with the engine's own error.
-        self._db = None
+        self._db: Any = None
         self._open_error: Optional[Exception] = None
         try:
             self._db = _open_retrying(lambda: quarn.Database(path, **params), open_timeout)
@@ -101,8 +99,8 @@ class ShardActor:
         if method == "properties":
             return _reply(lambda: {"total_slots": self._db.total_slots, "deleted_count": self._db.deleted_count,
                                    "quantized_search": self._db.quantized_search})
-        if method.startswith("search"):
-            return _reply(_search, self._db, method, args, kwargs)
+        if method in _SEARCHES:
+            return _reply(_search, self._db, method, *args, **kwargs)
         return _reply(getattr(self._db, method), *args, **kwargs)
 
     def existing(self, ids: list):
@@ -148,7 +146,7 @@ class ReplicaActor:
     def __init__(self, path: str):
         self._path = path
         self._quantized: Optional[bool] = None
-        self._db = None
+        self._db: Any = None
         self._open_error: Optional[Exception] = None
         try:
             self._reopen()
@@ -176,8 +174,8 @@ class ReplicaActor:
     def call(self, method: str, *args, **kwargs):
         if self._db is None:
             return ("err", self._open_error or ValueError("the replica is closed"))
-        if method.startswith("search"):
-            return _reply(_search, self._db, method, args, kwargs)
+        if method in _SEARCHES:
+            return _reply(_search, self._db, method, *args, **kwargs)
         return _reply(getattr(self._db, method), *args, **kwargs)
 
     def close(self):

@@ -25,6 +25,7 @@ def write_many(shards, checks, method: str, ids, vectors, metadatas) -> None:
     metadatas = [None] * len(ids) if metadatas is None else metadatas
     groups = split(ids, shards.count)
     parts = {s: [ids[p] for p in positions] for s, positions in groups.items()}
+    undo: dict
     if method == "add_many":
         existing = shards.each(lambda s, w: w.existing.remote(parts[s]), method, parts, NOTHING_WRITTEN, True)
         clashes = {i for found in existing.values() for i in found}

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import os
-from typing import Iterator, Optional
+from typing import Iterator, Literal, Optional
 
 import ray
 
@@ -38,10 +38,10 @@ class ShardedDatabase:
         self._closed = True
         manifest = read_manifest(root, shards)
         if manifest is None:
-            check_new_layout(root, shards, dim)
+            count = check_new_layout(root, shards, dim)
             checks = ArgumentChecks(dim, metric, m, ef_construction, quantize)
             try:
-                manifest = create_manifest(root, shards, checks.parameters())
+                manifest = create_manifest(root, count, checks.parameters())
             except BaseException:
                 checks.close()
                 raise
@@ -285,7 +285,7 @@ class ShardedDatabase:
     def __enter__(self) -> "ShardedDatabase":
         return self
 
-    def __exit__(self, exc_type=None, exc_val=None, exc_tb=None) -> bool:
+    def __exit__(self, exc_type=None, exc_val=None, exc_tb=None) -> Literal[False]:
         """Saves every shard, also when the block raised, then closes."""
         try:
             self.save()

@@ -37,8 +37,9 @@ def read_manifest(root: str, shards) -> Optional[dict]:
     return manifest
 
 
-def check_new_layout(root: str, shards, dim) -> None:
-    """Refuses to create a collection without the arguments it needs, or over stray shard directories."""
+def check_new_layout(root: str, shards, dim) -> int:
+    """The shard count of a new collection; refuses one without the arguments it needs, or over stray
+    shard directories."""
     if dim is None:
         raise ValueError(f"sharded database not found at {root} — specify shards and dim to create a new one")
     if shards is None:
@@ -49,6 +50,7 @@ def check_new_layout(root: str, shards, dim) -> None:
         raise ValueError("shards must be between 1 and 999")
     if os.path.isdir(root) and any(name.startswith("shard-") for name in os.listdir(root)):
         raise ValueError(f"{root} holds shard directories but no {MANIFEST}; refusing to guess their layout")
+    return shards
 
 
 def create_manifest(root: str, shards: int, parameters: dict) -> dict:

@@ -30,7 +30,7 @@ class Shards:
         writer_cls = ray.remote(ShardActor).options(**options)
         # A restarted writer waits briefly for its dead predecessor to let go of the directory;
         # a directory held by a live writer elsewhere is refused after that wait.
-        self.writers = [writer_cls.remote(self.path(s), params, min(restart_timeout, 10.0)) for s in range(count)]
+        self.writers: list = [writer_cls.remote(self.path(s), params, min(restart_timeout, 10.0)) for s in range(count)]
         self.replicas: list = [[] for _ in range(count)]
         try:
             self.each(lambda s, w: w.ready.remote(), "open")
