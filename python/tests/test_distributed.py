@@ -389,6 +389,7 @@ def test_replicas_serve_searches_after_each_save(tmp_path):
             assert plain(db.search(query[0], k=7)) == plain(single.search(query[0], k=7))
             assert [plain(r) for r in db.search_many(query, k=5, where_filter={"color": "red"})] == \
                 [plain(r) for r in single.search_many(query, k=5, where_filter={"color": "red"})]
+            assert db.search_many_arrays(query, k=5).ids.tolist() == single.search_many_arrays(query, k=5).ids.tolist()
         db.delete_many(ids[:100])
         db.add("late", vectors[0])
         assert db.search(vectors[0], k=1)[0].id == ids[0]  # replicas serve the last save

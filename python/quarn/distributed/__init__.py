@@ -14,8 +14,9 @@ all-or-nothing: it is checked on the caller's side and against every shard befor
 written, and if a shard still fails while writing, the parts already written on the others are
 rolled back. When even that is impossible the call raises ``PartialWriteError`` naming the ids
 written, not written and of unknown outcome. Searches and counts run on every shard and are
-merged. A dead actor is restarted by Ray and reopens its directory (snapshot plus log); a call
-that was in flight raises ``ShardUnavailableError`` rather than returning partial results.
+merged; bulk reads (``get_many``, ``ids``, iteration) ask each shard for its own ids. A dead actor
+is restarted by Ray and reopens its directory (snapshot plus log); a call that was in flight
+raises ``ShardUnavailableError`` rather than returning partial results.
 
 Needs Ray: ``pip install 'quarn[ray]'``.
 """
