@@ -38,9 +38,11 @@ class ArgumentChecks:
             raise
         self._graph = (m, ef_construction, quantize)
         try:
-            self.db.delete_many([])
+            self.db.delete("")
         except ValueError as error:
             self._refusal = str(error)
+        else:  # pragma: no cover - every check below relies on this refusal
+            raise RuntimeError("a read-only database accepted a write")
 
     def parameters(self) -> dict:
         """The parameters the engine gave the scratch database, for the manifest."""
