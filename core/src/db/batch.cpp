@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 

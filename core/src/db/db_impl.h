@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "db/id_table.h"
-#include "db/metadata_index.h"
+#include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
 #include "quarn/database.h"
 #include "storage/storage.h"

@@ -7,8 +7,8 @@
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 
