@@ -44,6 +44,12 @@ except ImportError:  # pragma: no cover
     sys.exit("bench/sharded.py needs Ray: pip install 'quarn[ray]'")
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+if ROOT not in sys.path:
+    sys.path.insert(0, ROOT)
+
+from bench.datasets import exact_knn, gaussian_clusters, recall  # noqa: E402
+
 K = 10
 DIM = 128
 BATCH = 5_000
@@ -56,34 +62,9 @@ def log(text: str) -> None:
     print(f"[{time.perf_counter() - START:6.1f}s] {text}", flush=True)
 
 
-# ------------------------------------------------------------------ data
-
-def clustered(n: int, nq: int, dim: int, seed: int, clusters: int = 100):
-    rng = np.random.default_rng(seed)
-    centres = rng.uniform(-3.0, 3.0, size=(clusters, dim)).astype(np.float32)
-    which = rng.integers(0, clusters, size=n + nq)
-    vecs = centres[which] + rng.normal(size=(n + nq, dim)).astype(np.float32)
-    return np.ascontiguousarray(vecs[:n]), np.ascontiguousarray(vecs[n:])
-
-
-def ground_truth(data: np.ndarray, queries: np.ndarray, k: int) -> np.ndarray:
-    norms = np.einsum("ij,ij->i", data, data)
-    out = np.empty((len(queries), k), dtype=np.int64)
-    for start in range(0, len(queries), 100):
-        q = queries[start:start + 100]
-        d = norms[None, :] - 2.0 * (q @ data.T)
-        top = np.argpartition(d, k, axis=1)[:, :k]
-        order = np.take_along_axis(d, top, axis=1).argsort(axis=1)
-        out[start:start + 100] = np.take_along_axis(top, order, axis=1)
-    return out
-
-
-def recall(results, truth: np.ndarray) -> float:
-    found = 0
-    for hits, row in zip(results, truth):
-        want = {f"r{i}" for i in row}
-        found += len(want & {hit[0] for hit in hits[:K]})
-    return found / truth.size
+def found_rows(results) -> list:
+    """Row numbers of the hits of each query (ids are "r" and the row)."""
+    return [[int(hit[0][1:]) for hit in hits] for hits in results]
 
 
 # ------------------------------------------------------------------ measurement
@@ -181,8 +162,8 @@ def driver_cost(db, ids: list) -> float:
 
 def run_set(name: str, n: int, nq: int, shard_counts: list, workdir: str, cores: int) -> dict:
     log(f"{name}: generating {n:,} x {DIM} and {nq} queries")
-    data, queries = clustered(n, nq, DIM, seed=7)
-    truth = ground_truth(data, queries, K)
+    data, queries, *_ = gaussian_clusters(n, nq, DIM, 100, 3.0, seed=7)
+    truth = exact_knn(data, queries, "l2", k=K)
     ids = [f"r{i}" for i in range(n)]
     configs: dict = {}
 
@@ -221,10 +202,10 @@ def run_set(name: str, n: int, nq: int, shard_counts: list, workdir: str, cores:
             db, got = c["db"], samples[key]
             t, res = per_query(lambda q: db.search(q, k=K), queries)
             got.setdefault("single_s", []).append(t)
-            got.setdefault("recall", []).append(recall(res, truth))
+            got.setdefault("recall", []).append(recall(found_rows(res), truth))
             t, res = batch(lambda qs: db.search_many(qs, k=K), queries)
             got.setdefault("batch_s", []).append(t)
-            got.setdefault("recall_batch", []).append(recall(res, truth))
+            got.setdefault("recall_batch", []).append(recall(found_rows(res), truth))
             if "local0" in c:
                 actor = db.actors[0]
                 got.setdefault("shard_actor_s", []).append(per_query(actor_search(actor), queries)[0])

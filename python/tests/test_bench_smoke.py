@@ -95,13 +95,13 @@ def test_prepared_dataset_is_cached_and_loads_with_its_filters(tmp_path):
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/clear_refs"), reason="needs Linux /proc")
-def test_peak_memory_of_a_worker_counts_only_what_it_allocates_after_the_reset():
+def test_peak_memory_of_a_process_counts_only_what_it_allocates_after_the_reset():
     # A child inherits its parent's ru_maxrss across fork and exec; the worker's figure must not.
-    code = ("import sys; sys.path.insert(0, sys.argv[1]); from bench import worker; import numpy as np\n"
+    code = ("import sys; sys.path.insert(0, sys.argv[1]); from bench import procmem; import numpy as np\n"
             "a = np.ones(40_000_000); del a\n"
-            "worker.reset_peak_rss(); base = worker.rss_bytes()\n"
+            "procmem.reset_peak_rss(); base = procmem.rss_bytes()\n"
             "b = np.ones(5_000_000)\n"
-            "print((worker.peak_rss_bytes() - base) / 2**20)")
+            "print((procmem.peak_rss_bytes() - base) / 2**20)")
     out = subprocess.run([sys.executable, "-c", code, str(ROOT)], capture_output=True, text=True, check=True)
     grown = float(out.stdout.strip())
     assert 30 < grown < 100  # 38 MiB allocated after the reset, 305 MiB before it

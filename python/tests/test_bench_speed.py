@@ -7,7 +7,7 @@ import pytest
 
 sys.path.insert(0, os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 
-from bench import speed  # noqa: E402
+from bench import speed_report  # noqa: E402
 
 SWEEP = [{"ef": 10, "recall": 0.80, "qps": 1000.0}, {"ef": 20, "recall": 0.90, "qps": 500.0},
          {"ef": 40, "recall": 1.00, "qps": 100.0}]
@@ -25,14 +25,14 @@ QPS_AT = [
 
 @pytest.mark.parametrize("sweep, target, expected", QPS_AT)
 def test_qps_at_a_recall_interpolates_between_the_beams_on_either_side(sweep, target, expected):
-    got = speed.qps_at(sweep, target)
+    got = speed_report.qps_at(sweep, target)
     assert got == (pytest.approx(expected) if expected is not None else None)
 
 
 def test_summarise_takes_median_and_spread_of_each_figure_and_of_the_qps_targets():
     rounds = [{"build_s": b, "single": [{"ef": 10, "recall": 0.95, "qps": q}], "batch": []}
               for b, q in ((3.0, 100.0), (1.0, 300.0), (2.0, 200.0))]
-    got = speed.summarise(rounds)
+    got = speed_report.summarise(rounds)
     assert got["build_s"] == (2.0, 2.0)
     assert got["single_qps@0.95"] == (200.0, 200.0)
     assert got["batch_qps@0.9"] == (None, None)
@@ -56,7 +56,7 @@ def test_report_ratios_face_the_right_way_and_compare_only_with_the_peers(tmp_pa
         "hnswlib": engine(build_s=4.0, batch_qps=300.0, save_s=1.0),
         "faiss": engine(build_s=3.0, batch_qps=400.0, save_s=2.0),
     }
-    speed.write_report({"graph": {"s": per_engine}}, str(tmp_path), {"versions": "v", "commit": "c", "rounds": 3})
+    speed_report.write_report({"graph": {"s": per_engine}}, str(tmp_path), {"versions": "v", "commit": "c", "rounds": 3})
     text = (tmp_path / "speed.md").read_text()
     plain, sq8 = table(text, "s"), table(text, "s, quarn-sq8")
     # cells: mine, hnswlib, faiss, vs hnswlib, vs best peer
