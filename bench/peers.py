@@ -48,11 +48,12 @@ class Hnswlib(Engine):
         self.ef = ef
         self.idx.set_ef(ef)
 
+    # hnswlib raises when it finds fewer than k: never ask for more than the index holds.
     def search_one(self, q, k):
-        return self.idx.knn_query(q, k=k, num_threads=1)[0]
+        return self.idx.knn_query(q, k=min(k, self.n), num_threads=1)[0]
 
     def search_batch(self, qs, k):
-        return self.idx.knn_query(qs, k=k, num_threads=self.threads)[0]
+        return self.idx.knn_query(qs, k=min(k, self.n), num_threads=self.threads)[0]
 
     def ids_one(self, raw):
         return _found(raw)
@@ -62,7 +63,6 @@ class Hnswlib(Engine):
 
     def make_filter(self, flt):
         mask = flt["mask"]
-        # hnswlib raises when fewer than k records match, so never ask for more.
         return dict(flt, fn=lambda label: bool(mask[label]), matches=int(mask.sum()))
 
     def search_one_filtered(self, q, k, flt):
