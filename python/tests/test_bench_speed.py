@@ -65,3 +65,18 @@ def test_report_ratios_face_the_right_way_and_compare_only_with_the_peers(tmp_pa
     assert plain["save_apart_from_sync_s"][1:] == ["1", "2", "2.00x", "2.00x"]   # peers' whole save
     assert sq8["build_s"][0] == "1" and sq8["build_s"][3:] == ["4.00x", "3.00x"]
     assert sq8["batch_qps"][3:] == ["4.00x", "3.00x"]         # quarn itself is not a peer
+
+
+def test_every_peer_that_ran_gets_a_column_and_counts_for_the_best(tmp_path):
+    per_engine = {
+        "quarn": engine(build_s=2.0, batch_qps=600.0),
+        "hnswlib": engine(build_s=4.0, batch_qps=300.0),
+        "usearch": engine(build_s=1.0, batch_qps=1200.0),
+    }
+    speed_report.write_report({"graph": {"s": per_engine}}, str(tmp_path), {"versions": "v", "commit": "c", "rounds": 1})
+    text = (tmp_path / "speed.md").read_text()
+    assert text.startswith("# quarn speed and memory against hnswlib and usearch\n")
+    assert "| figure | quarn | hnswlib | usearch | vs hnswlib | vs best peer |" in text
+    # cells: mine, hnswlib, usearch, vs hnswlib, vs best peer (usearch, the only one ahead of quarn)
+    assert table(text, "s")["build_s"] == ["2", "4", "1", "2.00x", "0.50x"]
+    assert table(text, "s")["batch_qps"][3:] == ["2.00x", "0.50x"]
