@@ -365,7 +365,6 @@ class Chroma(Engine):
 
 
 ENGINES = {e.name: e for e in (Quarn, QuarnSQ8, Hnswlib, Faiss, FaissSQ8, Usearch, UsearchI8, Chroma)}
-PEERS = [n for n, e in ENGINES.items() if not issubclass(e, Quarn)]
 
 
 def make(name: str, dim: int, metric: str, threads: int, workdir: str):

@@ -136,9 +136,14 @@ def filter_cases(which, qwhich, centres, n):
     return cases
 
 
+def filter_metadata(which):
+    """The metadata filter_cases' wheres refer to: cluster, row % 10, row % 1000."""
+    return [{"c": int(c), "b": i % 10, "g": i % 1000} for i, c in enumerate(which)]
+
+
 def run_filtered(base, queries, which, qwhich, centres, names, ef, repeats, results):
     n = len(base)
-    metas = [{"c": int(which[i]), "b": i % 10, "g": i % 1000} for i in range(n)]
+    metas = filter_metadata(which)
     cases = filter_cases(which, qwhich, centres, n)
     truths = {name: exact_knn(base, queries, "l2", mask=np.stack(masks)) for name, _, masks in cases}
     names = [n for n in names if ENGINES[n].supports_filter and not ENGINES[n].quantized_of]
