@@ -1,5 +1,5 @@
 """The speed report's arithmetic: QPS at a recall target, medians over rounds, and ratios that
-face the right way, against the peers only."""
+face the right way, against the peers only; and the fsync shim that splits quarn's save time."""
 import os
 import sys
 
@@ -80,3 +80,24 @@ def test_every_peer_that_ran_gets_a_column_and_counts_for_the_best(tmp_path):
     # cells: mine, hnswlib, usearch, vs hnswlib, vs best peer (usearch, the only one ahead of quarn)
     assert table(text, "s")["build_s"] == ["2", "4", "1", "2.00x", "0.50x"]
     assert table(text, "s")["batch_qps"][3:] == ["2.00x", "0.50x"]
+
+
+def test_the_fsync_shim_adds_up_the_time_of_a_preloaded_process(tmp_path):
+    import subprocess
+
+    from bench import sync_shim
+
+    lib = sync_shim.build_sync_shim(str(tmp_path))
+    if lib is None:
+        pytest.skip("no C compiler")
+    code = ("import os, sys; sys.path.insert(0, sys.argv[1]); from bench.sync_shim import sync_seconds\n"
+            "before = sync_seconds()\n"
+            "fd = os.open(sys.argv[2], os.O_WRONLY | os.O_CREAT)\n"
+            "for _ in range(20): os.write(fd, b'x' * 4096); os.fsync(fd); os.fdatasync(fd)\n"
+            "print(before, sync_seconds())")
+    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+    run = lambda env: subprocess.run([sys.executable, "-c", code, root, str(tmp_path / "f")], env=env,  # noqa: E731
+                                     capture_output=True, text=True, check=True).stdout.split()
+    before, after = run(dict(os.environ, LD_PRELOAD=lib))
+    assert float(before) == 0.0 and float(after) > 0.0
+    assert run({k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}) == ["None", "None"]
