@@ -5,6 +5,7 @@ import sys
 
 import pytest
 
+pytest.importorskip("numpy")
 sys.path.insert(0, os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 
 from bench import sharded_report  # noqa: E402
