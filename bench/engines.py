@@ -77,11 +77,27 @@ class Engine:
     def set_quantized(self, on: bool) -> None: raise NotImplementedError
 
     # persistence: save returns the path whose size is reported; close drops the index from
-    # memory, reopen loads it from the saved files (closing it first where needed)
-    def save(self) -> str: raise NotImplementedError
-    def close(self) -> None: self.idx = None
-    def reopen(self) -> None: raise NotImplementedError
+    # memory, reopen loads it from the saved files (closing it first where needed). An index
+    # kept in one file (index_file) only needs _write and _read.
+    index_file = ""
     save_note = ""
+
+    def save(self) -> str:
+        self.path = os.path.join(self.workdir, self.index_file)
+        self._write(self.path)
+        return self.path
+
+    def close(self) -> None:
+        self.idx = None
+
+    def reopen(self) -> None:
+        self.close()
+        self.idx = self._read(self.path)
+        if self.ef is not None:
+            self.set_ef(self.ef)
+
+    def _write(self, path: str) -> None: raise NotImplementedError
+    def _read(self, path: str): raise NotImplementedError
 
     # single adds into a fresh index: a function add(i, vector, metadata dict or None) timed by the caller
     def single_adder(self, capacity: int): raise NotImplementedError

@@ -28,6 +28,7 @@ def _found(row) -> list:
 class Hnswlib(Engine):
     name = "hnswlib"
     modules = ("hnswlib",)
+    index_file = "index.hnswlib"
     supports_filter = True
     note = "filter as a Python callable (called per visited node, single-threaded)"
 
@@ -75,21 +76,16 @@ class Hnswlib(Engine):
             return np.empty((len(qs), 0), np.int64)
         return self.idx.knn_query(qs, k=min(k, flt["matches"]), num_threads=1, filter=flt["fn"])[0]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.hnswlib")
-        self.idx.save_index(self.path)
-        return self.path
+    def _write(self, path):
+        self.idx.save_index(path)
 
-    def reopen(self):
+    def _read(self, path):
         import hnswlib
 
-        self.idx = None
         idx = hnswlib.Index(space="l2" if self.metric == "l2" else "cosine", dim=self.dim)
-        idx.load_index(self.path, max_elements=self.n)
+        idx.load_index(path, max_elements=self.n)
         idx.set_num_threads(self.threads)
-        if self.ef is not None:
-            idx.set_ef(self.ef)
-        self.idx = idx
+        return idx
 
     def single_adder(self, capacity):
         idx = self._new(capacity)
@@ -99,6 +95,7 @@ class Hnswlib(Engine):
 class Faiss(Engine):
     name = "faiss"
     modules = ("faiss",)
+    index_file = "index.faiss"
     supports_filter = True
     note = "IndexHNSWFlat; filter as an IDSelectorBitmap"
 
@@ -173,16 +170,11 @@ class Faiss(Engine):
         self._threads(self.threads)
         return self.idx.search(qs, k, params=self._params(flt))[1]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.faiss")
-        self.faiss.write_index(self.idx, self.path)
-        return self.path
+    def _write(self, path):
+        self.faiss.write_index(self.idx, path)
 
-    def reopen(self):
-        self.idx = None
-        self.idx = self.faiss.read_index(self.path)
-        if self.ef is not None:
-            self.idx.hnsw.efSearch = self.ef
+    def _read(self, path):
+        return self.faiss.read_index(path)
 
     def single_adder(self, capacity):
         self._threads(1)
@@ -206,6 +198,7 @@ class FaissSQ8(Faiss):
 class Usearch(Engine):
     name = "usearch"
     modules = ("usearch",)
+    index_file = "index.usearch"
     dtype = "f32"
     note = "usearch.index.Index, dtype f32"
 
@@ -236,18 +229,13 @@ class Usearch(Engine):
         # Rows shorter than k are padded with arbitrary keys: only the first counts[i] hold.
         return [[int(x) for x in row[:n]] for row, n in zip(raw.keys, raw.counts)]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.usearch")
-        self.idx.save(self.path)
-        return self.path
+    def _write(self, path):
+        self.idx.save(path)
 
-    def reopen(self):
+    def _read(self, path):
         from usearch.index import Index
 
-        self.idx = None
-        self.idx = Index.restore(self.path)
-        if self.ef is not None:
-            self.idx.expansion_search = self.ef
+        return Index.restore(path)
 
     def single_adder(self, capacity):
         idx = self._new()
