@@ -103,7 +103,8 @@ def write_report(sets: dict, cores: int, out_dir: str, elapsed: float, run: dict
     md = ["# A sharded collection next to one database", "",
           f"quarn {quarn_version()}, Ray {run['ray']}, {cores} cores, "
           f"`ray.init(num_cpus={cores})`, one machine. M 16, ef_construction 200, default ef_search, "
-          f"l2, k {run['k']}; builds through `add_many` in batches of {run['batch']:,}. Searches: median of {run['rounds']} "
+          f"l2, k {run['k']}; builds through `add_many` in batches of {run['batch']:,}. "
+          f"Searches: median of {run['rounds']} "
           f"interleaved rounds; builds ran once, the configurations taking turns batch by batch. "
           f"Whole run {elapsed / 60:.1f} minutes.", ""]
     for name, result in sets.items():

@@ -159,7 +159,8 @@ def textwrap_child(path, metric, rows, work):
     return (
         "import json, os, time, numpy as np, quarn\n"
         f"rows = np.load({os.path.join(work, 'rows.npy')!r})\n"
-        f"db = quarn.Database({path!r}, dim=rows.shape[1], metric={metric!r}, m={M}, ef_construction={EF_CONSTRUCTION})\n"
+        f"db = quarn.Database({path!r}, dim=rows.shape[1], metric={metric!r}, m={M},"
+        f" ef_construction={EF_CONSTRUCTION})\n"
         "t = time.perf_counter()\n"
         "db.add_many([str(i) for i in range(len(rows))], rows)\n"
         "print(json.dumps({'add_many_s': time.perf_counter() - t}), flush=True)\n"

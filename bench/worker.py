@@ -174,8 +174,8 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
 
 
 # The distribution whose version is reported for each engine.
-DISTRIBUTIONS = {"quarn": "quarn", "quarn-sq8": "quarn", "hnswlib": "hnswlib", "faiss": "faiss-cpu", "faiss-sq8": "faiss-cpu",
-                 "usearch": "usearch", "usearch-i8": "usearch", "chromadb": "chromadb"}
+DISTRIBUTIONS = {"quarn": "quarn", "quarn-sq8": "quarn", "hnswlib": "hnswlib", "faiss": "faiss-cpu",
+                 "faiss-sq8": "faiss-cpu", "usearch": "usearch", "usearch-i8": "usearch", "chromadb": "chromadb"}
 
 
 def versions(engine_name: str) -> dict:

@@ -73,7 +73,8 @@ def test_every_peer_that_ran_gets_a_column_and_counts_for_the_best(tmp_path):
         "hnswlib": engine(build_s=4.0, batch_qps=300.0),
         "usearch": engine(build_s=1.0, batch_qps=1200.0),
     }
-    speed_report.write_report({"graph": {"s": per_engine}}, str(tmp_path), {"versions": "v", "commit": "c", "rounds": 1})
+    speed_report.write_report({"graph": {"s": per_engine}}, str(tmp_path),
+                              {"versions": "v", "commit": "c", "rounds": 1})
     text = (tmp_path / "speed.md").read_text()
     assert text.startswith("# quarn speed and memory against hnswlib and usearch\n")
     assert "| figure | quarn | hnswlib | usearch | vs hnswlib | vs best peer |" in text
