@@ -77,3 +77,17 @@ def test_a_reopened_engine_answers_as_before_and_single_adds_go_to_a_fresh_index
     for i, v in enumerate(POINTS):
         add(i, v, None)
     assert eng.ids_batch(eng.search_batch(qs, 3)) == before
+
+
+WHERES = [
+    # the shared where, what ChromaDB is given (one condition per dict)
+    ({"cat": 5}, {"cat": 5}),
+    ({"c": {"$in": [1, 2]}}, {"c": {"$in": [1, 2]}}),
+    ({"c": 3, "b": 0}, {"$and": [{"c": 3}, {"b": 0}]}),
+]
+
+
+@pytest.mark.parametrize("where, given", WHERES)
+def test_chromadb_gets_a_where_of_several_fields_as_an_and(where, given):
+    chroma = object.__new__(ENGINES["chromadb"])  # the filter needs no client
+    assert chroma.make_filter({"where": where, "mask": None})["where"] == given
