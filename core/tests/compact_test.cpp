@@ -18,7 +18,7 @@ TEST(Compact, WithoutDeletionsChangesNothing) {
   auto db = abcd(dir);
   const auto log = dir.wal_bytes();
   const auto before = *db->search(std::vector<float>{1, 1}, top(4));
-  db->compact();
+  ASSERT_TRUE(db->compact().ok());
   EXPECT_EQ(db->total_slots(), 4u);
   EXPECT_EQ(db->slot_of("a"), Slot{0});
   EXPECT_EQ(db->slot_of("d"), Slot{3});
@@ -34,7 +34,7 @@ TEST(Compact, RenumbersSurvivorsDenselyAndKeepsThemSearchableAndFilterable) {
   db->enable_quantized_search();
   ASSERT_TRUE(*db->remove("a"));
   ASSERT_TRUE(*db->remove("c"));
-  db->compact();
+  ASSERT_TRUE(db->compact().ok());
   EXPECT_EQ(db->slot_of("b"), Slot{0});
   EXPECT_EQ(db->slot_of("d"), Slot{1});
   EXPECT_EQ(db->total_slots(), 2u);
@@ -65,11 +65,32 @@ TEST(Compact, RenumbersSurvivorsDenselyAndKeepsThemSearchableAndFilterable) {
   EXPECT_EQ(db->slot_of("e"), Slot{2});
 }
 
+// Compaction works in memory only, yet a reader refuses it like every other change, leaving its
+// slots as they were.
+TEST(Compact, ReadOnlyDatabaseRefusesCompactionAndKeepsItsSlots) {
+  TempDir dir;
+  {
+    auto db = abcd(dir);
+    ASSERT_TRUE(*db->remove("a"));
+    ASSERT_TRUE(db->save().ok());
+  }
+  OpenOptions options;
+  options.read_only = true;
+  auto reader = Database::open(dir.path(), options);
+  ASSERT_TRUE(reader.ok());
+  const Status refused = (*reader)->compact();
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind(), QuarnError::Kind::ReadOnly);
+  EXPECT_EQ(refused.error().text(), QuarnError::read_only(dir.path()).text());
+  EXPECT_EQ((*reader)->deleted_count(), 1u);
+  EXPECT_EQ((*reader)->slot_of("d"), Slot{3});
+}
+
 TEST(Compact, DeletingEverythingYieldsAnEmptyIndex) {
   TempDir dir;
   auto db = abcd(dir);
   EXPECT_EQ(*db->delete_many({"a", "b", "c", "d"}), 4u);
-  db->compact();
+  ASSERT_TRUE(db->compact().ok());
   const Stats st = db->stats();
   EXPECT_EQ(st.num_vectors, 0u);
   EXPECT_EQ(st.num_deleted, 0u);
