@@ -65,27 +65,6 @@ TEST(Compact, RenumbersSurvivorsDenselyAndKeepsThemSearchableAndFilterable) {
   EXPECT_EQ(db->slot_of("e"), Slot{2});
 }
 
-// Compaction works in memory only, yet a reader refuses it like every other change, leaving its
-// slots as they were.
-TEST(Compact, ReadOnlyDatabaseRefusesCompactionAndKeepsItsSlots) {
-  TempDir dir;
-  {
-    auto db = abcd(dir);
-    ASSERT_TRUE(*db->remove("a"));
-    ASSERT_TRUE(db->save().ok());
-  }
-  OpenOptions options;
-  options.read_only = true;
-  auto reader = Database::open(dir.path(), options);
-  ASSERT_TRUE(reader.ok());
-  const Status refused = (*reader)->compact();
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().kind(), QuarnError::Kind::ReadOnly);
-  EXPECT_EQ(refused.error().text(), QuarnError::read_only(dir.path()).text());
-  EXPECT_EQ((*reader)->deleted_count(), 1u);
-  EXPECT_EQ((*reader)->slot_of("d"), Slot{3});
-}
-
 TEST(Compact, DeletingEverythingYieldsAnEmptyIndex) {
   TempDir dir;
   auto db = abcd(dir);

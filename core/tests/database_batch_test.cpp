@@ -109,7 +109,7 @@ TEST(DatabaseBatch, IdRepeatedInOneBatchIsStoredOnceWithItsLastOccurrenceAsRepla
   TempDir dir;
   auto db = make_db(dir, 2);
   ASSERT_TRUE(db->add("old", {9, 9}, std::nullopt).ok());
-  ASSERT_TRUE(db->add_many({item("a", {1, 1}, J(R"({"v":1})")), item("b", {2, 2}), item("a", {3, 3}, J(R"({"v":3})"))})
+  ASSERT_TRUE(db->upsert_many({item("a", {1, 1}, J(R"({"v":1})")), item("b", {2, 2}), item("a", {3, 3}, J(R"({"v":3})"))})
                   .ok());
   ASSERT_TRUE(db->upsert_many({item("c", {4, 4}), item("old", {5, 5}), item("c", {6, 6}, J(R"({"v":6})"))}).ok());
   EXPECT_EQ(db->size(), 4u);
