@@ -8,7 +8,8 @@
 #include <utility>
 
 #include "args.h"
-#include "convert.h"
+#include "json_convert.h"
+#include "vector_convert.h"
 
 namespace quarn_py {
 

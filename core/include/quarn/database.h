@@ -128,7 +128,9 @@ class Database {
   virtual const std::string& path() const = 0;
 
   // ---- batch writes ----
-  // Each is one batch in the log: a replay applies all of it or none of it.
+  // Each is one batch in the log: a replay applies all of it or none of it. add_many and
+  // add_block take each id once: an id repeated in the batch fails it (InvalidArgument naming
+  // the id and both rows) before anything is written. The upserts keep an id's last occurrence.
   virtual Status add_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   virtual Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   // add_many and upsert_many of a block: the same records and the same log bytes as the item
@@ -145,7 +147,9 @@ class Database {
 
   // ---- maintenance ----
   virtual Status save() = 0;
-  virtual void compact() = 0;
+  // Rebuilds the index from the live records, renumbering their slots; in memory only. A
+  // read-only database refuses it like any write.
+  virtual Status compact() = 0;
   virtual Stats stats() const = 0;
   virtual void enable_quantized_search() = 0;
   virtual void disable_quantized_search() = 0;

@@ -46,6 +46,21 @@ std::optional<QuarnError> check_block(const ItemBlock& block, std::size_t dim) {
   return std::nullopt;
 }
 
+// add_many takes each id once; the first id met again is named with both of its rows.
+std::optional<QuarnError> check_ids_once(const std::vector<std::string>& ids) {
+  std::unordered_map<std::string_view, std::size_t> first_row;
+  first_row.reserve(ids.size());
+  for (std::size_t r = 0; r < ids.size(); ++r) {
+    auto [at, fresh] = first_row.try_emplace(ids[r], r);
+    if (!fresh) {
+      return QuarnError::invalid_argument("id '" + ids[r] + "' appears twice in the batch (rows " +
+                                          std::to_string(at->second) + " and " + std::to_string(r) +
+                                          "); add_many takes each id once");
+    }
+  }
+  return std::nullopt;
+}
+
 const std::optional<Json>& metadata_of(const ItemBlock& block, std::size_t row) {
   static const std::optional<Json> none;
   return block.metadata.empty() ? none : block.metadata[row];
@@ -192,6 +207,7 @@ Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
+  if (auto repeated = check_ids_once(block.ids)) return std::move(*repeated);
   auto id_guard = lock_id_map_for_write();
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {

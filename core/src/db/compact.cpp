@@ -6,7 +6,8 @@
 
 namespace quarn {
 
-void DbImpl::compact() {
+Status DbImpl::compact() {
+  if (auto refused = refuse_write()) return std::move(*refused);
   // The id-map lock is held exclusively throughout, so no writer can change the old index or
   // tables while the new ones are built and swapped in; searches (which do not take it) keep
   // running during the rebuild under the shared index lock.
@@ -16,7 +17,7 @@ void DbImpl::compact() {
   {
     std::shared_lock index_guard(index_lock_);
     const HnswIndex& old = *index_;
-    if (old.deleted_count() == 0) return;
+    if (old.deleted_count() == 0) return Status::success();
     const std::size_t nodes = old.node_count();
     std::vector<std::vector<float>> vectors;
     vectors.reserve(old.live_count());
@@ -60,6 +61,7 @@ void DbImpl::compact() {
   metadata_ = std::move(metadata);
   metadata_index_ = std::move(rebuilt);
   index_ = std::move(fresh);
+  return Status::success();
 }
 
 Stats DbImpl::stats() const {

@@ -73,7 +73,7 @@ class DbImpl final : public Database {
 
   // ---- maintenance ----
   Status save() override;
-  void compact() override;
+  Status compact() override;
   Stats stats() const override;
   void enable_quantized_search() override;
   void disable_quantized_search() override;
