@@ -49,7 +49,7 @@ TEST(SaveQueue, CallersArrivingDuringASaveShareTheNextOneInsteadOfEachRunningThe
   std::vector<std::string> later(3);
   std::vector<std::thread> waiting;
   for (auto& out : later) waiting.emplace_back([&out, &run] { out = run(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (queue.waiting() < later.size()) std::this_thread::yield();
   save.release(1);
   save.wait_started(2);
   save.release(2);
@@ -108,8 +108,14 @@ TEST(SaveQueue, AWriterBesideTwoThreadsSavingInALoopWaitsForAtMostAboutOneSave) 
       }
     });
   }
+  auto saves_done = [&] {
+    std::lock_guard lock(times_mutex);
+    return saves;
+  };
+  while (saves_done() == 0) std::this_thread::yield();
   Clock::duration longest_add{};
-  for (int i = 0; i < 40; ++i) {
+  // Adds go on until several saves have run beside them, however the threads are scheduled.
+  for (int i = 0; i < 40 || saves_done() < 6; ++i) {
     const auto start = Clock::now();
     ASSERT_TRUE(db->add("w" + std::to_string(i), vec(), std::nullopt).ok());
     longest_add = std::max(longest_add, Clock::now() - start);
@@ -120,8 +126,7 @@ TEST(SaveQueue, AWriterBesideTwoThreadsSavingInALoopWaitsForAtMostAboutOneSave) 
   // One save can be in progress when an add arrives; the bound leaves room for a second and for
   // scheduling noise, far below the unbounded waits of readers taking the lock back to back.
   EXPECT_LE(ms(longest_add), 2 * ms(longest_save) + 200) << saves << " saves";
-  EXPECT_GT(saves, 0);
-  EXPECT_EQ(db->size(), 3040u);
+  EXPECT_GE(db->size(), 3040u);
 }
 
 }  // namespace

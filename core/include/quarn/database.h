@@ -63,6 +63,11 @@ struct ItemBlock {
   std::vector<std::optional<Json>> metadata;
 };
 
+// When a write returns: Flush once its log record is handed to the operating system (a process
+// crash loses nothing, a power cut may lose the writes since the last save or sync()); Sync once
+// the record is on the disk. Concurrent writers in Sync mode share one sync.
+enum class Durability : std::uint8_t { Flush, Sync };
+
 struct OpenOptions {
   std::optional<std::uint64_t> dim;
   std::optional<std::string> metric;
@@ -73,6 +78,8 @@ struct OpenOptions {
   // and every write fails. Without it the open takes the directory's writer lock for the life
   // of the Database.
   bool read_only = false;
+  // Chosen per open; not stored.
+  Durability durability = Durability::Flush;
 };
 
 struct Stats {
@@ -147,6 +154,10 @@ class Database {
 
   // ---- maintenance ----
   virtual Status save() = 0;
+  // Syncs the log now: every write that returned before the call is then on the disk, in either
+  // durability mode. Nothing to do for a read-only database.
+  virtual Status sync() = 0;
+  virtual Durability durability() const = 0;
   // Rebuilds the index from the live records, renumbering their slots; in memory only. A
   // read-only database refuses it like any write.
   virtual Status compact() = 0;

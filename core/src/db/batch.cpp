@@ -203,7 +203,7 @@ Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options)
   return upsert_block(to_block(std::move(items), dim_, floats), options);
 }
 
-Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
+Status DbImpl::add_block_logged(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
@@ -225,7 +225,7 @@ Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
   return Status::success();
 }
 
-Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
+Status DbImpl::upsert_block_logged(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
@@ -256,7 +256,7 @@ Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
   return Status::success();
 }
 
-Result<std::size_t> DbImpl::delete_many(const std::vector<std::string>& ids) {
+Result<std::size_t> DbImpl::delete_many_logged(const std::vector<std::string>& ids) {
   if (auto refused = refuse_write()) return std::move(*refused);
   auto id_guard = lock_id_map_for_write();
   std::lock_guard wal_guard(wal_mutex_);

@@ -8,7 +8,9 @@ Status SaveQueue::run(const std::function<Status()>& save) {
   const std::shared_ptr<Ticket> mine = next_;
   while (!mine->done) {
     if (running_ || next_ != mine) {
+      ++waiting_;
       changed_.wait(lock);
+      --waiting_;
       continue;
     }
     // This caller runs the save for everyone holding the ticket; later callers get a new one.
@@ -23,6 +25,11 @@ Status SaveQueue::run(const std::function<Status()>& save) {
     changed_.notify_all();
   }
   return mine->status;
+}
+
+std::size_t SaveQueue::waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
 }
 
 void WriterAdmission::arrive() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,15 +16,18 @@ namespace quarn {
 class SaveQueue {
  public:
   Status run(const std::function<Status()>& save);
+  // Callers holding a ticket for a save that has not started (tests).
+  std::size_t waiting() const;
 
  private:
   struct Ticket {
     bool done = false;
     Status status = Status::success();
   };
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool running_ = false;
+  std::size_t waiting_ = 0;
   // The save the next caller joins; it starts once the running one, if any, has ended.
   std::shared_ptr<Ticket> next_;
 };

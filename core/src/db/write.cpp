@@ -78,7 +78,7 @@ void DbImpl::delete_record_locked(const std::string& id, Slot slot) {
   id_to_slot_.erase(id);
 }
 
-Status DbImpl::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
@@ -91,7 +91,7 @@ Status DbImpl::add(const std::string& id, std::vector<float> vector, std::option
   return Status::success();
 }
 
-Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
@@ -108,7 +108,7 @@ Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::opt
   return Status::success();
 }
 
-Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector,
+Status DbImpl::update_logged(const std::string& id, std::optional<std::vector<float>> vector,
                         std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
   auto id_guard = lock_id_map_for_write();
@@ -129,7 +129,7 @@ Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> v
   return Status::success();
 }
 
-Result<bool> DbImpl::remove(const std::string& id) {
+Result<bool> DbImpl::remove_logged(const std::string& id) {
   if (auto refused = refuse_write()) return std::move(*refused);
   auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
