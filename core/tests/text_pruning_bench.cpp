@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   for (const auto& set : sets) {
     for (std::size_t k : {10, 100}) {
       for (bool filtered : {false, true}) {
-        std::printf("%s, k=%zu%s:", set.name, k, filtered ? ", 10%% filter" : "");
+        std::printf("%s, k=%zu%s:", set.name, k, filtered ? ", 10% filter" : "");
         std::vector<std::vector<KeywordHit>> first;
         for (const auto& m : methods) {
           KeywordFilter filter{std::nullopt, tenth};

@@ -103,6 +103,7 @@ Result<KeywordIndex> KeywordIndex::deserialize(std::span<const std::uint8_t> byt
   std::vector<std::uint32_t> tfs;
   std::vector<TermPostings> ranges;
   std::vector<std::uint64_t> lengths;
+  std::vector<std::uint32_t> distinct;  // terms per slot, to size the per-slot lists once
   std::string previous;
   for (std::uint32_t t = 0; t < *term_count; ++t) {
     auto size = in.read_u32();
@@ -124,8 +125,12 @@ Result<KeywordIndex> KeywordIndex::deserialize(std::span<const std::uint8_t> byt
       if (!tf) return std::move(tf).error();
       const std::uint64_t slot = next + *gap;
       if (slot >= kNoSlot || *tf == 0) return QuarnError::corrupt("keyword index: bad posting");
-      if (slot >= lengths.size()) lengths.resize(std::max<std::size_t>(slot + 1, lengths.size() * 3 / 2), 0);
+      if (slot >= lengths.size()) {
+        lengths.resize(std::max<std::size_t>(slot + 1, lengths.size() * 3 / 2), 0);
+        distinct.resize(lengths.size(), 0);
+      }
       lengths[slot] += *tf;
+      ++distinct[slot];
       if (lengths[slot] > 0xFFFFFFFFu) return QuarnError::corrupt("keyword index: document too long");
       slots.push_back(static_cast<std::uint32_t>(slot));
       tfs.push_back(*tf);
@@ -143,6 +148,7 @@ Result<KeywordIndex> KeywordIndex::deserialize(std::span<const std::uint8_t> byt
   index.forward_.resize(lengths.size());
   for (std::size_t slot = 0; slot < lengths.size(); ++slot) {
     index.lengths_[slot] = static_cast<std::uint32_t>(lengths[slot]);
+    index.forward_[slot].reserve(distinct[slot]);
     if (lengths[slot] != 0) {
       ++index.document_count_;
       index.total_length_ += lengths[slot];

@@ -88,23 +88,30 @@ std::uint32_t PostingList::tf_of(std::uint32_t slot) const {
   return at != block.slots.end() && *at == slot ? block.tfs[static_cast<std::size_t>(at - block.slots.begin())] : 0;
 }
 
-PostingList::Cursor::Cursor(const PostingList* list) : list_(list) { settle(); }
+PostingList::Cursor::Cursor(const PostingList* list) : list_(list) { enter_block(); }
 
-void PostingList::Cursor::settle() {
+void PostingList::Cursor::enter_block() {
   if (block_ >= list_->blocks_.size()) {
+    block_size_ = 0;
     slot_ = kNoSlot;
     return;
   }
-  slot_ = list_->blocks_[block_].slots[pos_];
+  const Block& block = list_->blocks_[block_];
+  slots_ = block.slots.data();
+  tfs_ = block.tfs.data();
+  block_size_ = block.slots.size();
+  slot_ = slots_[pos_];
 }
 
 void PostingList::Cursor::next() {
-  if (slot_ == kNoSlot) return;
-  if (++pos_ == list_->blocks_[block_].slots.size()) {
-    ++block_;
-    pos_ = 0;
+  if (++pos_ < block_size_) {
+    slot_ = slots_[pos_];
+    return;
   }
-  settle();
+  if (slot_ == kNoSlot) return;
+  ++block_;
+  pos_ = 0;
+  enter_block();
 }
 
 std::size_t PostingList::Cursor::block_for(std::uint32_t target) const {
@@ -127,15 +134,24 @@ void PostingList::Cursor::seek(std::uint32_t target) {
   if (b >= list_->blocks_.size()) {
     block_ = b;
     pos_ = 0;
-    slot_ = kNoSlot;
+    enter_block();
     return;
   }
-  const auto& slots = list_->blocks_[b].slots;
-  const std::size_t from = b == block_ ? pos_ : 0;
+  if (b != block_) {
+    block_ = b;
+    pos_ = 0;
+    enter_block();
+  }
+  // Galloping from the current place, then binary search.
+  std::size_t lo = pos_;
+  std::size_t step = 1;
+  while (lo + step < block_size_ && slots_[lo + step] < target) {
+    lo += step;
+    step *= 2;
+  }
   pos_ = static_cast<std::size_t>(
-      std::lower_bound(slots.begin() + static_cast<std::ptrdiff_t>(from), slots.end(), target) - slots.begin());
-  block_ = b;
-  settle();
+      std::lower_bound(slots_ + lo, slots_ + std::min(lo + step + 1, block_size_), target) - slots_);
+  slot_ = slots_[pos_];
 }
 
 }  // namespace quarn

@@ -46,7 +46,7 @@ class PostingList {
    public:
     explicit Cursor(const PostingList* list);
     std::uint32_t slot() const { return slot_; }
-    std::uint32_t tf() const { return list_->blocks_[block_].tfs[pos_]; }
+    std::uint32_t tf() const { return tfs_[pos_]; }
     void next();
     // Moves to the first slot >= target (never backwards).
     void seek(std::uint32_t target);
@@ -55,10 +55,14 @@ class PostingList {
     std::size_t block_for(std::uint32_t target) const;
 
    private:
-    void settle();
+    // Points slots_ and tfs_ at block_ (or at nothing past the end) and reads the slot.
+    void enter_block();
     const PostingList* list_;
     std::size_t block_ = 0;
     std::size_t pos_ = 0;
+    std::size_t block_size_ = 0;
+    const std::uint32_t* slots_ = nullptr;
+    const std::uint32_t* tfs_ = nullptr;
     std::uint32_t slot_ = kNoSlot;
   };
 
