@@ -230,6 +230,32 @@ TEST(TextKeywordIndex, RandomWritesLeaveTheIndexEqualToARebuild) {
   }
 }
 
+TEST(TextKeywordIndex, PartsSearchedWithCollectionStatisticsMergeToTheWholeIndex) {
+  std::mt19937 rng(21);
+  KeywordIndex whole = make_index();
+  KeywordIndex parts[3] = {make_index(), make_index(), make_index()};
+  for (std::uint32_t slot = 0; slot < 1500; ++slot) {
+    const std::string text = random_text(rng, 40);
+    whole.set_document(slot, text);
+    parts[rng() % 3].set_document(slot, text);  // one part may lack a term altogether
+  }
+  for (int q = 0; q < 50; ++q) {
+    const auto terms = whole.query_terms(random_query(rng));
+    KeywordStatistics collection;
+    for (const auto& part : parts) collection += part.statistics(terms);
+    for (KeywordPruning p : kPrunings) {
+      std::vector<KeywordHit> merged;
+      for (const auto& part : parts) {
+        const auto hits = part.search_terms(terms, 10, nullptr, {p}, &collection);
+        merged.insert(merged.end(), hits.begin(), hits.end());
+      }
+      std::sort(merged.begin(), merged.end(), ranks_before);
+      if (merged.size() > 10) merged.resize(10);
+      EXPECT_EQ(merged, whole.search_terms(terms, 10, nullptr, {p})) << q;
+    }
+  }
+}
+
 TEST(TextKeywordIndex, QueriesWithoutTermsAndEmptyIndexesGiveNoHits) {
   auto stop = KeywordIndex::create({{true, false}, {}});
   ASSERT_TRUE(stop.ok());

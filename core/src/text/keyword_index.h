@@ -41,6 +41,17 @@ struct KeywordSearchOptions {
   double listed_filter_ratio = 0.25;
 };
 
+// BM25's collection statistics for the terms of one query. Indexes that each hold part of one
+// collection (shards) add up their statistics() and search with the sum, so that every part
+// scores its documents as a single index of the whole collection would.
+struct KeywordStatistics {
+  std::uint64_t documents = 0;
+  std::uint64_t total_length = 0;
+  std::vector<std::uint64_t> document_frequencies;  // one per query term, in the query's order
+
+  KeywordStatistics& operator+=(const KeywordStatistics& other);
+};
+
 // The terms of a `$contains` value: a document contains it when it holds every one of its terms,
 // in any order or place (terms, not substrings: "cat" does not match "concatenate", and with
 // stemming "cats" matches "cat").
@@ -93,9 +104,13 @@ class KeywordIndex {
   // query term counts once; a query without terms, or k = 0, gives no hits.
   std::vector<KeywordHit> search(std::string_view query, std::size_t k, const KeywordFilter* filter = nullptr,
                                  const KeywordSearchOptions& search_options = {}) const;
+  // `collection`, when given, replaces this index's statistics; its frequencies follow `terms`.
   std::vector<KeywordHit> search_terms(std::span<const std::string> terms, std::size_t k,
                                        const KeywordFilter* filter = nullptr,
-                                       const KeywordSearchOptions& search_options = {}) const;
+                                       const KeywordSearchOptions& search_options = {},
+                                       const KeywordStatistics* collection = nullptr) const;
+  // This index's share of the statistics of `terms`.
+  KeywordStatistics statistics(std::span<const std::string> terms) const;
 
   // `$contains` support. Fails with InvalidArgument when the value has no terms (empty, only
   // separators, or only stop words).

@@ -176,33 +176,52 @@ std::vector<KeywordHit> KeywordIndex::search(std::string_view query, std::size_t
   return search_terms(terms, k, filter, search_options);
 }
 
+KeywordStatistics& KeywordStatistics::operator+=(const KeywordStatistics& other) {
+  documents += other.documents;
+  total_length += other.total_length;
+  document_frequencies.resize(std::max(document_frequencies.size(), other.document_frequencies.size()), 0);
+  for (std::size_t i = 0; i < other.document_frequencies.size(); ++i) document_frequencies[i] += other.document_frequencies[i];
+  return *this;
+}
+
+KeywordStatistics KeywordIndex::statistics(std::span<const std::string> terms) const {
+  KeywordStatistics out{document_count_, total_length_, {}};
+  for (const std::string& term : terms) out.document_frequencies.push_back(document_frequency(term));
+  return out;
+}
+
 std::vector<KeywordHit> KeywordIndex::search_terms(std::span<const std::string> terms, std::size_t k,
                                                    const KeywordFilter* filter,
-                                                   const KeywordSearchOptions& search_options) const {
-  if (k == 0 || document_count_ == 0) return {};
+                                                   const KeywordSearchOptions& search_options,
+                                                   const KeywordStatistics* collection) const {
+  if (collection != nullptr && collection->document_frequencies.size() != terms.size()) collection = nullptr;
+  const std::uint64_t documents = collection ? collection->documents : document_count_;
+  const std::uint64_t total_length = collection ? collection->total_length : total_length_;
+  if (k == 0 || document_count_ == 0 || documents == 0) return {};
   const Bm25Scorer scorer{options_.bm25.k1, options_.bm25.b,
-                          static_cast<double>(total_length_) / static_cast<double>(document_count_)};
+                          static_cast<double>(total_length) / static_cast<double>(documents)};
   std::vector<std::uint32_t> ids;
+  std::vector<QueryTerm> query;
+  std::uint64_t postings = 0;
   for (std::size_t i = 0; i < terms.size(); ++i) {
     if (std::find(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(i), terms[i]) !=
         terms.begin() + static_cast<std::ptrdiff_t>(i)) {
       continue;  // a repeated term counts once
     }
-    if (const auto id = find_term(terms[i])) ids.push_back(*id);
-  }
-  if (ids.empty()) return {};
-  std::vector<QueryTerm> query;
-  std::uint64_t postings = 0;
-  for (std::uint32_t id : ids) {
-    const PostingList& list = postings_[id];
+    const auto id = find_term(terms[i]);
+    if (!id) continue;
+    const PostingList& list = postings_[*id];
+    const std::uint64_t df = collection ? collection->document_frequencies[i] : list.size();
+    ids.push_back(*id);
     postings += list.size();
-    QueryTerm t{PostingList::Cursor(&list), &list, scorer.weight(bm25_idf(document_count_, list.size())), 0.0};
+    QueryTerm t{PostingList::Cursor(&list), &list, scorer.weight(bm25_idf(documents, df)), 0.0};
     for (std::size_t b = 0; b < list.block_count(); ++b) {
       const auto& block = list.block(b);
       t.max_score = std::max(t.max_score, Bm25Scorer::term_score(t.weight, block.max_tf, scorer.norm(block.min_length)));
     }
     query.push_back(std::move(t));
   }
+  if (query.empty()) return {};
 
   std::function<bool(std::uint32_t)> allows;
   std::vector<std::uint64_t> listed_bits;
