@@ -103,7 +103,7 @@ KeywordIndex make_index(Bm25Params bm25 = {}) {
 }
 
 constexpr KeywordPruning kPrunings[] = {KeywordPruning::Exact, KeywordPruning::Wand, KeywordPruning::BlockMaxWand,
-                                        KeywordPruning::MaxScore};
+                                        KeywordPruning::MaxScore, KeywordPruning::BlockMaxMaxScore};
 
 TEST(TextKeywordIndex, ScoresMatchAHandComputedExample) {
   KeywordIndex index = make_index();

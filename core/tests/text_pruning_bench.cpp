@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
   } methods[] = {{"exact", KeywordPruning::Exact},
                  {"wand", KeywordPruning::Wand},
                  {"block-max wand", KeywordPruning::BlockMaxWand},
-                 {"maxscore", KeywordPruning::MaxScore}};
+                 {"maxscore", KeywordPruning::MaxScore},
+                 {"block-max maxscore", KeywordPruning::BlockMaxMaxScore}};
   const std::function<bool(std::uint32_t)> tenth = [](std::uint32_t s) { return s % 10 == 3; };
   for (const auto& set : sets) {
     for (std::size_t k : {10, 100}) {

@@ -32,7 +32,7 @@ struct KeywordFilter {
 
 // How the top k are found; all give the same hits. Exact scores every document holding a query
 // term; the others skip documents that provably cannot enter the top k.
-enum class KeywordPruning : std::uint8_t { Exact, Wand, BlockMaxWand, MaxScore };
+enum class KeywordPruning : std::uint8_t { Exact, Wand, BlockMaxWand, MaxScore, BlockMaxMaxScore };
 
 struct KeywordSearchOptions {
   KeywordPruning pruning = KeywordPruning::MaxScore;

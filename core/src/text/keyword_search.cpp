@@ -26,7 +26,7 @@ class Search {
 
   std::vector<KeywordHit> exact();
   std::vector<KeywordHit> wand(bool block_max);
-  std::vector<KeywordHit> max_score();
+  std::vector<KeywordHit> max_score(bool block_max);
 
  private:
   bool allowed(std::uint32_t slot) const { return !allows_ || allows_(slot); }
@@ -122,7 +122,7 @@ std::vector<KeywordHit> Search::wand(bool block_max) {
   return std::move(top_).take();
 }
 
-std::vector<KeywordHit> Search::max_score() {
+std::vector<KeywordHit> Search::max_score(bool block_max) {
   // Terms by ascending bound; the first `essential` of them cannot make a hit on their own.
   std::vector<std::size_t> order(terms_.size());
   std::iota(order.begin(), order.end(), 0);
@@ -131,6 +131,7 @@ std::vector<KeywordHit> Search::max_score() {
   std::vector<double> prefix(order.size());
   double running = 0.0;
   for (std::size_t i = 0; i < order.size(); ++i) prefix[i] = running += terms_[order[i]].max_score;
+  std::vector<double> block_prefix(order.size());
   std::size_t essential = 0;
   double threshold = top_.threshold();
   while (true) {
@@ -145,9 +146,19 @@ std::vector<KeywordHit> Search::max_score() {
         const QueryTerm& t = terms_[order[i]];
         if (t.cursor.slot() == slot) partial += contribution(t, slot);
       }
+      if (block_max && essential > 0) {
+        // Tighter bounds for the terms not yet read: their blocks around `slot`.
+        double running_block = 0.0;
+        for (std::size_t i = 0; i < essential; ++i) {
+          const QueryTerm& t = terms_[order[i]];
+          running_block += block_bound(t, t.cursor.block_for(slot));
+          block_prefix[i] = std::min(prefix[i], running_block);
+        }
+      }
+      const std::vector<double>& bounds = block_max ? block_prefix : prefix;
       bool complete = true;
       for (std::size_t i = essential; i-- > 0;) {
-        if (!can_beat(partial + prefix[i], threshold)) {
+        if (!can_beat(partial + bounds[i], threshold)) {
           complete = false;
           break;
         }
@@ -257,7 +268,8 @@ std::vector<KeywordHit> KeywordIndex::search_terms(std::span<const std::string> 
     case KeywordPruning::Exact: return search.exact();
     case KeywordPruning::Wand: return search.wand(false);
     case KeywordPruning::BlockMaxWand: return search.wand(true);
-    case KeywordPruning::MaxScore: return search.max_score();
+    case KeywordPruning::MaxScore: return search.max_score(false);
+    case KeywordPruning::BlockMaxMaxScore: return search.max_score(true);
   }
   return {};
 }
