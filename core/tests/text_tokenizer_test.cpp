@@ -1,6 +1,8 @@
 // The tokenizer against tables of texts and the terms they must give: splitting by Unicode
 // category, full case folding beyond ASCII, bad UTF-8, stop words and stemming.
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,6 +82,24 @@ TEST(TextTokenizer, StopWordsAndStemmingApplyOnlyWhenChosen) {
   }
   // Stemming works on folded non-ASCII words too (and leaves what it does not know).
   EXPECT_EQ(make(false, true).tokenize("NAÏVELY Ünïcode"), (Terms{"naïv", "ünïcode"}));
+}
+
+TEST(TextTokenizer, StemmingFromSeveralThreadsAtOnceGivesTheSameTerms) {
+  if (!Tokenizer::stemming_available()) GTEST_SKIP() << "built without libstemmer";
+  const Tokenizer stemming = make(false, true);
+  const char* texts[] = {"generously connected relational hopefulness", "cats running quickly organisations"};
+  const Terms want[] = {stemming.tokenize(texts[0]), stemming.tokenize(texts[1])};
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 3000; ++i) {
+        if (stemming.tokenize(texts[(t + i) % 2]) != want[(t + i) % 2]) ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(TextTokenizer, SettingsSurviveTheirFlagsAndUnknownFlagsAreRefused) {

@@ -54,7 +54,8 @@ struct KeywordStatistics {
 
 // The terms of a `$contains` value: a document contains it when it holds every one of its terms,
 // in any order or place (terms, not substrings: "cat" does not match "concatenate", and with
-// stemming "cats" matches "cat").
+// stemming "cats" matches "cat"). `$not_contains` is the complement over the records, so a
+// record without a document matches it.
 struct ContainsTerms {
   std::vector<std::string> terms;  // distinct, never empty
 };
@@ -62,7 +63,8 @@ struct ContainsTerms {
 // An inverted index of the documents of slots (uint32), scored by BM25. A slot holds at most
 // one document; a document whose text has no terms is not held (it counts for nothing: not in
 // N, not in the average length). Writes keep it equal to an index rebuilt from the same
-// documents. Not synchronised: const calls may run together, a write needs them stopped.
+// documents. Slots lie below kNoSlot (2^32 - 1). Not synchronised: const calls may run
+// together, a write needs them stopped.
 class KeywordIndex {
  public:
   // Fails with InvalidArgument for k1 < 0, b outside [0, 1], either not finite, or stemming in
