@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 
@@ -192,7 +192,7 @@ Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {
       if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
@@ -213,7 +213,7 @@ Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   {
     std::lock_guard wal_guard(wal_mutex_);
     QUARN_TRY(log_block(wal_, block, dim_));
@@ -242,7 +242,7 @@ Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
 
 Result<std::size_t> DbImpl::delete_many(const std::vector<std::string>& ids) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);
   std::size_t deleted = 0;

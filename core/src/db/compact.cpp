@@ -10,7 +10,7 @@ void DbImpl::compact() {
   // The id-map lock is held exclusively throughout, so no writer can change the old index or
   // tables while the new ones are built and swapped in; searches (which do not take it) keep
   // running during the rebuild under the shared index lock.
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   std::unique_ptr<HnswIndex> fresh;
   std::unordered_map<Slot, Slot> new_slot;
   {

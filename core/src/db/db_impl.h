@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "db/id_table.h"
-#include "db/metadata_index.h"
+#include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
+#include "db/save_queue.h"
 #include "quarn/database.h"
 #include "storage/storage.h"
 #include "util/file.h"
@@ -166,6 +167,11 @@ class DbImpl final : public Database {
   void apply_wal_entry(WalEntry entry);
   // The read-only error when this database may not be written.
   std::optional<QuarnError> refuse_write() const;
+  // id_map_lock_ taken exclusively by a write or compaction, counted so that the next save lets
+  // it in first.
+  std::unique_lock<std::shared_mutex> lock_id_map_for_write();
+  // One save under the locks; save() queues callers into it.
+  Status save_locked();
 
   // fork() safety: every live database is registered, and before a fork the forking thread takes
   // the locks of each in lock order, so that the child never inherits one held by a thread that
@@ -193,6 +199,8 @@ class DbImpl final : public Database {
   Storage storage_;
   mutable std::mutex wal_mutex_;
   Wal wal_;
+  SaveQueue save_queue_;
+  WriterAdmission writer_admission_;
   std::size_t dim_;
   bool quantize_;
   bool read_only_ = false;

@@ -7,8 +7,8 @@
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 
@@ -82,7 +82,7 @@ Status DbImpl::add(const std::string& id, std::vector<float> vector, std::option
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
   QUARN_TRY(log_append(entry));
@@ -95,7 +95,7 @@ Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::opt
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
@@ -111,7 +111,7 @@ Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::opt
 Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector,
                         std::optional<Json> metadata) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
   if (!found) return QuarnError::not_found(id);
   if (vector.has_value() && vector->size() != dim_) return QuarnError::dimension_mismatch(dim_, vector->size());
@@ -131,7 +131,7 @@ Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> v
 
 Result<bool> DbImpl::remove(const std::string& id) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
   if (!found) return false;
   const Slot slot = *found;
