@@ -113,8 +113,10 @@ class _Workspace:
             flat = self._arrays[name] = np.empty(size, np.float32)
         return flat[:size].reshape(shape)
 
-    def clear(self) -> None:
-        self._arrays.clear()
+    def trim(self, keep_bytes: int) -> None:
+        """Drops every array once they hold more than ``keep_bytes`` in all."""
+        if sum(a.nbytes for a in self._arrays.values()) > keep_bytes:
+            self._arrays.clear()
 
 
 class _Encoder:
@@ -126,7 +128,6 @@ class _Encoder:
         self.heads = int(cfg["num_attention_heads"])
         self.eps = float(cfg.get("layer_norm_eps", 1e-12))
         self.dim = int(cfg["hidden_size"])
-        self.max_positions = int(cfg["max_position_embeddings"])
         self.intermediate = int(cfg["intermediate_size"])
         w = load_safetensors(os.path.join(path, "model.safetensors"))
         if "embeddings.word_embeddings.weight" not in w:  # saved from a model with a prefix
@@ -288,6 +289,8 @@ class MiniLM:
             for r, i in enumerate(rows):
                 ids[r, :lengths[i]] = encoded[i]
             out[rows] = encoder(ids, lengths[rows], self._workspace)
+        # Batches of long texts need hundreds of MB of scratch: not kept between calls.
+        self._workspace.trim(64 << 20)
         return out
 
     def embed_query(self, texts: Sequence[str]) -> np.ndarray:
