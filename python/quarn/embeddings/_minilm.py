@@ -103,7 +103,7 @@ def _gelu(x: np.ndarray, t: np.ndarray) -> None:
 class _Workspace:
     """Scratch arrays kept between batches: a fresh large array costs page faults on every call."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._arrays: dict[str, np.ndarray] = {}
 
     def __call__(self, name: str, shape: tuple) -> np.ndarray:
@@ -236,9 +236,10 @@ class MiniLM:
             raise ValueError(f"batch_size must be positive, got {batch_size}")
         self.max_tokens = int(max_tokens)
         self.batch_size = int(batch_size)
-        self._path = model_dir()
-        if self._path is None:
+        path = model_dir()
+        if path is None:
             raise _missing()
+        self._path: str = path
         self._lock = threading.Lock()
         self._encoder: _Encoder | None = None
         self._tokenizer: WordPiece | None = None
@@ -258,10 +259,10 @@ class MiniLM:
 
     def _load(self) -> tuple[_Encoder, WordPiece]:
         with self._lock:
-            if self._encoder is None:
+            if self._encoder is None or self._tokenizer is None:
                 self._tokenizer = WordPiece(os.path.join(self._path, "vocab.txt"))
                 self._encoder = _Encoder(self._path)
-        return self._encoder, self._tokenizer
+            return self._encoder, self._tokenizer
 
     def tokenize(self, texts: Sequence[str]) -> list[list[int]]:
         """Token ids of each text, [CLS] and [SEP] included, truncated, unpadded."""
