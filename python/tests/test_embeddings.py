@@ -99,9 +99,16 @@ def test_embed_checks_inputs_and_outputs(fn, texts, error):
         embeddings.embed(fn, texts)
 
 
-def test_embed_returns_contiguous_float32():
+class Asymmetric(Hashing):
+    def embed_query(self, texts):
+        return -self.embed_documents(texts)
+
+
+def test_embed_returns_contiguous_float32_from_the_right_method():
     out = embeddings.embed(Broken(np.ones((8, 2), np.float64).T), ["a", "b"])
     assert out.dtype == np.float32 and out.flags.c_contiguous and out.shape == (2, 8)
+    fn = Asymmetric()
+    np.testing.assert_array_equal(embeddings.embed(fn, ["q"], query=True), -embeddings.embed(fn, ["q"]))
 
 
 def test_file_fingerprint_follows_content_and_order(tmp_path):

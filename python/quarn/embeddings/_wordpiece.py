@@ -3,7 +3,8 @@
 Produces the same ids as the model's own ``tokenizer.json`` (BERT normaliser: clean text,
 spaces around CJK ideographs, accents stripped, lower case; split on whitespace and
 punctuation; greedy longest-match WordPiece), but without padding: each text gets exactly
-its own tokens, and the caller builds the attention mask from the lengths.
+its own tokens, and the caller builds the attention mask from the lengths. Characters that
+only a newer Unicode table knows (Python's may be newer) can come out differently.
 """
 
 from __future__ import annotations
