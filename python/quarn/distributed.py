@@ -852,8 +852,8 @@ class ShardedDatabase:
         per_shard = [values[s] for s in range(self._shards)]
         vectors = sum(st["num_vectors"] for st in per_shard)
         totals = {key: sum(st[key] for st in per_shard)
-                  for key in ("num_vectors", "num_deleted", "memory_vectors_bytes", "memory_graph_bytes",
-                              "memory_quantized_bytes")}
+                  for key in ("num_vectors", "num_deleted", "reachable_layer0", "memory_vectors_bytes",
+                              "memory_graph_bytes", "memory_quantized_bytes")}
         totals["num_layers"] = max(st["num_layers"] for st in per_shard)
         totals["max_degree_layer0"] = max(st["max_degree_layer0"] for st in per_shard)
         totals["min_degree_layer0"] = min(st["min_degree_layer0"] for st in per_shard)

@@ -237,7 +237,8 @@ PyMethodDef db_methods[] = {
      "stats($self)\n--\n\n"
      "Get graph-level statistics for diagnostics.\n"
      "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
-     "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
+     "max_degree_layer0, min_degree_layer0, reachable_layer0 (live vectors reachable from the\n"
+     "entry point over layer-0 links), memory_vectors_bytes, memory_graph_bytes,\n"
      "memory_quantized_bytes, uses_brute_force, uses_quantized_search."},
     {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save and close on exit."},
     {"__exit__", with_keywords<db_exit>(), kKw,

@@ -548,6 +548,7 @@ PyObject* db_stats(PyObject* self, PyObject*) {
     out["avg_degree_layer0"] = py::float_(s.avg_degree_layer0);
     out["max_degree_layer0"] = py::int_(s.max_degree_layer0);
     out["min_degree_layer0"] = py::int_(s.min_degree_layer0);
+    out["reachable_layer0"] = py::int_(s.reachable_layer0);
     out["memory_vectors_bytes"] = py::int_(s.memory_vectors_bytes);
     out["memory_graph_bytes"] = py::int_(s.memory_graph_bytes);
     out["memory_quantized_bytes"] = py::int_(s.memory_quantized_bytes);
