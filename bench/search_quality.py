@@ -9,13 +9,16 @@ Sets (every one large enough that quarn answers through its graph, not by a scan
   drawn the same way; a graph whose lists keep only the nearest candidates splits into islands.
 - overlapping: the same with centres in [-3, 3]^128.
 - minilm: all-MiniLM-L6-v2 embeddings of standard-library sentences (cosine), held-out queries.
+- chunks: near-duplicate chunks of documents in document order (bench.datasets.near_duplicate_chunks),
+  queries new chunks of existing documents; groups a diversity rule can cut off from the graph.
 - filtered: the overlapping set with metadata {"c": cluster, "b": i % 10, "g": i % 1000};
   filters at 0.1%, 1%, 10% and 50% selectivity, correlated with the query's cluster (its own
   and the nearest clusters), anti-correlated (the farthest clusters) and uncorrelated.
 
 Reported per engine: build seconds, recall@10 and queries per second (single queries, one at a
 time; the engines take turns, three rounds, median) at each beam, and for filters the mean
-number of hits returned. Every engine is built with M 16 and ef_construction 200 and measured
+number of hits returned; for unfiltered sets also the queries that found none of their 10 true
+neighbours, and for quarn the share of vectors reachable from the entry point on layer 0. Every engine is built with M 16 and ef_construction 200 and measured
 in the same run; compare the ratios, not the absolute figures. Writes OUT/search_quality.md
 and .json.
 """
@@ -85,6 +88,11 @@ def exact_knn(base, queries, metric, mask=None, k=K):
     return [list(row[f]) for row, f in zip(out, finite)]
 
 
+def zero_recall_count(found, truth):
+    """Queries that found none of their true neighbours."""
+    return sum(1 for f, t in zip(found, truth) if len(t) and not set(f) & set(t))
+
+
 def recall_of(found, truth):
     hits = sum(len(set(f) & set(t)) for f, t in zip(found, truth))
     total = sum(len(t) for t in truth)
@@ -109,6 +117,10 @@ class QuarnEngine:
     def search(self, q, ef, where=None):
         hits = self.db.search(q, k=K, ef_search=ef, where_filter=where)
         return [int(h.id) for h in hits]
+
+    def reachable_share(self):
+        st = self.db.stats()
+        return st.get("reachable_layer0", st["num_vectors"]) / max(st["num_vectors"], 1)
 
 
 class HnswlibEngine:
@@ -256,9 +268,13 @@ def run_unfiltered(label, base, queries, metric, names, efs, repeats, results):
         for ef in efs:
             measured = interleaved(engines, lambda name, eng: (lambda i, q: eng.search(q, ef)), queries, repeats)
             for name, (found, qps) in measured.items():
-                rows[name].append({"ef": ef, "recall": recall_of(found, truth), "qps": qps})
-        for name, (_, build) in engines.items():
-            results.append({"set": label, "engine": name, "build_s": build, "rows": rows[name]})
+                rows[name].append({"ef": ef, "recall": recall_of(found, truth), "qps": qps,
+                                   "zero_recall": zero_recall_count(found, truth)})
+        for name, (eng, build) in engines.items():
+            entry = {"set": label, "engine": name, "build_s": build, "rows": rows[name]}
+            if hasattr(eng, "reachable_share"):
+                entry["reachable_layer0"] = eng.reachable_share()
+            results.append(entry)
             print(f"  {label:12s} {name:9s} build {build:6.1f}s  " +
                   "  ".join(f"ef{r['ef']}: {r['recall']:.3f}@{r['qps']:.0f}/s" for r in rows[name]), flush=True)
     finally:
@@ -335,8 +351,11 @@ def write_report(results, out):
     for r in results:
         if r["set"] == "filtered":
             continue
-        lines.append(f"- {r['set']} / {r['engine']}: build {r['build_s']:.1f} s; " +
-                     ", ".join(f"ef {x['ef']}: recall {x['recall']:.3f} at {x['qps']:.0f} q/s" for x in r["rows"]))
+        reach = (f"{r['reachable_layer0']:.2%} of vectors reachable on layer 0; "
+                 if "reachable_layer0" in r else "")
+        lines.append(f"- {r['set']} / {r['engine']}: build {r['build_s']:.1f} s; {reach}" +
+                     ", ".join(f"ef {x['ef']}: recall {x['recall']:.3f} at {x['qps']:.0f} q/s"
+                               f" ({x.get('zero_recall', 0)} queries at zero recall)" for x in r["rows"]))
     lines.append("")
     for r in results:
         if r["set"] != "filtered":
@@ -353,7 +372,7 @@ def write_report(results, out):
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true")
-    ap.add_argument("--sets", default="separated,overlapping,minilm,filtered")
+    ap.add_argument("--sets", default="separated,overlapping,minilm,chunks,filtered")
     ap.add_argument("--engines", default="quarn,hnswlib,faiss,chromadb")
     ap.add_argument("--out", default=os.path.join(HERE, "out"))
     args = ap.parse_args(argv)
@@ -377,6 +396,11 @@ def main(argv=None):
             print("  minilm: embedding model not installed, skipped")
         else:
             run_unfiltered("minilm", data[0], data[1], "cosine", engines, efs, repeats, results)
+    if "chunks" in sets:
+        from bench.datasets import near_duplicate_chunks
+
+        base, queries = near_duplicate_chunks(100_000, 1000 if not args.quick else 200, 128, seed=5)
+        run_unfiltered("chunks", base, queries, "l2", engines, efs, repeats, results)
     if "filtered" in sets:
         base, queries, which, qwhich, centres = gaussian_clusters(n, nq, 128, 100, 3.0, seed=13)
         run_filtered(base, queries, which, qwhich, centres, engines, 200, repeats, results)
