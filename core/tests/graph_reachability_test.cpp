@@ -3,7 +3,9 @@
 // and queries of that group then find none of their neighbours whatever the beam.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,50 @@ TEST(GraphReachability, DeletedNodesStillCarryWalksButAreNotCounted) {
   for (Slot s = 1; s < 40; s += 2) index.mark_deleted(s);
   EXPECT_EQ(index.live_reachable_on_layer0(), 20u);
   EXPECT_EQ(index.reachable_on_layer0(), std::vector<std::uint8_t>(40, 1));
+}
+
+// Points on the x axis with the given layer-0 lists and no upper layers; entry point 0.
+std::unique_ptr<HnswIndex> line_graph(const std::vector<float>& xs, const std::vector<std::vector<Slot>>& lists,
+                                      std::size_t m) {
+  GraphLinks links(m);
+  std::vector<float> data;
+  std::vector<float> norms;
+  for (float x : xs) {
+    links.append(0);
+    data.insert(data.end(), {x, 0.0f});
+    norms.push_back(std::abs(x));
+  }
+  for (std::size_t s = 0; s < lists.size(); ++s) links.assign(static_cast<Slot>(s), 0, lists[s]);
+  HnswIndex::Parts parts{2, Metric::Euclidean, m, 16, 0, 0, VectorStore(data), std::move(norms), std::move(links), {}};
+  return std::make_unique<HnswIndex>(std::move(parts));
+}
+
+TEST(GraphReachability, RepairLinksIslandsFromTheirNearestReachableNode) {
+  struct Case {
+    const char* name;
+    std::size_t m;
+    std::vector<std::vector<Slot>> lists;  // nodes at x = 0, 1, 2, 3, 10, 11
+    std::vector<Slot> deleted;
+    Slot owner;  // the node expected to link the island
+    std::vector<Slot> owner_after;
+  };
+  const std::vector<Case> cases = {
+      {"owner with room", 2, {{1}, {0, 2}, {1, 3}, {2}, {5}, {4}}, {}, 3, {2, 4}},
+      // Every list full: the nearest gives up its farthest entry; node 1 stays reachable from 0.
+      {"full owner", 1, {{1, 2}, {0, 2}, {1, 3}, {2, 1}, {5}, {4}}, {}, 3, {2, 4}},
+      // A deleted island member is not linked; the live one behind it is.
+      {"deleted island member", 2, {{1}, {0, 2}, {1, 3}, {2}, {5}, {4}}, {4}, 3, {2, 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto index = line_graph({0, 1, 2, 3, 10, 11}, c.lists, c.m);
+    for (Slot s : c.deleted) index->mark_deleted(s);
+    ASSERT_EQ(unreachable(*index), 2u - c.deleted.size());
+    index->repair_layer0();
+    EXPECT_EQ(unreachable(*index), 0u);
+    EXPECT_EQ(testing_util::list_of(*index, c.owner, 0), c.owner_after);
+    EXPECT_TRUE(testing_util::lists_within_capacity(*index));
+  }
 }
 
 TEST(GraphReachability, AnEmptyIndexReachesNothing) {

@@ -60,9 +60,11 @@ void HnswIndex::repair_layer0() {
       if (std::none_of(found.begin(), found.end(), [&](const Candidate& c) { return reached[c.slot] != 0; })) {
         found = search_layer(q, entry_point_, ef_construction_, 0);
       }
-      // The nearest reached node with room in its list takes u; failing that, the nearest one
-      // gives up its farthest entry for it.
+      // One of the few nearest reached nodes with room in its list takes u (walks toward u pass
+      // by those); failing that, the nearest one gives up its farthest entry for it.
+      constexpr std::size_t kNearest = 8;
       Slot owner = kNoEntryPoint;
+      std::size_t looked = 0;
       for (const Candidate& c : found) {
         if (c.slot == u || reached[c.slot] == 0) continue;
         if (owner == kNoEntryPoint) owner = c.slot;
@@ -70,6 +72,7 @@ void HnswIndex::repair_layer0() {
           owner = c.slot;
           break;
         }
+        if (++looked == kNearest) break;
       }
       if (owner == kNoEntryPoint) continue;
       links_.copy_to(owner, 0, list);
