@@ -75,23 +75,26 @@ void HnswIndex::repair_layer0() {
         if (++looked == kNearest) break;
       }
       if (owner == kNoEntryPoint) continue;
-      links_.copy_to(owner, 0, list);
-      if (list.size() < m0_) {
-        list.push_back(u);
-      } else {
-        std::size_t far = 0;
-        float far_distance = -1.0f;
-        for (std::size_t j = 0; j < list.size(); ++j) {
-          const float d = pair_distance(owner, list[j]);
-          if (d > far_distance) {
-            far_distance = d;
-            far = j;
+      {
+        const GraphLinks::Lock guard = links_.lock(owner);
+        links_.copy_to(owner, 0, list);
+        if (list.size() < m0_) {
+          list.push_back(u);
+        } else {
+          std::size_t far = 0;
+          float far_distance = -1.0f;
+          for (std::size_t j = 0; j < list.size(); ++j) {
+            const float d = pair_distance(owner, list[j]);
+            if (d > far_distance) {
+              far_distance = d;
+              far = j;
+            }
           }
+          list[far] = u;
         }
-        list[far] = u;
+        links_.assign(owner, 0, list);
+        links_.set_chosen_by_rule(owner, false);
       }
-      links_.assign(owner, 0, list);
-      links_.set_chosen_by_rule(owner, false);
       mark_reachable(links_, u, reached);
       changed = true;
     }
