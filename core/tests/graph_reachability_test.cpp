@@ -20,7 +20,9 @@ using testing_util::near_duplicate_chunks;
 
 std::size_t unreachable(const HnswIndex& index) { return index.live_count() - index.live_reachable_on_layer0(); }
 
-// Small enough for the exhaustive-scan path, so the graph is searched through search_graph.
+// Small enough for the exhaustive-scan path, so the graph is searched through search_graph. With
+// m 8 on this set, linking batches in input order without repair left 2 to 46 nodes unreachable
+// and recall at 0.972.
 testing_util::NearDuplicates small_set() {
   const std::size_t topics = testing_util::small_scale() ? 4 : 10;
   return near_duplicate_chunks(topics, 20, 40, 32, 300, 41);
@@ -28,7 +30,7 @@ testing_util::NearDuplicates small_set() {
 
 TEST(GraphReachability, SequentialBuildOfNearDuplicatesLeavesNoIslands) {
   const auto set = small_set();
-  HnswIndex index(32, 16, 100, Metric::Euclidean);
+  HnswIndex index(32, 8, 100, Metric::Euclidean);
   HnswIndex::seed_levels(5);
   for (const auto& v : set.data) index.insert(v);
   EXPECT_EQ(unreachable(index), 0u);
@@ -36,7 +38,7 @@ TEST(GraphReachability, SequentialBuildOfNearDuplicatesLeavesNoIslands) {
 
 TEST(GraphReachability, BatchBuildOfNearDuplicatesLeavesNoIslands) {
   const auto set = small_set();
-  HnswIndex index(32, 16, 100, Metric::Euclidean);
+  HnswIndex index(32, 8, 100, Metric::Euclidean);
   HnswIndex::seed_levels(6);
   index.batch_insert(set.data);
   EXPECT_EQ(unreachable(index), 0u);
@@ -44,7 +46,7 @@ TEST(GraphReachability, BatchBuildOfNearDuplicatesLeavesNoIslands) {
 
 TEST(GraphReachability, NearDuplicateQueriesFindTheirGroupThroughTheGraph) {
   const auto set = small_set();
-  HnswIndex index(32, 16, 100, Metric::Euclidean);
+  HnswIndex index(32, 8, 100, Metric::Euclidean);
   HnswIndex::seed_levels(7);
   index.batch_insert(set.data);
   ASSERT_TRUE(index.scan_answers());  // search() would scan: the graph is asked directly
@@ -72,7 +74,7 @@ TEST(GraphReachability, NearDuplicateQueriesFindTheirGroupThroughTheGraph) {
 TEST(GraphReachability, CompactionAfterDeletionsLeavesNoIslands) {
   const auto set = small_set();
   testing::TempDir dir;
-  auto db = testing::make_db(dir, 32, Metric::Euclidean, 16, 100);
+  auto db = testing::make_db(dir, 32, Metric::Euclidean, 8, 100);
   std::vector<Item> items;
   for (std::size_t i = 0; i < set.data.size(); ++i) items.push_back({std::to_string(i), set.data[i], std::nullopt});
   ASSERT_TRUE(db->add_many(std::move(items)).ok());
