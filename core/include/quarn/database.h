@@ -89,6 +89,9 @@ struct Stats {
   double avg_degree_layer0 = 0.0;
   std::size_t max_degree_layer0 = 0;
   std::size_t min_degree_layer0 = 0;
+  // Live vectors a walk from the entry point reaches over layer-0 links; num_vectors when the
+  // graph has no islands.
+  std::size_t reachable_layer0 = 0;
   std::size_t memory_vectors_bytes = 0;
   std::size_t memory_graph_bytes = 0;
   std::size_t memory_quantized_bytes = 0;

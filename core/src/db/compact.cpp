@@ -95,6 +95,7 @@ Stats DbImpl::stats() const {
   st.avg_degree_layer0 = live == 0 ? 0.0 : static_cast<double>(sum) / static_cast<double>(live);
   st.max_degree_layer0 = max_degree;
   st.min_degree_layer0 = live == 0 ? 0 : min_degree;
+  st.reachable_layer0 = index.live_reachable_on_layer0();
   st.memory_vectors_bytes = index.store().float_count() * 4;
   st.memory_graph_bytes = graph_entries * 4;
   if (const auto& q = index.quantized()) st.memory_quantized_bytes = 8 * q->quantizer.dim + q->codes.size();
