@@ -6,7 +6,8 @@
 #include <functional>
 #include <set>
 
-#include "database_test_util.h"
+#include "scratch_dir.h"
+#include "util/file.h"
 #include "util/power_cut.h"
 
 namespace quarn::testing {
@@ -58,7 +59,7 @@ Bytes prefix(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() 
 std::set<Outcome> outcomes(const Bytes& f, const std::function<void(const std::string& dir)>& steps) {
   std::set<Outcome> seen;
   for (std::uint64_t seed = 0; seed < 40; ++seed) {
-    TempDir dir;
+    ScratchDir dir;
     write_new(dir.path() + "/f", f);
     {
       PowerCut power(dir.path(), 0);
@@ -129,7 +130,7 @@ TEST(PowerCut, EachChangeNotYetSyncedIsLostOrKeptAsAPrefixOfPages) {
 }
 
 TEST(PowerCut, CallsFromTheCutOnFailAndChangeNothing) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.path() + "/f";
   write_new(path, pattern(10, 1));
   PowerCut power(dir.path(), 3);
