@@ -277,7 +277,7 @@ void cut_loop(Durability mode, std::uint64_t seed, int cuts, Figures& fig) {
     const std::size_t kept = std::min(*matched, acked);
     for (std::size_t i = kept; i < acked; ++i) {
       const bool write = !is_checkpoint(ops[i].kind) && ops[i].kind != Op::Compact;
-      // An op that changed nothing is lost only when no earlier state equals the kept one.
+      // An op that changed nothing cannot be lost.
       if (!write || states[i] == states[i + 1]) continue;
       ++fig.lost;
       if (i < floor) {
