@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "db/db_impl.h"
 #include "db/vector_checks.h"
@@ -261,17 +262,34 @@ Result<std::size_t> DbImpl::delete_many_logged(const std::vector<std::string>& i
   auto id_guard = lock_id_map_for_write();
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);
-  std::size_t deleted = 0;
+  std::vector<const std::string*> present;
+  std::unordered_set<std::string_view> seen;
   for (const std::string& id : ids) {
-    const auto slot = id_to_slot_.find(id);
-    if (!slot) continue;
-    // A failed append leaves this id and every later one untouched; earlier ones stay deleted.
-    QUARN_TRY(wal_.append(WalDelete{id}));
-    clear_slot_held(*slot, guard);
-    id_to_slot_.erase(id);
-    ++deleted;
+    if (id_to_slot_.find(id) && seen.insert(id).second) present.push_back(&id);
   }
-  return deleted;
+  if (present.empty()) return std::size_t{0};
+  if (present.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return QuarnError::invalid_argument("a batch holds at most 4294967295 records");
+  }
+  // One batch, so that a replay deletes all of the ids or none; a failed append deletes none.
+  if (present.size() == 1) {
+    QUARN_TRY(wal_.append(WalDelete{*present[0]}));
+  } else {
+    auto mark = wal_.begin_batch(static_cast<std::uint32_t>(present.size()));
+    if (!mark.ok()) return std::move(mark).error();
+    for (const std::string* id : present) {
+      Status logged = wal_.append(WalDelete{*id});
+      if (!logged.ok()) {
+        (void)wal_.rollback(*mark);
+        return std::move(logged).error();
+      }
+    }
+  }
+  for (const std::string* id : present) {
+    clear_slot_held(*id_to_slot_.find(*id), guard);
+    id_to_slot_.erase(*id);
+  }
+  return present.size();
 }
 
 }  // namespace quarn

@@ -1,4 +1,5 @@
 #include <bit>
+#include <cerrno>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -45,6 +46,20 @@ Status write_files(std::span<const TempFile> files) {
     QUARN_TRY(out->close());
   }
   return Status::success();
+}
+
+// The save's deletion of the log may not reach the disk before a power cut, and the log then
+// comes back beside the new snapshot. It must come back whole: its records set absolute state,
+// so all of them replayed over the snapshot change nothing, but a torn prefix of them could set
+// a record back to a value that a lost later record had replaced.
+Status sync_log_before_save(const std::string& wal_path) {
+  auto log = FileHandle::open_read(wal_path);
+  if (!log.ok()) {
+    const QuarnError& e = log.error();
+    if (e.kind() == QuarnError::Kind::Io && e.os_errno() == ENOENT) return Status::success();
+    return std::move(log).error();
+  }
+  return log->sync_data();
 }
 
 }  // namespace
@@ -116,6 +131,7 @@ Status DbImpl::save_locked() {
                      return write_metadata_section(out, records);
                    }});
   QUARN_TRY(write_files(files));
+  QUARN_TRY(sync_log_before_save(wal_.path()));
   QUARN_TRY(rename_file(storage_.graph_partial_path, storage_.graph_temp_path));
 
   QUARN_TRY(rename_file(storage_.vectors_temp_path, storage_.vectors_path));
