@@ -191,7 +191,6 @@ void DbImpl::insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* 
 }
 
 Status DbImpl::add_many(std::vector<Item> items, const BatchOptions& options) {
-  if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   std::vector<float> floats;
   return add_block(to_block(std::move(items), dim_, floats), options);
@@ -205,10 +204,12 @@ Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options)
 }
 
 Status DbImpl::add_block_logged(ItemBlock block, const BatchOptions& options) {
-  if (auto refused = refuse_write()) return std::move(*refused);
+  // A batch that could never be written is refused as such before the database's state is
+  // consulted, so a reader reports the same argument errors as a writer.
   if (auto error = check_block(block, dim_)) return std::move(*error);
-  if (block.ids.empty()) return Status::success();
   if (auto repeated = check_ids_once(block.ids)) return std::move(*repeated);
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (block.ids.empty()) return Status::success();
   auto id_guard = lock_id_map_for_write();
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {
