@@ -134,6 +134,9 @@ class Database {
   virtual std::size_t total_slots() const = 0;
   virtual std::size_t deleted_count() const = 0;
   virtual bool quantize_setting() const = 0;
+  // The graph's parameters, as stored: links per node above layer 0, and the build beam.
+  virtual std::size_t m() const = 0;
+  virtual std::size_t ef_construction() const = 0;
   virtual bool read_only() const = 0;
   virtual const std::string& path() const = 0;
 

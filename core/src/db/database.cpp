@@ -53,6 +53,16 @@ DbImpl::TableGuard::TableGuard(const DbImpl& db)
       metadata(db.metadata_lock_),
       metadata_index(db.metadata_index_lock_) {}
 
+std::size_t DbImpl::m() const {
+  std::shared_lock guard(index_lock_);
+  return index_->m();
+}
+
+std::size_t DbImpl::ef_construction() const {
+  std::shared_lock guard(index_lock_);
+  return index_->ef_construction();
+}
+
 std::vector<std::string> DbImpl::ids() const {
   std::shared_lock guard(id_map_lock_);
   std::vector<std::string> out;

@@ -56,6 +56,8 @@ class DbImpl final : public Database {
   std::size_t total_slots() const override;
   std::size_t deleted_count() const override;
   bool quantize_setting() const override { return quantize_; }
+  std::size_t m() const override;
+  std::size_t ef_construction() const override;
   bool read_only() const override { return read_only_; }
   const std::string& path() const override { return storage_.dir; }
 
