@@ -453,7 +453,7 @@ TEST_P(InterruptedSave, VectorTemporaryOfTheWrongSizeBlocksTheRollForward) {
 
 TEST_F(InterruptedQuantizedSave, StaleCodeFileIsDroppedWhenTheNewSnapshotHasNone) {
   // The new snapshot was saved without codes; the old vectors.sq8 no longer fits it.
-  build({{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}});
+  build({{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.tmp"}});
   auto db = open_ok(work, open_only());
   ASSERT_NE(db, nullptr);
   EXPECT_EQ(read_state(*db), expected);
