@@ -161,49 +161,53 @@ constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef db_methods[] = {
     {"add", with_keywords<db_add>(), kKw,
-     "add($self, id, vector, metadata=None)\n--\n\n"
-     "Add a new record. ValueError if the id already exists (use upsert to replace it)."},
+     "add($self, id, vector, metadata=None, document=None)\n--\n\n"
+     "Add a new record. ValueError if the id already exists (use upsert to replace it).\n"
+     "document is an optional str of at most 16 MiB of UTF-8 kept with the record."},
     {"upsert", with_keywords<db_upsert>(), kKw,
-     "upsert($self, id, vector, metadata=None)\n--\n\n"
-     "Add a record, or replace the vector and the whole metadata of an existing one."},
+     "upsert($self, id, vector, metadata=None, document=None)\n--\n\n"
+     "Add a record, or replace the vector, the whole metadata and the document of an existing one."},
     {"add_many", with_keywords<db_add_many>(), kKw,
-     "add_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
+     "add_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
      "Add new records in one all-or-nothing batch. Every id must be new and appear once;\n"
      "vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts\n"
-     "and Nones as long as ids.\n\n"
+     "and Nones as long as ids; documents a list of str and Nones as long as ids.\n\n"
      "progress, a callable, is called as progress(rows_done, rows_total) in steps of about 1%\n"
      "while the records are linked into the graph, and last with rows_done == rows_total. An\n"
      "exception it raises stops the reports but not the write: the batch is written in full,\n"
      "then the exception is raised."},
     {"upsert_many", with_keywords<db_upsert_many>(), kKw,
-     "upsert_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
+     "upsert_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
      "Add or replace records in one all-or-nothing batch; for an id given twice the last\n"
      "occurrence wins. progress works as for add_many."},
     {"update", with_keywords<db_update>(), kKw,
-     "update($self, id, vector=None, metadata=None)\n--\n\n"
-     "Change the vector and/or the metadata of an existing record, keeping what is not given."},
+     "update($self, id, vector=None, metadata=None, document=...)\n--\n\n"
+     "Change the vector and/or the metadata of an existing record, keeping what is not given.\n"
+     "document: a str replaces the record's document, None removes it, omitted (or ...) keeps it."},
     {"get", with_keywords<db_get>(), kKw,
      "get($self, id)\n--\n\n"
      "The record's (vector as a list of floats, metadata or None); ValueError if not found."},
     {"get_many", with_keywords<db_get_many>(), kKw,
-     "get_many($self, ids, include_vectors=True)\n--\n\n"
+     "get_many($self, ids, include_vectors=True, include_documents=False)\n--\n\n"
      "Many records in one call: (vectors as a float32 array of shape (len(ids), dim), or None\n"
-     "without include_vectors; list of metadata dicts or None). ValueError naming the first\n"
-     "id that is not there."},
+     "without include_vectors; list of metadata dicts or None), with include_documents a third\n"
+     "member, the list of documents (str or None). ValueError naming the first id that is not\n"
+     "there."},
     {"delete", with_keywords<db_delete>(), kKw,
      "delete($self, id)\n--\n\nDelete a record; True if it was there, False otherwise."},
     {"delete_many", with_keywords<db_delete_many>(), kKw,
      "delete_many($self, ids)\n--\n\nDelete records in one batch; returns how many were there."},
     {"search", with_keywords<db_search>(), kKw,
-     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False)\n"
+     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
+     "include_documents=False)\n"
      "--\n\n"
-     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector),\n"
-     "nearest first. ef_search widens the graph beam; where_filter is a metadata filter such as\n"
-     "{\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther hits;\n"
-     "include_vectors fills .vector."},
+     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
+     ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
+     "filter such as {\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther\n"
+     "hits; include_vectors fills .vector and include_documents .document."},
     {"search_many", with_keywords<db_search_many>(), kKw,
      "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-     "include_vectors=False)\n--\n\n"
+     "include_vectors=False, include_documents=False)\n--\n\n"
      "search for each row of vectors, in parallel: a list of lists of SearchResult."},
     {"search_many_arrays", with_keywords<db_search_many_arrays>(), kKw,
      "search_many_arrays($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"

@@ -13,6 +13,7 @@
 #include "args.h"
 #include "convert.h"
 #include "database_object.h"
+#include "documents.h"
 #include "filter_parse.h"
 #include "search_result.h"
 
@@ -42,24 +43,27 @@ py::list float_list(const std::vector<float>& values) {
   return out;
 }
 
-// Shared by add and upsert: (id, vector, metadata=None).
+// Shared by add and upsert: (id, vector, metadata=None, document=None).
 struct SingleWrite {
   std::string id;
   std::vector<float> vector;
   std::optional<quarn::Json> metadata;
+  std::optional<std::string> document;
 };
 
 SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+  static const char* const keywords[] = {"id", "vector", "metadata", "document", nullptr};
   PyObject* id_obj = nullptr;
   PyObject* vector_obj = nullptr;
   PyObject* metadata_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &id_obj, &vector_obj, &metadata_obj);
+  PyObject* document_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &id_obj, &vector_obj, &metadata_obj, &document_obj);
   std::string id = string_arg(id_obj, "id");
   VectorInput vector = VectorInput::extract(vector_obj, "vector");
   PyObject* metadata = optional_dict_arg(metadata_obj, "metadata");
+  std::optional<std::string> document = document_arg(document_obj, "document");
   std::vector<float> values = std::move(vector).to_vec();
-  return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
+  return SingleWrite{std::move(id), std::move(values), metadata_value(metadata), std::move(document)};
 }
 
 // Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None). The
@@ -68,6 +72,7 @@ SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* form
 struct BatchWrite {
   std::vector<std::string> ids;
   std::vector<std::optional<quarn::Json>> metadata;  // empty without metadatas
+  std::vector<std::optional<std::string>> documents;  // empty without documents
   BatchVectorInput input;                            // holds the array the block reads
   std::optional<ArrayRows> array;
   std::vector<std::vector<float>> rows;  // the sequence form until block() flattens it
@@ -91,6 +96,7 @@ struct BatchWrite {
     out.ids = std::move(ids);
     out.vectors = array ? array->data : std::span<const float>(flat);
     out.metadata = std::move(metadata);
+    out.documents = std::move(documents);
     return out;
   }
 
@@ -115,12 +121,13 @@ void require_finite_rows(const ArrayRows& array) {
 }
 
 BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", nullptr};
+  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", "documents", nullptr};
   PyObject* ids_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* metadatas_obj = nullptr;
   PyObject* progress_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj);
+  PyObject* documents_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj, &documents_obj);
   BatchWrite out;
   out.progress = py::none();
   if (progress_obj != nullptr && progress_obj != Py_None) {
@@ -167,6 +174,7 @@ BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format
       out.metadata[i] = pythonize_dict(item, where.c_str());
     }
   }
+  out.documents = documents_list_arg(documents_obj, out.ids.size());
   return out;
 }
 
@@ -271,6 +279,7 @@ struct SearchArgs {
   std::optional<quarn::Filter> filter;
   std::optional<float> max_distance;
   bool include_vectors = false;
+  bool include_documents = false;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
 
   quarn::SearchParams params() const {
@@ -279,6 +288,7 @@ struct SearchArgs {
     p.ef_search = ef_search;
     p.filter = filter ? &*filter : nullptr;
     p.max_distance = max_distance;
+    p.include_documents = include_documents;
     return p;
   }
 };
@@ -292,7 +302,9 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* filter_obj = nullptr;
   PyObject* max_obj = nullptr;
   PyObject* vectors_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj);
+  PyObject* documents_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj,
+             &documents_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
@@ -300,6 +312,7 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   out.filter_dict = optional_dict_arg(filter_obj, "where_filter");
   out.max_distance = optional_float_arg(max_obj, "max_distance");
   out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
+  out.include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
   return out;
 }
 
@@ -307,29 +320,31 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
 
 PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    SingleWrite w = single_write_args(args, kwargs, "OO|O:add");
+    SingleWrite w = single_write_args(args, kwargs, "OO|OO:add");
     auto db = engine_of(self);
-    check(without_gil([&] { return db->add(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    check(without_gil([&] { return db->add(w.id, std::move(w.vector), std::move(w.metadata), std::move(w.document)); }));
     return none();
   });
 }
 
 PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    SingleWrite w = single_write_args(args, kwargs, "OO|O:upsert");
+    SingleWrite w = single_write_args(args, kwargs, "OO|OO:upsert");
     auto db = engine_of(self);
-    check(without_gil([&] { return db->upsert(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    check(without_gil(
+        [&] { return db->upsert(w.id, std::move(w.vector), std::move(w.metadata), std::move(w.document)); }));
     return none();
   });
 }
 
 PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+    static const char* const keywords[] = {"id", "vector", "metadata", "document", nullptr};
     PyObject* id_obj = nullptr;
     PyObject* vector_obj = nullptr;
     PyObject* metadata_obj = nullptr;
-    parse_args(args, kwargs, "O|OO:update", keywords, &id_obj, &vector_obj, &metadata_obj);
+    PyObject* document_obj = nullptr;
+    parse_args(args, kwargs, "O|OOO:update", keywords, &id_obj, &vector_obj, &metadata_obj, &document_obj);
     std::string id = string_arg(id_obj, "id");
     std::optional<VectorInput> vector;
     if (vector_obj != nullptr && vector_obj != Py_None) vector = VectorInput::extract(vector_obj, "vector");
@@ -337,8 +352,12 @@ PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::optional<std::vector<float>> values;
     if (vector) values = std::move(*vector).to_vec();
     std::optional<quarn::Json> metadata = metadata_value(metadata_dict);
+    // Omitted (or Ellipsis, the default its signature shows) keeps the document, None clears it,
+    // a str replaces it.
+    quarn::DocumentChange document;
+    if (document_obj != nullptr && document_obj != Py_Ellipsis) document.emplace(document_arg(document_obj, "document"));
     auto db = engine_of(self);
-    check(without_gil([&] { return db->update(id, std::move(values), std::move(metadata)); }));
+    check(without_gil([&] { return db->update(id, std::move(values), std::move(metadata), std::move(document)); }));
     return none();
   });
 }
@@ -406,7 +425,7 @@ PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:add_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$OO:add_many");
     require_distinct_ids(w.ids);
     auto db = engine_of(self);
     quarn::ItemBlock block = w.block(db->dim());
@@ -417,7 +436,7 @@ PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:upsert_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$OO:upsert_many");
     auto db = engine_of(self);
     quarn::ItemBlock block = w.block(db->dim());
     run_batch(w.progress,
@@ -441,9 +460,9 @@ PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"vector",       "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", nullptr};
+                                           "max_distance", "include_vectors", "include_documents", nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -458,9 +477,9 @@ PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"vectors",      "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", nullptr};
+                                           "max_distance", "include_vectors", "include_documents", nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.filter = filter_value(a.filter_dict);
     const quarn::SearchParams params = a.params();
