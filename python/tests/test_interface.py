@@ -5,17 +5,19 @@ import quarn
 from quarn import _quarn
 
 SIGNATURES = {
-    "add": "(id, vector, metadata=None)",
-    "upsert": "(id, vector, metadata=None)",
-    "add_many": "(ids, vectors, metadatas=None, *, progress=None)",
-    "upsert_many": "(ids, vectors, metadatas=None, *, progress=None)",
-    "update": "(id, vector=None, metadata=None)",
+    "add": "(id, vector, metadata=None, document=None)",
+    "upsert": "(id, vector, metadata=None, document=None)",
+    "add_many": "(ids, vectors, metadatas=None, *, progress=None, documents=None)",
+    "upsert_many": "(ids, vectors, metadatas=None, *, progress=None, documents=None)",
+    "update": "(id, vector=None, metadata=None, document=Ellipsis)",
     "get": "(id)",
-    "get_many": "(ids, include_vectors=True)",
+    "get_many": "(ids, include_vectors=True, include_documents=False)",
     "delete": "(id)",
     "delete_many": "(ids)",
-    "search": "(vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False)",
-    "search_many": "(vectors, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False)",
+    "search": "(vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False,"
+              " include_documents=False)",
+    "search_many": "(vectors, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False,"
+                   " include_documents=False)",
     "search_many_arrays": "(vectors, k=10, ef_search=None, where_filter=None, max_distance=None)",
     "records": "(batch_size=1024, include_vectors=True)",
     "count": "(where_filter=None)",
