@@ -67,30 +67,69 @@ def clustered(n: int, dim: int, seed: int, clusters: int = 200) -> np.ndarray:
     return out
 
 
+def gaussian_clusters(n: int, nq: int, dim: int, clusters: int, spread: float, seed: int):
+    """Isotropic clusters (sigma 1) with centres uniform in [-spread, spread]^dim; queries drawn
+    the same way. Returns base, queries, the cluster of each, and the centres."""
+    rng = np.random.default_rng(seed)
+    centres = rng.uniform(-spread, spread, size=(clusters, dim)).astype(np.float32)
+    which = rng.integers(0, clusters, size=n + nq)
+    vecs = centres[which] + rng.normal(size=(n + nq, dim)).astype(np.float32)
+    return (np.ascontiguousarray(vecs[:n]), np.ascontiguousarray(vecs[n:]), which[:n], which[n:], centres)
+
+
+def minilm(n: int, nq: int, cache: str):
+    """n base and nq held-out sentence embeddings (cached in ``cache``); None without the model."""
+    from bench.embeddings import available, sentence_embeddings
+
+    if not available():
+        return None
+    path = os.path.join(cache, f"minilm-{n + nq}.npy")
+    if os.path.exists(path):
+        vecs = np.load(path)
+    else:
+        vecs, _ = sentence_embeddings(n + nq, progress=print)
+        vecs = np.asarray(vecs, dtype=np.float32)
+        np.save(path, vecs)
+    vecs = vecs[np.random.default_rng(3).permutation(len(vecs))]
+    return vecs[:n], vecs[n:n + nq]
+
+
 def exact_knn(base: np.ndarray, queries: np.ndarray, metric: str, k: int = K,
               mask: np.ndarray | None = None) -> np.ndarray:
-    """Exact k nearest neighbours (row indices of ``base``) in float64, optionally among
-    the rows where ``mask`` is true. Rows with fewer matches are padded with -1."""
-    idx = np.arange(len(base)) if mask is None else np.flatnonzero(mask)
+    """Exact k nearest neighbours (row indices of ``base``) in float64, nearest first, equal
+    distances in row order. ``mask`` keeps only its true rows: one row of flags for every query,
+    or one per query. Rows with fewer matches are padded with -1."""
+    per_query = mask is not None and np.ndim(mask) == 2
+    idx = np.arange(len(base)) if mask is None or per_query else np.flatnonzero(mask)
     b = base[idx].astype(np.float64)
-    q = queries.astype(np.float64)
+    q = np.asarray(queries, dtype=np.float64)
     if metric == "cosine":
         b = b / np.maximum(np.linalg.norm(b, axis=1, keepdims=True), 1e-30)
         q = q / np.maximum(np.linalg.norm(q, axis=1, keepdims=True), 1e-30)
     bn = (b * b).sum(1)
-    kk = min(k, len(idx))
     out = np.full((len(q), k), -1, np.int64)
+    if len(idx) == 0 or k == 0:
+        return out
     for s in range(0, len(q), 256):
-        qs = q[s:s + 256]
-        if metric == "cosine":
-            d = -(qs @ b.T)
-        else:
-            d = bn[None, :] - 2.0 * (qs @ b.T)
-        if kk == 0:
-            continue
-        part = np.argpartition(d, kk - 1, axis=1)[:, :kk]
-        order = np.take_along_axis(d, part, 1).argsort(1, kind="stable")
-        out[s:s + 256, :kk] = idx[np.take_along_axis(part, order, 1)]
+        d = -(q[s:s + 256] @ b.T) if metric == "cosine" else bn[None, :] - 2.0 * (q[s:s + 256] @ b.T)
+        if per_query:
+            d[~np.asarray(mask[s:s + 256], dtype=bool)] = np.inf
+        for r, row in enumerate(d):
+            out[s + r] = _nearest(row, k, idx)
+    return out
+
+
+def _nearest(d: np.ndarray, k: int, idx: np.ndarray) -> np.ndarray:
+    """``idx`` of the k smallest finite ``d``, ties in index order, padded with -1."""
+    out = np.full(k, -1, np.int64)
+    kk = min(k, len(d))
+    kth = np.partition(d, kk - 1)[kk - 1]
+    # argpartition alone picks any of several rows tied at the k-th distance.
+    near = np.flatnonzero(d < kth) if np.isfinite(kth) else np.flatnonzero(np.isfinite(d))
+    if np.isfinite(kth):
+        near = np.concatenate([near, np.flatnonzero(d == kth)[:kk - len(near)]])
+    near = near[np.argsort(d[near], kind="stable")]
+    out[:len(near)] = idx[near]
     return out
 
 

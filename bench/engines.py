@@ -1,17 +1,22 @@
 """Common interface of the measured libraries, and quarn's implementation of it.
 
-One ``Engine`` object wraps one index or database. The worker calls, in order:
-``build`` (batch insertion), then ``set_ef`` / ``search_one`` / ``search_batch`` for
-each beam width, optionally the filtered and quantized variants, ``save`` and
-``reopen``, and finally ``single_adder`` for a fresh, separate index.
-Search methods return the raw result of the library's call (so that converting
-results is not timed) and ``ids_one`` / ``ids_batch`` turn it into row numbers.
+One ``Engine`` object wraps one index or database; every driver (worker.py for run_bench.py,
+speed.py, search_quality.py) measures through it. The order of calls: ``build`` (batch
+insertion), then ``set_ef`` / ``search_one`` / ``search_batch`` for each beam width, optionally
+the filtered and quantized variants, ``save``, ``close`` and ``reopen``, and ``single_adder``
+for a fresh, separate index. Search methods return the raw result of the library's call (so
+that converting results is not timed) and ``ids_one`` / ``ids_batch`` turn it into row numbers,
+without padding. ``search_one`` runs on one thread, ``search_batch`` and ``build`` on
+``threads``.
 """
 
 from __future__ import annotations
 
 import importlib.util
 import os
+
+M = 16
+EF_CONSTRUCTION = 200
 
 
 def dir_size(path: str) -> int:
@@ -43,14 +48,15 @@ class Engine:
         self.metric = metric
         self.threads = threads
         self.workdir = workdir
+        self.ef = None
         os.makedirs(workdir, exist_ok=True)
 
     @classmethod
     def available(cls) -> bool:
         return all(importlib.util.find_spec(m) is not None for m in cls.modules)
 
-    # build
-    def build(self, vectors, cats=None) -> None: raise NotImplementedError
+    # build; metas: one metadata dict per vector (engines that filter by mask ignore it)
+    def build(self, vectors, metas=None) -> None: raise NotImplementedError
     def prepare_queries(self, queries): return queries
     def uses_exhaustive_scan(self) -> bool: return False
     def diagnostics(self): return None
@@ -70,12 +76,30 @@ class Engine:
     # quantized search ("toggle" engines)
     def set_quantized(self, on: bool) -> None: raise NotImplementedError
 
-    # persistence: save returns the path whose size is reported
-    def save(self) -> str: raise NotImplementedError
-    def reopen(self) -> None: raise NotImplementedError
+    # persistence: save returns the path whose size is reported; close drops the index from
+    # memory, reopen loads it from the saved files (closing it first where needed). An index
+    # kept in one file (index_file) only needs _write and _read.
+    index_file = ""
     save_note = ""
 
-    # single adds into a fresh index: a function add(i, vector, cat or None) timed by the caller
+    def save(self) -> str:
+        self.path = os.path.join(self.workdir, self.index_file)
+        self._write(self.path)
+        return self.path
+
+    def close(self) -> None:
+        self.idx = None
+
+    def reopen(self) -> None:
+        self.close()
+        self.idx = self._read(self.path)
+        if self.ef is not None:
+            self.set_ef(self.ef)
+
+    def _write(self, path: str) -> None: raise NotImplementedError
+    def _read(self, path: str): raise NotImplementedError
+
+    # single adds into a fresh index: a function add(i, vector, metadata dict or None) timed by the caller
     def single_adder(self, capacity: int): raise NotImplementedError
 
 
@@ -84,21 +108,19 @@ class Quarn(Engine):
     modules = ("quarn",)
     quantized_kind = "toggle"
     supports_filter = True
-
-    def _metric(self):
-        return "euclidean" if self.metric == "l2" else "cosine"
+    quantize = False
 
     def _open_new(self, sub):
         import quarn
 
         path = os.path.join(self.workdir, sub)
-        return quarn.Database(path, dim=self.dim, metric=self._metric(), m=16, ef_construction=200), path
+        db = quarn.Database(path, dim=self.dim, metric="euclidean" if self.metric == "l2" else "cosine",
+                            m=M, ef_construction=EF_CONSTRUCTION, quantize=self.quantize)
+        return db, path
 
-    def build(self, vectors, cats=None):
+    def build(self, vectors, metas=None):
         self.db, self.path = self._open_new("db")
-        ids = [str(i) for i in range(len(vectors))]
-        metas = None if cats is None else [{"cat": int(c)} for c in cats]
-        self.db.add_many(ids, vectors, metas)
+        self.db.add_many([str(i) for i in range(len(vectors))], vectors, metas)
 
     def uses_exhaustive_scan(self):
         return bool(self.db.stats()["uses_brute_force"])
@@ -134,12 +156,41 @@ class Quarn(Engine):
         self.db.save()
         return self.path
 
+    def close(self):
+        if getattr(self, "db", None) is not None:
+            self.db.close()
+            self.db = None
+
     def reopen(self):
         import quarn
 
-        self.db = None
+        self.close()
         self.db = quarn.Database(self.path)
 
     def single_adder(self, capacity):
         db, _ = self._open_new("single")
-        return lambda i, v, cat: db.add(str(i), v, None if cat is None else {"cat": int(cat)})
+        self._single_keep = db
+        return lambda i, v, meta: db.add(str(i), v, meta)
+
+
+class QuarnSQ8(Quarn):
+    """quarn with SQ8 codes for the graph walk (``quantize=True`` and quantized search): the walk
+    reads a quarter of the bytes per row, the final ranking uses exact distances. Not a peer:
+    drivers give it a table of its own beside quarn's."""
+
+    name = "quarn-sq8"
+    quantized_of = "quarn"
+    quantized_kind = None
+    note = "quantize=True, quantized search on"
+    quantize = True
+
+    def build(self, vectors, metas=None):
+        super().build(vectors, metas)
+        self.db.enable_quantized_search()
+
+    def reopen(self):
+        # A database saved with quantize=True reopens with quantized search on; enabling it
+        # again would retrain the quantizer, which a user never needs to do after an open.
+        super().reopen()
+        if not self.db.quantized_search:
+            raise RuntimeError("quantized search is off after reopening a database saved with quantize=True")

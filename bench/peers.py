@@ -11,10 +11,7 @@ import os
 
 import numpy as np
 
-from bench.engines import Engine, Quarn
-
-M = 16
-EF_CONSTRUCTION = 200
+from bench.engines import EF_CONSTRUCTION, M, Engine, Quarn, QuarnSQ8
 
 
 def _normalized(x):
@@ -23,9 +20,15 @@ def _normalized(x):
     return x
 
 
+def _found(row) -> list:
+    """Row numbers of one result row, without the -1 that pads a short answer."""
+    return [int(x) for x in np.asarray(row).ravel() if x >= 0]
+
+
 class Hnswlib(Engine):
     name = "hnswlib"
     modules = ("hnswlib",)
+    index_file = "index.hnswlib"
     supports_filter = True
     note = "filter as a Python callable (called per visited node, single-threaded)"
 
@@ -37,56 +40,62 @@ class Hnswlib(Engine):
         idx.set_num_threads(self.threads)
         return idx
 
-    def build(self, vectors, cats=None):
+    def build(self, vectors, metas=None):
         self.n = len(vectors)
         self.idx = self._new(self.n)
         self.idx.add_items(vectors, np.arange(self.n), num_threads=self.threads)
 
     def set_ef(self, ef):
+        self.ef = ef
         self.idx.set_ef(ef)
 
+    # hnswlib raises when it finds fewer than k: never ask for more than the index holds.
     def search_one(self, q, k):
-        return self.idx.knn_query(q, k=k)[0]
+        return self.idx.knn_query(q, k=min(k, self.n), num_threads=1)[0]
 
     def search_batch(self, qs, k):
-        return self.idx.knn_query(qs, k=k, num_threads=self.threads)[0]
+        return self.idx.knn_query(qs, k=min(k, self.n), num_threads=self.threads)[0]
 
     def ids_one(self, raw):
-        return list(np.asarray(raw).ravel())
+        return _found(raw)
+
+    def ids_batch(self, raw):
+        return [_found(r) for r in raw]
 
     def make_filter(self, flt):
         mask = flt["mask"]
-        # hnswlib raises when fewer than k records match, so never ask for more.
         return dict(flt, fn=lambda label: bool(mask[label]), matches=int(mask.sum()))
 
     def search_one_filtered(self, q, k, flt):
+        if flt["matches"] == 0:
+            return np.empty((1, 0), np.int64)
         return self.idx.knn_query(q, k=min(k, flt["matches"]), num_threads=1, filter=flt["fn"])[0]
 
     def search_batch_filtered(self, qs, k, flt):
+        if flt["matches"] == 0:
+            return np.empty((len(qs), 0), np.int64)
         return self.idx.knn_query(qs, k=min(k, flt["matches"]), num_threads=1, filter=flt["fn"])[0]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.hnswlib")
-        self.idx.save_index(self.path)
-        return self.path
+    def _write(self, path):
+        self.idx.save_index(path)
 
-    def reopen(self):
+    def _read(self, path):
         import hnswlib
 
-        self.idx = None
         idx = hnswlib.Index(space="l2" if self.metric == "l2" else "cosine", dim=self.dim)
-        idx.load_index(self.path, max_elements=self.n)
+        idx.load_index(path, max_elements=self.n)
         idx.set_num_threads(self.threads)
-        self.idx = idx
+        return idx
 
     def single_adder(self, capacity):
         idx = self._new(capacity)
-        return lambda i, v, cat: idx.add_items(v[None, :], [i])
+        return lambda i, v, meta: idx.add_items(v[None, :], [i], num_threads=1)
 
 
 class Faiss(Engine):
     name = "faiss"
     modules = ("faiss",)
+    index_file = "index.faiss"
     supports_filter = True
     note = "IndexHNSWFlat; filter as an IDSelectorBitmap"
 
@@ -94,9 +103,15 @@ class Faiss(Engine):
         super().__init__(*a, **kw)
         import faiss
 
-        faiss.omp_set_num_threads(self.threads)
         self.faiss = faiss
         self.faiss_metric = faiss.METRIC_L2 if self.metric == "l2" else faiss.METRIC_INNER_PRODUCT
+        self._threads(self.threads)
+
+    def _threads(self, n):
+        # faiss's thread count is process-wide: set it for every call that depends on it.
+        if getattr(self, "omp", None) != n:
+            self.faiss.omp_set_num_threads(n)
+            self.omp = n
 
     def _new(self):
         idx = self.faiss.IndexHNSWFlat(self.dim, M, self.faiss_metric)
@@ -107,7 +122,8 @@ class Faiss(Engine):
         x = np.ascontiguousarray(x, dtype=np.float32)
         return _normalized(x) if self.metric == "cosine" else x
 
-    def build(self, vectors, cats=None):
+    def build(self, vectors, metas=None):
+        self._threads(self.threads)
         self.idx = self._new()
         x = self._rows(vectors)
         if not self.idx.is_trained:
@@ -122,16 +138,18 @@ class Faiss(Engine):
         self.idx.hnsw.efSearch = ef
 
     def search_one(self, q, k):
+        self._threads(1)
         return self.idx.search(q[None, :], k)[1]
 
     def search_batch(self, qs, k):
+        self._threads(self.threads)
         return self.idx.search(qs, k)[1]
 
     def ids_one(self, raw):
-        return list(np.asarray(raw).ravel())
+        return _found(raw)
 
     def ids_batch(self, raw):
-        return [list(r) for r in raw]
+        return [_found(r) for r in raw]
 
     def make_filter(self, flt):
         bits = np.packbits(flt["mask"].astype(np.uint8), bitorder="little")
@@ -145,26 +163,24 @@ class Faiss(Engine):
         return p
 
     def search_one_filtered(self, q, k, flt):
+        self._threads(1)
         return self.idx.search(q[None, :], k, params=self._params(flt))[1]
 
     def search_batch_filtered(self, qs, k, flt):
+        self._threads(self.threads)
         return self.idx.search(qs, k, params=self._params(flt))[1]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.faiss")
-        self.faiss.write_index(self.idx, self.path)
-        return self.path
+    def _write(self, path):
+        self.faiss.write_index(self.idx, path)
 
-    def reopen(self):
-        self.idx = None
-        self.idx = self.faiss.read_index(self.path)
-        self.idx.hnsw.efSearch = self.ef
+    def _read(self, path):
+        return self.faiss.read_index(path)
 
     def single_adder(self, capacity):
+        self._threads(1)
         idx = self._new()
-        if self.metric == "cosine":
-            return lambda i, v, cat: idx.add(_normalized(v[None, :]))
-        return lambda i, v, cat: idx.add(v[None, :])
+        self._single_keep = idx
+        return lambda i, v, meta: idx.add(self._rows(v[None, :]))
 
 
 class FaissSQ8(Faiss):
@@ -182,6 +198,7 @@ class FaissSQ8(Faiss):
 class Usearch(Engine):
     name = "usearch"
     modules = ("usearch",)
+    index_file = "index.usearch"
     dtype = "f32"
     note = "usearch.index.Index, dtype f32"
 
@@ -191,7 +208,7 @@ class Usearch(Engine):
         return Index(ndim=self.dim, metric="l2sq" if self.metric == "l2" else "cos",
                      connectivity=M, expansion_add=EF_CONSTRUCTION, dtype=self.dtype)
 
-    def build(self, vectors, cats=None):
+    def build(self, vectors, metas=None):
         self.idx = self._new()
         self.idx.add(np.arange(len(vectors)), vectors, threads=self.threads)
 
@@ -200,32 +217,30 @@ class Usearch(Engine):
         self.idx.expansion_search = ef
 
     def search_one(self, q, k):
-        return self.idx.search(q, k).keys
+        return self.idx.search(q, k, threads=1)
 
     def search_batch(self, qs, k):
-        return self.idx.search(qs, k, threads=self.threads).keys
+        return self.idx.search(qs, k, threads=self.threads)
 
     def ids_one(self, raw):
-        return list(np.asarray(raw).ravel())
+        return [int(x) for x in raw.keys]
 
     def ids_batch(self, raw):
-        return [list(r) for r in raw]
+        # Rows shorter than k are padded with arbitrary keys: only the first counts[i] hold.
+        return [[int(x) for x in row[:n]] for row, n in zip(raw.keys, raw.counts)]
 
-    def save(self):
-        self.path = os.path.join(self.workdir, "index.usearch")
-        self.idx.save(self.path)
-        return self.path
+    def _write(self, path):
+        self.idx.save(path)
 
-    def reopen(self):
+    def _read(self, path):
         from usearch.index import Index
 
-        self.idx = None
-        self.idx = Index.restore(self.path)
-        self.idx.expansion_search = self.ef
+        return Index.restore(path)
 
     def single_adder(self, capacity):
         idx = self._new()
-        return lambda i, v, cat: idx.add(i, v)
+        self._single_keep = idx
+        return lambda i, v, meta: idx.add(i, v, threads=1)
 
 
 class UsearchI8(Usearch):
@@ -254,7 +269,6 @@ class Chroma(Engine):
 
         self.chromadb = chromadb
         self.settings = Settings(anonymized_telemetry=False, allow_reset=True)
-        self.ef = None
 
     def _client(self, sub):
         path = os.path.join(self.workdir, sub)
@@ -267,17 +281,14 @@ class Chroma(Engine):
                                     "ef_construction": EF_CONSTRUCTION, "max_neighbors": M,
                                     "ef_search": ef}})
 
-    def _add_all(self, col, client, vectors, cats):
-        step = client.get_max_batch_size()
-        for s in range(0, len(vectors), step):
-            e = min(len(vectors), s + step)
-            metas = None if cats is None else [{"cat": int(c)} for c in cats[s:e]]
-            col.add(ids=[str(i) for i in range(s, e)], embeddings=vectors[s:e], metadatas=metas)
-
-    def build(self, vectors, cats=None):
+    def build(self, vectors, metas=None):
         self.client, self.path = self._client("db")
         self.col = self._create(self.client)
-        self._add_all(self.col, self.client, vectors, cats)
+        step = self.client.get_max_batch_size()
+        for s in range(0, len(vectors), step):
+            e = min(len(vectors), s + step)
+            self.col.add(ids=[str(i) for i in range(s, e)], embeddings=vectors[s:e],
+                         metadatas=None if metas is None else metas[s:e])
         self.ef = 10
         self.first_q = vectors[0]
 
@@ -309,6 +320,12 @@ class Chroma(Engine):
     def ids_batch(self, raw):
         return [[int(x) for x in row] for row in raw["ids"]]
 
+    def make_filter(self, flt):
+        where = flt["where"]
+        if len(where) > 1:  # ChromaDB takes one condition per dict
+            where = {"$and": [{key: value} for key, value in where.items()]}
+        return dict(flt, where=where)
+
     def search_one_filtered(self, q, k, flt):
         return self.col.query(query_embeddings=q[None, :], n_results=k, where=flt["where"],
                               include=["distances"])
@@ -319,6 +336,9 @@ class Chroma(Engine):
     def save(self):
         return self.path
 
+    def close(self):
+        self.col = None
+
     def reopen(self):
         self._reload()
 
@@ -326,11 +346,19 @@ class Chroma(Engine):
         client, _ = self._client("single")
         col = self._create(client)
 
-        def add(i, v, cat):
-            col.add(ids=[str(i)], embeddings=v[None, :], metadatas=None if cat is None else [{"cat": int(cat)}])
+        def add(i, v, meta):
+            col.add(ids=[str(i)], embeddings=v[None, :], metadatas=None if meta is None else [meta])
         self._single_keep = (client, col)
         return add
 
 
-ENGINES = {e.name: e for e in (Quarn, Hnswlib, Faiss, FaissSQ8, Usearch, UsearchI8, Chroma)}
-PEERS = [n for n in ENGINES if n != "quarn"]
+ENGINES = {e.name: e for e in (Quarn, QuarnSQ8, Hnswlib, Faiss, FaissSQ8, Usearch, UsearchI8, Chroma)}
+
+
+def make(name: str, dim: int, metric: str, threads: int, workdir: str):
+    """An engine by name, or None (with a line saying so) when its library is not installed."""
+    cls = ENGINES[name]
+    if not cls.available():
+        print(f"  {name}: not installed, skipped", flush=True)
+        return None
+    return cls(dim, metric, threads, workdir)

@@ -134,7 +134,7 @@ def main(argv=None) -> int:
 
     repeats = args.repeats or (1 if args.smoke else 3)
     wanted = [e for e in args.engines.split(",") if e]
-    unknown = [e for e in wanted if e not in ENGINES]
+    unknown = [e for e in wanted if e not in ORDER]
     if unknown:
         ap.error(f"unknown engines: {unknown}")
     engines, missing = [], []

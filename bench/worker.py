@@ -12,7 +12,6 @@ from __future__ import annotations
 import json
 import os
 import platform
-import resource
 import shutil
 import sys
 import time
@@ -27,34 +26,7 @@ if ROOT not in sys.path:
 from bench.datasets import FILTERS, K, Dataset, filter_mask, recall  # noqa: E402
 from bench.engines import dir_size  # noqa: E402
 from bench.peers import ENGINES  # noqa: E402
-
-
-def _status_kib(field: str):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    return None
-
-
-def rss_bytes() -> int:
-    return _status_kib("VmRSS") * 1024
-
-
-def reset_peak_rss() -> None:
-    """Start a new peak (VmHWM) at the current resident size, where the kernel allows it."""
-    try:
-        with open("/proc/self/clear_refs", "w") as f:
-            f.write("5")
-    except OSError:
-        pass
-
-
-def peak_rss_bytes() -> int:
-    # VmHWM belongs to this program's own address space; ru_maxrss would also carry the
-    # peak of the parent process, inherited across fork and exec.
-    hwm = _status_kib("VmHWM")
-    return hwm * 1024 if hwm is not None else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+from bench.procmem import peak_rss_bytes, reset_peak_rss, rss_bytes  # noqa: E402
 
 
 class Measure:
@@ -129,12 +101,13 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
            "threads": cfg["threads"], "note": cls.note, "source": ds.meta.get("source"), "quantized_of": cls.quantized_of}
     e = cls(ds.dim, ds.metric, cfg["threads"], workdir)
     cats = ds.cat if (ds.cat is not None and ds.meta.get("filters")) else None
+    metas = None if cats is None else [{"cat": int(c)} for c in cats]
 
     # Build by batch insertion; memory is the growth of the peak resident size.
     reset_peak_rss()
     rss0 = rss_bytes()
     t = time.perf_counter()
-    e.build(ds.base, cats)
+    e.build(ds.base, metas)
     dt = time.perf_counter() - t
     res["build"] = {"seconds": dt, "vectors_per_s": ds.n / dt, "with_metadata": cats is not None,
                     "peak_mem_bytes": max(0, peak_rss_bytes() - rss0),
@@ -165,6 +138,7 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
         path = e.save()
         save_s = time.perf_counter() - t
         size = dir_size(path)
+        e.close()
         t = time.perf_counter()
         e.reopen()
         e.set_ef(cfg["persist_ef"])
@@ -185,7 +159,7 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
         t = time.perf_counter()
         done = 0
         for i in range(n):
-            add(i, ds.base[i], None if cats is None else cats[i])
+            add(i, ds.base[i], None if metas is None else metas[i])
             done += 1
             if time.perf_counter() - t > budget:
                 break
@@ -200,8 +174,8 @@ def run(engine_name: str, ds_path: str, cfg: dict, log) -> dict:
 
 
 # The distribution whose version is reported for each engine.
-DISTRIBUTIONS = {"quarn": "quarn", "hnswlib": "hnswlib", "faiss": "faiss-cpu", "faiss-sq8": "faiss-cpu",
-                 "usearch": "usearch", "usearch-i8": "usearch", "chromadb": "chromadb"}
+DISTRIBUTIONS = {"quarn": "quarn", "quarn-sq8": "quarn", "hnswlib": "hnswlib", "faiss": "faiss-cpu",
+                 "faiss-sq8": "faiss-cpu", "usearch": "usearch", "usearch-i8": "usearch", "chromadb": "chromadb"}
 
 
 def versions(engine_name: str) -> dict:

@@ -4,13 +4,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/python_env.sh"
 need_apt=0
-for pkg in libgtest-dev zlib1g-dev libopenblas-dev; do
+for pkg in libgtest-dev zlib1g-dev libopenblas-dev libstemmer-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need_apt=1
 done
 if [ "$need_apt" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq libgtest-dev zlib1g-dev libopenblas-dev >/dev/null
+  apt-get install -y -qq libgtest-dev zlib1g-dev libopenblas-dev libstemmer-dev >/dev/null
 fi
 pip_install() { "$PY" -m pip install --quiet --disable-pip-version-check "$@"; }
 # Build requirements (the same as pyproject.toml's, for builds without isolation), the test

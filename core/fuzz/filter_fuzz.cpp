@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "filter/filter_index.h"
+#include "filter/metadata_index.h"
 #include "fuzz_util.h"
 #include "quarn/filter.h"
 #include "quarn/json.h"
-#include "db/filter_index.h"
-#include "db/metadata_index.h"
 
 using namespace quarn;
 

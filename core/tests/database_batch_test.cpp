@@ -42,6 +42,45 @@ TEST(DatabaseBatch, OneBadItemRejectsTheWholeBatchBeforeAnythingIsLogged) {
   EXPECT_EQ(db->get("b")->first, (std::vector<float>{0, 0}));
 }
 
+// add_many takes each id once, in either form: the first id met again is refused by name with both
+// rows, before the ids already stored are looked at and before anything is logged.
+TEST(DatabaseBatch, AddManyRefusesAnIdRepeatedInTheBatchAndWritesNothing) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> ids;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"next to each other", {"a", "a"}, "id 'a' appears twice in the batch (rows 0 and 1); add_many takes each id once"},
+      {"first repeat named", {"x", "y", "z", "y", "x"},
+       "id 'y' appears twice in the batch (rows 1 and 3); add_many takes each id once"},
+      {"stored id repeated", {"old", "n", "old"},
+       "id 'old' appears twice in the batch (rows 0 and 2); add_many takes each id once"},
+  };
+  for (const Case& c : cases) {
+    for (const bool as_block : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (as_block ? ", add_block" : ", add_many"));
+      TempDir dir;
+      auto db = make_db(dir, 2);
+      ASSERT_TRUE(db->add("old", {9, 9}, std::nullopt).ok());
+      const auto log = dir.wal_bytes();
+      std::vector<Item> items;
+      std::vector<float> floats;
+      for (std::size_t r = 0; r < c.ids.size(); ++r) {
+        items.push_back(item(c.ids[r], {static_cast<float>(r), 1}));
+        floats.insert(floats.end(), {static_cast<float>(r), 1});
+      }
+      const Status refused = as_block ? db->add_block(ItemBlock{c.ids, floats, {}}) : db->add_many(items);
+      ASSERT_FALSE(refused.ok());
+      EXPECT_EQ(refused.error().kind(), QuarnError::Kind::InvalidArgument);
+      EXPECT_EQ(refused.error().text(), c.message);
+      EXPECT_EQ(dir.wal_bytes(), log);
+      EXPECT_EQ(db->ids(), std::vector<std::string>{"old"});
+      EXPECT_EQ(db->get("old")->first, (std::vector<float>{9, 9}));
+    }
+  }
+}
+
 TEST(DatabaseBatch, UpsertManyUpdatesExistingInPlaceAndAppendsNewOnesConsecutively) {
   TempDir dir;
   auto db = make_db(dir, 2);
@@ -70,7 +109,7 @@ TEST(DatabaseBatch, IdRepeatedInOneBatchIsStoredOnceWithItsLastOccurrenceAsRepla
   TempDir dir;
   auto db = make_db(dir, 2);
   ASSERT_TRUE(db->add("old", {9, 9}, std::nullopt).ok());
-  ASSERT_TRUE(db->add_many({item("a", {1, 1}, J(R"({"v":1})")), item("b", {2, 2}), item("a", {3, 3}, J(R"({"v":3})"))})
+  ASSERT_TRUE(db->upsert_many({item("a", {1, 1}, J(R"({"v":1})")), item("b", {2, 2}), item("a", {3, 3}, J(R"({"v":3})"))})
                   .ok());
   ASSERT_TRUE(db->upsert_many({item("c", {4, 4}), item("old", {5, 5}), item("c", {6, 6}, J(R"({"v":6})"))}).ok());
   EXPECT_EQ(db->size(), 4u);
@@ -168,7 +207,7 @@ TEST(DatabaseBatch, ProgressKeepsTheBatchOneLogFrameAndReportsRisingCountsUpToTh
   const std::vector<Case> cases = {
       {"add_many, parallel linking", false, 0, numbered_items("r", n, 4, 7)},
       {"add_many, three records", false, 0, numbered_items("r", 3, 4, 8)},
-      {"add_many, repeated ids", false, 0, repeated},
+      {"upsert_many, repeated ids", true, 0, repeated},
       {"upsert_many, half updates", true, n / 2, mixed},
   };
   for (const Case& c : cases) {
@@ -260,7 +299,7 @@ TEST(DatabaseBatch, BlockWritesLogTheBytesOfOneInsertBatchAndStoreWhatTheItemFor
   const std::vector<Case> cases = {
       {"add_block, distinct ids", false, {"a", "b", "c", "d", "e"}, true},
       {"add_block, no metadata", false, {"a", "b", "c"}, false},
-      {"add_block, repeated ids", false, {"a", "b", "a", "c", "b"}, true},
+      {"upsert_block, repeated new ids", true, {"a", "b", "a", "c", "b"}, true},
       {"upsert_block, updates and repeats", true, {"x", "old1", "y", "x", "old0"}, true},
   };
   const auto vectors = random_vectors(5, dim, 21);

@@ -66,11 +66,7 @@ const std::vector<WriteCase>& write_cases() {
        }},
       {"delete", [](Database& db) { return outcome_of(db.remove("b")); }},
       {"save", [](Database& db) { return outcome_of(db.save()); }},
-      {"compact",
-       [](Database& db) {
-         db.compact();
-         return Outcome();
-       }},
+      {"compact", [](Database& db) { return outcome_of(db.compact()); }},
   };
   return cases;
 }

@@ -8,10 +8,10 @@
 
 #include "json_test_util.h"
 
+#include "filter/filter_index.h"
+#include "filter/metadata_index.h"
+#include "filter/slot_set.h"
 #include "quarn/filter.h"
-#include "db/filter_index.h"
-#include "db/metadata_index.h"
-#include "db/slot_set.h"
 
 namespace quarn {
 namespace {

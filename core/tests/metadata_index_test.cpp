@@ -12,7 +12,7 @@
 
 #include "json_test_util.h"
 
-#include "db/metadata_index.h"
+#include "filter/metadata_index.h"
 
 namespace quarn {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "database_test_util.h"
-#include "db/filter_index.h"
-#include "db/metadata_index.h"
+#include "filter/filter_index.h"
+#include "filter/metadata_index.h"
 #include "quarn/filter.h"
 
 namespace quarn::testing {

@@ -173,7 +173,7 @@ TEST(ReplayApply, ReplayingTheLogOfEveryWriteReproducesMemory) {
   std::vector<Item> items;
   for (int i = 0; i < 20; ++i) items.push_back({"b" + std::to_string(i), vectors[i], J(R"({"i":)" + std::to_string(i) + "}")});
   items.push_back({"b3", vectors[39], std::nullopt});  // repeated id within the batch
-  ASSERT_TRUE(db->add_many(items).ok());
+  ASSERT_TRUE(db->upsert_many(items).ok());
   ASSERT_TRUE(db->add("s", vectors[20], J(R"({"s":true})")).ok());
   ASSERT_TRUE(db->upsert("s", vectors[21], std::nullopt).ok());
   ASSERT_TRUE(db->upsert("t", vectors[22], J(R"({"t":1})")).ok());

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "db/slot_set.h"
+#include "filter/slot_set.h"
 
 namespace quarn {
 namespace {

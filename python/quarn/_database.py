@@ -4,10 +4,10 @@ from __future__ import annotations
 
 from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence
 
+import _quarn
 import numpy as np
 import numpy.typing as npt
 
-from quarn import _quarn
 from quarn._progress import Progress, Reporter
 
 Metadata = Dict[str, Any]

@@ -1,8 +1,11 @@
+// The class Database: its construction, properties, context manager and close, and the one
+// method table its parts contribute to.
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "args.h"
 #include "database_object.h"
@@ -152,107 +155,78 @@ PyObject* db_repr(PyObject* self) {
   });
 }
 
-template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
-PyCFunction with_keywords() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+PyObject* enter_block(PyObject* self, PyObject*) {
+  return guarded([&] {
+    engine_of(self);  // a closed database cannot be entered again
+    Py_INCREF(self);
+    return self;
+  });
 }
 
-constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
+const PyMethodDef kEnter =
+    no_args_method("__enter__", enter_block, "__enter__($self)\n--\n\nContext manager: auto-save and close on exit.");
 
-PyMethodDef db_methods[] = {
-    {"add", with_keywords<db_add>(), kKw,
-     "add($self, id, vector, metadata=None, document=None)\n--\n\n"
-     "Add a new record. ValueError if the id already exists (use upsert to replace it).\n"
-     "document is an optional str of at most 16 MiB of UTF-8 kept with the record."},
-    {"upsert", with_keywords<db_upsert>(), kKw,
-     "upsert($self, id, vector, metadata=None, document=None)\n--\n\n"
-     "Add a record, or replace the vector, the whole metadata and the document of an existing one."},
-    {"add_many", with_keywords<db_add_many>(), kKw,
-     "add_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
-     "Add new records in one all-or-nothing batch. Every id must be new and appear once;\n"
-     "vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts\n"
-     "and Nones as long as ids; documents a list of str and Nones as long as ids.\n\n"
-     "progress, a callable, is called as progress(rows_done, rows_total) in steps of about 1%\n"
-     "while the records are linked into the graph, and last with rows_done == rows_total. An\n"
-     "exception it raises stops the reports but not the write: the batch is written in full,\n"
-     "then the exception is raised."},
-    {"upsert_many", with_keywords<db_upsert_many>(), kKw,
-     "upsert_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
-     "Add or replace records in one all-or-nothing batch; for an id given twice the last\n"
-     "occurrence wins. progress works as for add_many."},
-    {"update", with_keywords<db_update>(), kKw,
-     "update($self, id, vector=None, metadata=None, document=...)\n--\n\n"
-     "Change the vector and/or the metadata of an existing record, keeping what is not given.\n"
-     "document: a str replaces the record's document, None removes it, omitted (or ...) keeps it."},
-    {"get", with_keywords<db_get>(), kKw,
-     "get($self, id)\n--\n\n"
-     "The record's (vector as a list of floats, metadata or None); ValueError if not found."},
-    {"get_many", with_keywords<db_get_many>(), kKw,
-     "get_many($self, ids, include_vectors=True, include_documents=False)\n--\n\n"
-     "Many records in one call: (vectors as a float32 array of shape (len(ids), dim), or None\n"
-     "without include_vectors; list of metadata dicts or None), with include_documents a third\n"
-     "member, the list of documents (str or None). ValueError naming the first id that is not\n"
-     "there."},
-    {"delete", with_keywords<db_delete>(), kKw,
-     "delete($self, id)\n--\n\nDelete a record; True if it was there, False otherwise."},
-    {"delete_many", with_keywords<db_delete_many>(), kKw,
-     "delete_many($self, ids)\n--\n\nDelete records in one batch; returns how many were there."},
-    {"search", with_keywords<db_search>(), kKw,
-     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
-     "include_documents=False)\n"
-     "--\n\n"
-     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
-     ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
-     "filter such as {\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther\n"
-     "hits; include_vectors fills .vector and include_documents .document."},
-    {"search_many", with_keywords<db_search_many>(), kKw,
-     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-     "include_vectors=False, include_documents=False)\n--\n\n"
-     "search for each row of vectors, in parallel: a list of lists of SearchResult."},
-    {"search_many_arrays", with_keywords<db_search_many_arrays>(), kKw,
-     "search_many_arrays($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None)\n--\n\n"
-     "search_many with NumPy results and no Python object per hit: a tuple (ids, distances,\n"
-     "counts) of a str array of shape (n, k), a float32 array of shape (n, k) and an int64\n"
-     "array of shape (n,). Row i holds counts[i] hits; the rest of it is '' and inf."},
-    {"count", with_keywords<db_count>(), kKw,
-     "count($self, where_filter=None)\n--\n\nThe number of records matching a filter, or of all records."},
-    {"ids", with_keywords<db_ids>(), kKw,
-     "ids($self, where=None, limit=None, offset=0)\n--\n\n"
-     "Ids of the records matching the filter `where` (every record without one), as a list in\n"
-     "the order the ids were first added; the first `offset` are skipped and at most `limit`\n"
-     "returned. ValueError when limit or offset is negative."},
-    {"save", db_save, METH_NOARGS,
-     "save($self)\n--\n\nWrite a snapshot (synced to disk) and start a new empty log."},
-    {"compact", db_compact, METH_NOARGS,
-     "compact($self)\n--\n\n"
-     "Rebuild the index with only live vectors, reclaiming deleted slots.\n"
-     "Call this after many deletes to reduce memory usage and disk size."},
-    {"verify", db_verify, METH_NOARGS,
-     "verify($self)\n--\n\n"
-     "Check that the id map, the tables, the metadata index and the graph agree; a list of\n"
-     "the disagreements found (empty when consistent)."},
-    {"enable_quantized_search", db_enable_quantized_search, METH_NOARGS,
-     "enable_quantized_search($self)\n--\n\n"
-     "Enable quantized search: uses SQ8 quantized vectors for faster HNSW traversal\n"
-     "with full-precision re-ranking. Automatically enabled when quantize=True is set."},
-    {"disable_quantized_search", db_disable_quantized_search, METH_NOARGS,
-     "disable_quantized_search($self)\n--\n\nDisable quantized search."},
-    {"stats", db_stats, METH_NOARGS,
-     "stats($self)\n--\n\n"
-     "Get graph-level statistics for diagnostics.\n"
-     "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
-     "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
-     "memory_quantized_bytes, uses_brute_force, uses_quantized_search."},
-    {"__enter__", db_enter, METH_NOARGS, "__enter__($self)\n--\n\nContext manager: auto-save and close on exit."},
-    {"__exit__", with_keywords<db_exit>(), kKw,
-     "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"
-     "Save (unless read-only) and close; the block's exception propagates."},
-    {"close", db_close, METH_NOARGS,
-     "close($self)\n--\n\n"
-     "Release the database: the log is closed and the directory's writer lock freed; nothing\n"
-     "is saved. Calling it again does nothing; any other use afterwards raises ValueError."},
-    {nullptr, nullptr, 0, nullptr},
-};
+// Saves, also when the block raised, then closes, so that the directory is free for the next
+// writer once the block is left. Returns False so that the block's exception propagates. A
+// failed save raises and leaves the database open, to be saved again; every acknowledged write
+// is in the log meanwhile. A database closed inside the block has nothing left to do.
+PyObject* exit_block(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"_exc_type", "_exc_val", "_exc_tb", nullptr};
+    PyObject* exc_type = nullptr;
+    PyObject* exc_val = nullptr;
+    PyObject* exc_tb = nullptr;
+    parse_args(args, kwargs, "|OOO:__exit__", keywords, &exc_type, &exc_val, &exc_tb);
+    std::shared_ptr<quarn::Database> db = reinterpret_cast<DatabaseObject*>(self)->engine;
+    if (!db) Py_RETURN_FALSE;
+    if (!db->read_only()) check(without_gil([&] { return db->save(); }));
+    reinterpret_cast<DatabaseObject*>(self)->engine.reset();
+    without_gil([&] {
+      db.reset();  // the last reference, unless a call in another thread still runs
+      return 0;
+    });
+    Py_RETURN_FALSE;
+  });
+}
+
+const PyMethodDef kExit = keyword_method(
+    "__exit__", exit_block,
+    "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"
+    "Save (unless read-only) and close; the block's exception propagates.");
+
+// Drops this object's reference to the engine: the log is flushed and closed and the writer
+// lock released (once a call running in another thread has returned); nothing is saved.
+PyObject* close_engine(PyObject* self, PyObject*) {
+  return guarded([&] {
+    std::shared_ptr<quarn::Database> db = std::move(reinterpret_cast<DatabaseObject*>(self)->engine);
+    // The engine may be destroyed here; its destructor takes no engine lock but may close files.
+    without_gil([&] {
+      db.reset();
+      return 0;
+    });
+    return none();
+  });
+}
+
+const PyMethodDef kClose = no_args_method(
+    "close", close_engine,
+    "close($self)\n--\n\n"
+    "Release the database: the log is closed and the directory's writer lock freed; nothing\n"
+    "is saved. Calling it again does nothing; any other use afterwards raises ValueError.");
+
+// One table for the class, kept for the process: every part's methods, then the context manager
+// and close.
+PyMethodDef* method_table() {
+  static std::vector<PyMethodDef> table = [] {
+    std::vector<PyMethodDef> out;
+    for (auto part : {write_methods(), read_methods(), search_methods(), maintenance_methods()}) {
+      out.insert(out.end(), part.begin(), part.end());
+    }
+    out.insert(out.end(), {kEnter, kExit, kClose, PyMethodDef{nullptr, nullptr, 0, nullptr}});
+    return out;
+  }();
+  return table.data();
+}
 
 PyGetSetDef db_getset[] = {
     {"path", get_path, nullptr, "The directory, as given when opening.", nullptr},
@@ -272,26 +246,30 @@ constexpr const char* kClassDoc =
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
     "when missing; without dim it must exist. read_only opens a reader beside the writer.";
 
-PyType_Slot db_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(db_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(db_dealloc)},
-    {Py_tp_methods, db_methods},
-    {Py_tp_getset, db_getset},
-    {Py_sq_length, reinterpret_cast<void*>(db_len)},
-    {Py_sq_contains, reinterpret_cast<void*>(db_contains)},
-    {Py_tp_doc, const_cast<char*>(kClassDoc)},
-    {Py_tp_repr, reinterpret_cast<void*>(db_repr)},
-    {0, nullptr},
-};
-
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;
 #else
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
 #endif
 
-PyType_Spec db_spec = {"quarn._quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
-                       static_cast<unsigned int>(kFlags), db_slots};
+PyObject* create_type() {
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(db_new)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(db_dealloc)},
+      {Py_tp_methods, method_table()},
+      {Py_tp_getset, db_getset},
+      {Py_sq_length, reinterpret_cast<void*>(db_len)},
+      {Py_sq_contains, reinterpret_cast<void*>(db_contains)},
+      {Py_tp_doc, const_cast<char*>(kClassDoc)},
+      {Py_tp_repr, reinterpret_cast<void*>(db_repr)},
+      {0, nullptr},
+  };
+  PyType_Spec spec = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
+                      static_cast<unsigned int>(kFlags), slots};
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) throw py::error_already_set();
+  return type;
+}
 
 }  // namespace
 
@@ -303,7 +281,7 @@ std::shared_ptr<quarn::Database> engine_of(PyObject* self) {
 
 PyObject* database_type() {
   if (the_type == nullptr) {
-    PyObject* type = PyType_FromSpec(&db_spec);
+    PyObject* type = guarded(create_type);
     if (type == nullptr) return nullptr;
     the_type = reinterpret_cast<PyTypeObject*>(type);  // one reference kept for the process
   }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,36 +31,25 @@ auto without_gil(F&& body) {
   return body();
 }
 
+inline PyObject* none() { Py_RETURN_NONE; }
+
+// Method table entries. The docstring starts with the text signature: "name($self, ...)\n--\n\n".
+inline PyMethodDef keyword_method(const char* name, PyCFunctionWithKeywords body, const char* doc) {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(body)), METH_VARARGS | METH_KEYWORDS, doc};
+}
+
+inline PyMethodDef no_args_method(const char* name, PyCFunction body, const char* doc) {
+  return {name, body, METH_NOARGS, doc};
+}
+
+// The methods of each part of the class, each entry defined beside its method. The class joins
+// them into its one table.
+std::vector<PyMethodDef> write_methods();        // database_writes.cpp
+std::vector<PyMethodDef> read_methods();         // database_reads.cpp
+std::vector<PyMethodDef> search_methods();       // database_search.cpp
+std::vector<PyMethodDef> maintenance_methods();  // database_maintenance.cpp
+
 // Creates the class Database (a new reference), once per process.
 PyObject* database_type();
-
-// Methods; each converts its arguments, calls one engine operation and converts the result.
-PyObject* db_add(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_upsert(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_update(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_delete(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_get(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_ids(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_add_many(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_upsert_many(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_delete_many(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_search(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_search_many(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_count(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_save(PyObject* self, PyObject* unused);
-PyObject* db_compact(PyObject* self, PyObject* unused);
-PyObject* db_enable_quantized_search(PyObject* self, PyObject* unused);
-PyObject* db_disable_quantized_search(PyObject* self, PyObject* unused);
-PyObject* db_stats(PyObject* self, PyObject* unused);
-PyObject* db_enter(PyObject* self, PyObject* unused);
-PyObject* db_exit(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_close(PyObject* self, PyObject* unused);
-PyObject* db_get_many(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_search_many_arrays(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* db_verify(PyObject* self, PyObject* unused);
-
-// The vector of each hit, read again by id; empty for a record deleted since the search.
-std::vector<std::optional<std::vector<float>>> vectors_of_hits(const quarn::Database& db,
-                                                               const std::vector<quarn::SearchResult>& hits);
 
 }  // namespace quarn_py

@@ -1,42 +1,32 @@
-// Bulk reads: many records in one call, batch search results as NumPy arrays, and the
-// consistency check.
+// Reads: one record, many records, counts and ids.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <pybind11/numpy.h>
+
 #include "args.h"
-#include "convert.h"
 #include "database_object.h"
 #include "documents.h"
 #include "filter_parse.h"
+#include "json_convert.h"
 
 namespace quarn_py {
 
 namespace {
 
-// Code points of valid UTF-8 (ids come from Python str, so they are); a stray byte becomes U+FFFD.
-void utf8_to_utf32(const std::string& text, std::vector<char32_t>& out) {
-  out.clear();
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    const unsigned char lead = *p;
-    int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
-    if (extra < 0 || end - p <= extra) {
-      out.push_back(U'\uFFFD');
-      ++p;
-      continue;
-    }
-    char32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int i = 1; i <= extra; ++i) cp = (cp << 6) | (p[i] & 0x3F);
-    out.push_back(cp);
-    p += extra + 1;
+py::list float_list(const std::vector<float>& values) {
+  py::list out(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* number = PyFloat_FromDouble(static_cast<double>(values[i]));
+    if (number == nullptr) throw py::error_already_set();
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), number);
   }
+  return out;
 }
 
 py::array_t<float> zeros_matrix(std::size_t rows, std::size_t cols) {
@@ -45,19 +35,25 @@ py::array_t<float> zeros_matrix(std::size_t rows, std::size_t cols) {
   return out;
 }
 
-}  // namespace
-
-std::vector<std::optional<std::vector<float>>> vectors_of_hits(const quarn::Database& db,
-                                                               const std::vector<quarn::SearchResult>& hits) {
-  std::vector<std::optional<std::vector<float>>> out(hits.size());
-  for (std::size_t i = 0; i < hits.size(); ++i) {
-    auto record = db.get(hits[i].id);
-    if (record.ok()) out[i] = std::move(std::move(record).value().first);
-  }
-  return out;
+PyObject* get(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"id", nullptr};
+    PyObject* id_obj = nullptr;
+    parse_args(args, kwargs, "O:get", keywords, &id_obj);
+    std::string id = string_arg(id_obj, "id");
+    auto db = engine_of(self);
+    auto [vector, metadata] = take(without_gil([&] { return db->get(id); }));
+    py::object meta = metadata ? json_to_python(*metadata) : py::none();
+    return py::make_tuple(float_list(vector), meta).release().ptr();
+  });
 }
 
-PyObject* db_get_many(PyObject* self, PyObject* args, PyObject* kwargs) {
+const PyMethodDef kGet = keyword_method(
+    "get", get,
+    "get($self, id)\n--\n\n"
+    "The record's (vector as a list of floats, metadata or None); ValueError if not found.");
+
+PyObject* get_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"ids", "include_vectors", "include_documents", nullptr};
     PyObject* ids_obj = nullptr;
@@ -122,68 +118,74 @@ PyObject* db_get_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* db_search_many_arrays(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    static const char* const keywords[] = {"vectors", "k", "ef_search", "where_filter", "max_distance", nullptr};
-    PyObject* input_obj = nullptr;
-    PyObject* k_obj = nullptr;
-    PyObject* ef_obj = nullptr;
-    PyObject* filter_obj = nullptr;
-    PyObject* max_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOO:search_many_arrays", keywords, &input_obj, &k_obj, &ef_obj, &filter_obj,
-               &max_obj);
-    BatchVectorInput input = BatchVectorInput::extract(input_obj, "vectors");
-    quarn::SearchParams params;
-    if (k_obj != nullptr) params.k = unsigned_arg(k_obj, "k");
-    params.ef_search = optional_unsigned_arg(ef_obj, "ef_search");
-    PyObject* filter_dict = optional_dict_arg(filter_obj, "where_filter");
-    params.max_distance = optional_float_arg(max_obj, "max_distance");
-    std::vector<std::vector<float>> queries = std::move(input).to_vecs();
-    std::optional<quarn::Filter> filter;
-    if (filter_dict != nullptr) filter = parse_filter(filter_dict);
-    params.filter = filter ? &*filter : nullptr;
-    auto db = engine_of(self);
-    auto lists = take(without_gil([&] { return db->search_many(queries, params); }));
+const PyMethodDef kGetMany = keyword_method(
+    "get_many", get_many,
+    "get_many($self, ids, include_vectors=True, include_documents=False)\n--\n\n"
+    "Many records in one call: (vectors as a float32 array of shape (len(ids), dim), or None\n"
+    "without include_vectors; list of metadata dicts or None), with include_documents a third\n"
+    "member, the list of documents (str or None). ValueError naming the first id that is not\n"
+    "there.");
 
-    // Columns: k, or the collection's size when that is smaller (a huge k on a small collection).
-    std::size_t width = std::min<std::size_t>(params.k, without_gil([&] { return db->size(); }));
-    std::size_t id_width = 1;
-    std::vector<char32_t> code_points;
-    for (const auto& hits : lists) {
-      width = std::max(width, hits.size());
-      for (const auto& hit : hits) {
-        utf8_to_utf32(hit.id, code_points);
-        id_width = std::max(id_width, code_points.size());
-      }
-    }
-    const std::size_t rows = lists.size();
-    py::array_t<float> distances({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(width)});
-    std::fill_n(distances.mutable_data(), rows * width, std::numeric_limits<float>::infinity());
-    py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(rows));
-    py::dtype id_type("<U" + std::to_string(id_width));
-    py::array ids(id_type, {static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(width)});
-    auto* id_cells = static_cast<char32_t*>(ids.mutable_data());
-    std::memset(id_cells, 0, rows * width * id_width * sizeof(char32_t));
-    for (std::size_t r = 0; r < rows; ++r) {
-      counts.mutable_data()[r] = static_cast<std::int64_t>(lists[r].size());
-      for (std::size_t c = 0; c < lists[r].size(); ++c) {
-        distances.mutable_data()[r * width + c] = lists[r][c].distance;
-        utf8_to_utf32(lists[r][c].id, code_points);
-        std::copy(code_points.begin(), code_points.end(), id_cells + (r * width + c) * id_width);
-      }
-    }
-    return py::make_tuple(ids, distances, counts).release().ptr();
+PyObject* count(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"where_filter", nullptr};
+    PyObject* filter_obj = nullptr;
+    parse_args(args, kwargs, "|O:count", keywords, &filter_obj);
+    const std::optional<quarn::Filter> filter = parse_optional_filter(optional_dict_arg(filter_obj, "where_filter"));
+    auto db = engine_of(self);
+    const quarn::Filter* f = filter ? &*filter : nullptr;
+    return PyLong_FromSize_t(without_gil([&] { return db->count(f); }));
   });
 }
 
-PyObject* db_verify(PyObject* self, PyObject*) {
+const PyMethodDef kCount = keyword_method(
+    "count", count, "count($self, where_filter=None)\n--\n\nThe number of records matching a filter, or of all records.");
+
+// limit and offset: None or an int >= 0; ValueError naming the argument when negative.
+std::optional<std::uint64_t> slice_arg(PyObject* obj, const char* name) {
+  if (obj != nullptr && obj != Py_None && !PyBool_Check(obj)) {
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(obj));
+    if (index && PyObject_RichCompareBool(index.ptr(), py::int_(0).ptr(), Py_LT) == 1) {
+      raise(PyExc_ValueError, std::string(name) + " must be >= 0, got " + py::str(index).cast<std::string>());
+    }
+    PyErr_Clear();
+  }
+  return optional_unsigned_arg(obj, name);
+}
+
+PyObject* ids(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
+    static const char* const keywords[] = {"where", "limit", "offset", nullptr};
+    PyObject* where_obj = nullptr;
+    PyObject* limit_obj = nullptr;
+    PyObject* offset_obj = nullptr;
+    parse_args(args, kwargs, "|OOO:ids", keywords, &where_obj, &limit_obj, &offset_obj);
+    const std::optional<quarn::Filter> filter = parse_optional_filter(optional_dict_arg(where_obj, "where"));
+    const std::optional<std::uint64_t> limit = slice_arg(limit_obj, "limit");
+    const std::uint64_t offset = slice_arg(offset_obj, "offset").value_or(0);
     auto db = engine_of(self);
-    std::optional<std::string> problem = without_gil([&] { return db->check_invariants(); });
-    py::list out;
-    if (problem) out.append(py::str(*problem));
+    const quarn::Filter* f = filter ? &*filter : nullptr;
+    std::vector<std::string> ids = without_gil([&] {
+      return db->ids_matching(f, static_cast<std::size_t>(offset),
+                              limit ? std::optional<std::size_t>(static_cast<std::size_t>(*limit)) : std::nullopt);
+    });
+    py::list out(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::str(ids[i]).release().ptr());
+    }
     return out.release().ptr();
   });
 }
+
+const PyMethodDef kIds = keyword_method(
+    "ids", ids,
+    "ids($self, where=None, limit=None, offset=0)\n--\n\n"
+    "Ids of the records matching the filter `where` (every record without one), as a list in\n"
+    "the order the ids were first added; the first `offset` are skipped and at most `limit`\n"
+    "returned. ValueError when limit or offset is negative.");
+
+}  // namespace
+
+std::vector<PyMethodDef> read_methods() { return {kGet, kGetMany, kCount, kIds}; }
 
 }  // namespace quarn_py

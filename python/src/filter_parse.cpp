@@ -168,4 +168,9 @@ quarn::Json py_to_json(PyObject* value) {
 
 quarn::Filter parse_filter(PyObject* dict) { return parse_where(dict, 0); }
 
+std::optional<quarn::Filter> parse_optional_filter(PyObject* dict) {
+  if (dict == nullptr) return std::nullopt;
+  return parse_filter(dict);
+}
+
 }  // namespace quarn_py

@@ -6,7 +6,7 @@ namespace {
 
 PyModuleDef quarn_module = {
     PyModuleDef_HEAD_INIT,
-    "quarn._quarn",
+    "_quarn",
     "The extension module of quarn; use the package quarn instead.",
     0,   // no per-module state
     nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -8,8 +8,9 @@
 #include <utility>
 
 #include "args.h"
-#include "convert.h"
 #include "documents.h"
+#include "json_convert.h"
+#include "vector_convert.h"
 
 namespace quarn_py {
 

@@ -22,37 +22,6 @@ from bench import datasets as bd  # noqa: E402
 from bench import report  # noqa: E402
 
 
-def test_exact_knn_matches_a_plain_sort_for_both_metrics_and_under_a_mask():
-    rng = np.random.default_rng(5)
-    base = rng.normal(size=(300, 8)).astype(np.float32)
-    queries = rng.normal(size=(7, 8)).astype(np.float32)
-    mask = rng.random(300) < 0.1
-    for metric in ("l2", "cosine"):
-        for m in (None, mask):
-            got = bd.exact_knn(base, queries, metric, k=5, mask=m)
-            for q, row in zip(queries, got):
-                if metric == "l2":
-                    d = ((base.astype(np.float64) - q) ** 2).sum(1)
-                else:
-                    b = base / np.linalg.norm(base, axis=1, keepdims=True)
-                    d = -(b @ (q / np.linalg.norm(q)))
-                if m is not None:
-                    d = np.where(m, d, np.inf)
-                assert list(row) == list(np.argsort(d, kind="stable")[:5])
-
-
-def test_exact_knn_pads_with_minus_one_when_fewer_records_match():
-    base = np.eye(4, dtype=np.float32)
-    got = bd.exact_knn(base, base[:1], "l2", k=3, mask=np.array([True, False, False, True]))
-    assert list(got[0]) == [0, 3, -1]
-
-
-def test_recall_ignores_padding_and_counts_missing_hits():
-    truth = np.array([[1, 2, 3, -1], [4, 5, 6, 7]])
-    assert bd.recall([[1, 2, 3], [4, 5]], truth, k=4) == pytest.approx(5 / 7)
-    assert bd.recall([[9, 1, 2, 3]], truth[:1], k=4) == 1.0
-
-
 def test_filter_masks_select_the_records_quarn_counts_for_the_same_where(tmp_path):
     cat = np.arange(1000) % bd.CATEGORIES
     db = quarn.Database(str(tmp_path / "db"), dim=2)
@@ -95,13 +64,13 @@ def test_prepared_dataset_is_cached_and_loads_with_its_filters(tmp_path):
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/clear_refs"), reason="needs Linux /proc")
-def test_peak_memory_of_a_worker_counts_only_what_it_allocates_after_the_reset():
+def test_peak_memory_of_a_process_counts_only_what_it_allocates_after_the_reset():
     # A child inherits its parent's ru_maxrss across fork and exec; the worker's figure must not.
-    code = ("import sys; sys.path.insert(0, sys.argv[1]); from bench import worker; import numpy as np\n"
+    code = ("import sys; sys.path.insert(0, sys.argv[1]); from bench import procmem; import numpy as np\n"
             "a = np.ones(40_000_000); del a\n"
-            "worker.reset_peak_rss(); base = worker.rss_bytes()\n"
+            "procmem.reset_peak_rss(); base = procmem.rss_bytes()\n"
             "b = np.ones(5_000_000)\n"
-            "print((worker.peak_rss_bytes() - base) / 2**20)")
+            "print((procmem.peak_rss_bytes() - base) / 2**20)")
     out = subprocess.run([sys.executable, "-c", code, str(ROOT)], capture_output=True, text=True, check=True)
     grown = float(out.stdout.strip())
     assert 30 < grown < 100  # 38 MiB allocated after the reset, 305 MiB before it

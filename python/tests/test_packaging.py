@@ -41,7 +41,7 @@ def test_the_sdist_holds_what_an_offline_build_needs(dist):
     (sdist,) = dist.glob("quarn-*.tar.gz")
     names = {name.split("/", 1)[1] for name in tarfile.open(sdist).getnames() if "/" in name}
     for needed in ("third_party/simsimd/c/lib.c", "third_party/simsimd/include/simsimd/simsimd.h",
-                   "third_party/licenses/simsimd.txt", "core/CMakeLists.txt", "python/quarn/_quarn.pyi",
+                   "third_party/licenses/simsimd.txt", "core/CMakeLists.txt", "python/_quarn.pyi",
                    "python/quarn/py.typed", "pyproject.toml"):
         assert needed in names, needed
     assert not any(name.startswith(("build/", ".deps/", ".venv/")) for name in names)
@@ -55,8 +55,7 @@ def test_the_wheel_built_offline_is_repaired_and_carries_the_licenses(dist):
         assert "manylinux" in wheel.name
     names = zipfile.ZipFile(wheel).namelist()
     assert LICENSES <= {pathlib.PurePosixPath(n).name for n in names if ".dist-info/licenses/" in n}
-    assert {"quarn/py.typed", "quarn/_quarn.pyi", "quarn/cli.py"} <= set(names)
-    assert any(n.startswith("quarn/_quarn.") and n.endswith(".so") for n in names)
+    assert {"quarn/py.typed", "_quarn-stubs/__init__.pyi", "quarn/cli.py"} <= set(names)
 
 
 def test_the_wheel_installs_offline_into_a_fresh_venv(dist, tmp_path):
@@ -66,6 +65,7 @@ def test_the_wheel_installs_offline_into_a_fresh_venv(dist, tmp_path):
     offline = dict(os.environ, PIP_NO_INDEX="1", PIP_FIND_LINKS=str(dist / "wheelhouse"),
                    PIP_DISABLE_PIP_VERSION_CHECK="1")
     run([python, "-m", "pip", "install", "--quiet", wheel], env=offline)
-    script = ("import quarn; db = quarn.Database('db', dim=2); db.add('a', [1, 0]); "
-              "print(quarn.__version__, db.search([1, 0], k=1)[0].id)")
-    assert run([python, "-c", script], cwd=tmp_path).stdout.split()[1] == "a"
+    run([python, "-c", "import _quarn, quarn; _quarn.Database"], cwd=tmp_path)
+    script = ("import _quarn, quarn; db = _quarn.Database('db', dim=2); db.add('a', [1, 0]); "
+              "print(quarn.__version__, db.search([1, 0], k=1)[0].id, quarn._quarn is _quarn)")
+    assert run([python, "-c", script], cwd=tmp_path).stdout.split()[1:] == ["a", "True"]

@@ -17,8 +17,11 @@ GOOD = textwrap.dedent("""
     import numpy as np
     import numpy.typing as npt
 
+    import _quarn
     import quarn
 
+    raw: _quarn.Database = _quarn.Database("raw", dim=3)
+    raw_hits: List[_quarn.SearchResult] = raw.search([1.0, 2.0, 3.0])
     db: quarn.Database = quarn.Database(pathlib.Path("data"), dim=3)
     db.add("a", np.zeros(3, dtype=np.float64), {"k": 1})
     db.add("b", [1.0, 2.0, 3.0])
@@ -46,8 +49,9 @@ BAD = {
     6: "text: str = db.search([1.0])[0][1]",
     7: "db.add_many(['a'], [[1.0]], {'k': 1})",
     8: "missing: int = db.get_many(['a'])",
+    9: "_quarn.Database('raw', dim='3')",
 }
-BAD_SOURCE = "import quarn\n\ndb = quarn.Database('data', dim=3)\n" + "\n".join(BAD.values()) + "\n"
+BAD_SOURCE = "import _quarn\nimport quarn\ndb = quarn.Database('data', dim=3)\n" + "\n".join(BAD.values()) + "\n"
 
 
 @pytest.fixture
@@ -67,7 +71,7 @@ def test_stubs_match_the_runtime(tmp_path):
     config = tmp_path / "mypy.ini"
     # quarn.distributed is checked by its own tests; its Ray actors defeat a static checker.
     config.write_text("[mypy]\n[mypy-quarn.distributed]\nignore_errors = True\n")
-    result = run([sys.executable, "-m", "mypy.stubtest", "quarn", "--mypy-config-file", str(config),
+    result = run([sys.executable, "-m", "mypy.stubtest", "_quarn", "quarn", "--mypy-config-file", str(config),
                   "--allowlist", str(HERE / "stubtest_allowlist.txt")], tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
@@ -83,8 +87,9 @@ def test_mypy_strict_reads_the_package_types(sources):
 
 @pytest.mark.skipif(shutil.which("basedpyright") is None, reason="basedpyright is not installed")
 def test_pyright_reads_the_package_types(sources):
-    good = run(["basedpyright", "good.py"], sources)
+    # The interpreter under test, not whichever python is first on PATH.
+    good = run(["basedpyright", "--pythonpath", sys.executable, "good.py"], sources)
     assert good.returncode == 0, good.stdout
-    bad = run(["basedpyright", "bad.py"], sources)
+    bad = run(["basedpyright", "--pythonpath", sys.executable, "bad.py"], sources)
     flagged = {int(line.split(":")[1]) for line in bad.stdout.splitlines() if " - error:" in line}
     assert flagged == set(BAD), bad.stdout

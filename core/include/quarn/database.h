@@ -82,6 +82,11 @@ struct ItemBlock {
   std::vector<std::optional<std::string>> documents = {};
 };
 
+// When a write returns: Flush once its log record is handed to the operating system (a process
+// crash loses nothing, a power cut may lose the writes since the last save or sync()); Sync once
+// the record is on the disk. Concurrent writers in Sync mode share one sync.
+enum class Durability : std::uint8_t { Flush, Sync };
+
 struct OpenOptions {
   std::optional<std::uint64_t> dim;
   std::optional<std::string> metric;
@@ -92,6 +97,8 @@ struct OpenOptions {
   // and every write fails. Without it the open takes the directory's writer lock for the life
   // of the Database.
   bool read_only = false;
+  // Chosen per open; not stored.
+  Durability durability = Durability::Flush;
 };
 
 struct Stats {
@@ -152,7 +159,9 @@ class Database {
   virtual const std::string& path() const = 0;
 
   // ---- batch writes ----
-  // Each is one batch in the log: a replay applies all of it or none of it.
+  // Each is one batch in the log: a replay applies all of it or none of it. add_many and
+  // add_block take each id once: an id repeated in the batch fails it (InvalidArgument naming
+  // the id and both rows) before anything is written. The upserts keep an id's last occurrence.
   virtual Status add_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   virtual Status upsert_many(std::vector<Item> items, const BatchOptions& options = {}) = 0;
   // add_many and upsert_many of a block: the same records and the same log bytes as the item
@@ -169,7 +178,13 @@ class Database {
 
   // ---- maintenance ----
   virtual Status save() = 0;
-  virtual void compact() = 0;
+  // Syncs the log now: every write that returned before the call is then on the disk, in either
+  // durability mode. Nothing to do for a read-only database.
+  virtual Status sync() = 0;
+  virtual Durability durability() const = 0;
+  // Rebuilds the index from the live records, renumbering their slots; in memory only. A
+  // read-only database refuses it like any write.
+  virtual Status compact() = 0;
   virtual Stats stats() const = 0;
   virtual void enable_quantized_search() = 0;
   virtual void disable_quantized_search() = 0;

@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 
@@ -50,6 +50,21 @@ std::optional<QuarnError> check_block(const ItemBlock& block, std::size_t dim) {
   for (std::size_t r = 0; r < block.documents.size(); ++r) {
     if (!block.documents[r]) continue;
     if (auto problem = document_problem(*block.documents[r])) return bad_document(*problem, r, block.ids[r]);
+  }
+  return std::nullopt;
+}
+
+// add_many takes each id once; the first id met again is named with both of its rows.
+std::optional<QuarnError> check_ids_once(const std::vector<std::string>& ids) {
+  std::unordered_map<std::string_view, std::size_t> first_row;
+  first_row.reserve(ids.size());
+  for (std::size_t r = 0; r < ids.size(); ++r) {
+    auto [at, fresh] = first_row.try_emplace(ids[r], r);
+    if (!fresh) {
+      return QuarnError::invalid_argument("id '" + ids[r] + "' appears twice in the batch (rows " +
+                                          std::to_string(at->second) + " and " + std::to_string(r) +
+                                          "); add_many takes each id once");
+    }
   }
   return std::nullopt;
 }
@@ -209,11 +224,13 @@ Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options)
   return upsert_block(to_block(std::move(items), dim_, floats), options);
 }
 
-Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
+Status DbImpl::add_block_logged(ItemBlock block, const BatchOptions& options) {
+  // A repeated id is refused before the read-only refusal, as a bad argument.
+  if (auto repeated = check_ids_once(block.ids)) return std::move(*repeated);
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {
       if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
@@ -230,11 +247,11 @@ Status DbImpl::add_block(ItemBlock block, const BatchOptions& options) {
   return Status::success();
 }
 
-Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
+Status DbImpl::upsert_block_logged(ItemBlock block, const BatchOptions& options) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_block(block, dim_)) return std::move(*error);
   if (block.ids.empty()) return Status::success();
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   {
     std::lock_guard wal_guard(wal_mutex_);
     QUARN_TRY(log_block(wal_, block, dim_));
@@ -262,9 +279,9 @@ Status DbImpl::upsert_block(ItemBlock block, const BatchOptions& options) {
   return Status::success();
 }
 
-Result<std::size_t> DbImpl::delete_many(const std::vector<std::string>& ids) {
+Result<std::size_t> DbImpl::delete_many_logged(const std::vector<std::string>& ids) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);
   std::size_t deleted = 0;

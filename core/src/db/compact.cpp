@@ -6,17 +6,18 @@
 
 namespace quarn {
 
-void DbImpl::compact() {
+Status DbImpl::compact() {
+  if (auto refused = refuse_write()) return std::move(*refused);
   // The id-map lock is held exclusively throughout, so no writer can change the old index or
   // tables while the new ones are built and swapped in; searches (which do not take it) keep
   // running during the rebuild under the shared index lock.
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   std::unique_ptr<HnswIndex> fresh;
   std::unordered_map<Slot, Slot> new_slot;
   {
     std::shared_lock index_guard(index_lock_);
     const HnswIndex& old = *index_;
-    if (old.deleted_count() == 0) return;
+    if (old.deleted_count() == 0) return Status::success();
     const std::size_t nodes = old.node_count();
     std::vector<std::vector<float>> vectors;
     vectors.reserve(old.live_count());
@@ -66,6 +67,7 @@ void DbImpl::compact() {
   metadata_index_ = std::move(rebuilt);
   documents_.replace_all(std::move(documents));
   index_ = std::move(fresh);
+  return Status::success();
 }
 
 Stats DbImpl::stats() const {

@@ -16,11 +16,13 @@
 
 #include "db/document_table.h"
 #include "db/id_table.h"
-#include "db/metadata_index.h"
+#include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
+#include "db/save_queue.h"
 #include "quarn/database.h"
 #include "storage/storage.h"
 #include "util/file.h"
+#include "wal/group_sync.h"
 #include "wal/wal.h"
 
 namespace quarn {
@@ -77,7 +79,9 @@ class DbImpl final : public Database {
 
   // ---- maintenance ----
   Status save() override;
-  void compact() override;
+  Status sync() override;
+  Durability durability() const override { return durability_; }
+  Status compact() override;
   Stats stats() const override;
   void enable_quantized_search() override;
   void disable_quantized_search() override;
@@ -177,6 +181,28 @@ class DbImpl final : public Database {
   void apply_wal_entry(WalEntry entry);
   // The read-only error when this database may not be written.
   std::optional<QuarnError> refuse_write() const;
+  // The writes as logged and applied, before any sync the durability setting asks for; the
+  // public writes of the same names run these and then commit().
+  Status add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                    std::optional<std::string> document);
+  Status upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                       std::optional<std::string> document);
+  Status update_logged(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata,
+                       DocumentChange document);
+  Result<bool> remove_logged(const std::string& id);
+  Status add_block_logged(ItemBlock block, const BatchOptions& options);
+  Status upsert_block_logged(ItemBlock block, const BatchOptions& options);
+  Result<std::size_t> delete_many_logged(const std::vector<std::string>& ids);
+  // In sync mode, waits until every record logged so far is on the disk; otherwise nothing.
+  Status commit();
+  // Syncs the log (and its directory entry when the file is new); how many records that covers.
+  Result<std::uint64_t> sync_log_now();
+
+  // id_map_lock_ taken exclusively by a write or compaction, counted so that the next save lets
+  // it in first.
+  std::unique_lock<std::shared_mutex> lock_id_map_for_write();
+  // One save under the locks; save() queues callers into it.
+  Status save_locked();
 
   // fork() safety: every live database is registered, and before a fork the forking thread takes
   // the locks of each in lock order, so that the child never inherits one held by a thread that
@@ -207,6 +233,10 @@ class DbImpl final : public Database {
   Storage storage_;
   mutable std::mutex wal_mutex_;
   Wal wal_;
+  SaveQueue save_queue_;
+  GroupSync group_sync_;
+  Durability durability_ = Durability::Flush;
+  WriterAdmission writer_admission_;
   std::size_t dim_;
   bool quantize_;
   bool read_only_ = false;

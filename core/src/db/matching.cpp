@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "db/db_impl.h"
-#include "db/filter_index.h"
+#include "filter/filter_index.h"
 
 namespace quarn {
 

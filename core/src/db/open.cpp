@@ -184,6 +184,7 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
       return QuarnError::database_not_found(path);
     }
     db->read_only_ = options.read_only;
+    db->durability_ = options.durability;
     db->writer_lock_ = std::move(writer_lock);
 
     Status replayed = db->replay_wal();

@@ -49,14 +49,29 @@ Status write_files(std::span<const TempFile> files) {
 
 }  // namespace
 
+Status DbImpl::save() {
+  if (auto refused = refuse_write()) return std::move(*refused);
+  return save_queue_.run([this] { return save_locked(); });
+}
+
+std::unique_lock<std::shared_mutex> DbImpl::lock_id_map_for_write() {
+  writer_admission_.arrive();
+  std::unique_lock guard(id_map_lock_);
+  writer_admission_.entered();
+  return guard;
+}
+
 // The temporaries are written side by side, the graph as graph.partial, and each is synced; only
 // then does graph.partial become graph.tmp and the first temporary replace a snapshot file. So a
 // complete graph.tmp always stands beside durable vectors, and an interrupted save can be finished
 // at the next open (Storage::finish_interrupted_save) instead of leaving new vectors beside an old
 // graph. The directory is synced after the renames and before the log is deleted: once the log is
 // gone, the new snapshot is on the disk.
-Status DbImpl::save() {
-  if (auto refused = refuse_write()) return std::move(*refused);
+//
+// Saves may follow one another without a gap; each first lets in the writers already waiting,
+// so that a write waits for at most one save.
+Status DbImpl::save_locked() {
+  writer_admission_.wait_for_earlier_writers();
   std::shared_lock id_map(id_map_lock_);
   std::lock_guard wal(wal_mutex_);
   std::shared_lock index(index_lock_);

@@ -9,8 +9,8 @@
 #include <limits>
 
 #include "db/db_impl.h"
-#include "db/filter_index.h"
 #include "distance/blas_scan.h"
+#include "filter/filter_index.h"
 #include "util/pool.h"
 
 namespace quarn {

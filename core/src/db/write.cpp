@@ -7,8 +7,8 @@
 // them. The index lock stays held until the tables are written, so a search never meets a slot
 // whose table entries are missing or stale.
 #include "db/db_impl.h"
+#include "db/vector_checks.h"
 #include "util/growth.h"
-#include "vector_checks.h"
 
 namespace quarn {
 
@@ -82,15 +82,15 @@ void DbImpl::delete_record_locked(const std::string& id, Slot slot) {
   id_to_slot_.erase(id);
 }
 
-Status DbImpl::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
-                   std::optional<std::string> document) {
+Status DbImpl::add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                          std::optional<std::string> document) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
   if (document) {
     if (auto problem = document_problem(*document)) return bad_document(*problem);
   }
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata), std::move(document)};
   QUARN_TRY(log_append(entry));
@@ -99,15 +99,15 @@ Status DbImpl::add(const std::string& id, std::vector<float> vector, std::option
   return Status::success();
 }
 
-Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
-                      std::optional<std::string> document) {
+Status DbImpl::upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                             std::optional<std::string> document) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
   if (document) {
     if (auto problem = document_problem(*document)) return bad_document(*problem);
   }
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata), std::move(document)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
@@ -121,13 +121,13 @@ Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::opt
   return Status::success();
 }
 
-Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector,
-                        std::optional<Json> metadata, DocumentChange document) {
+Status DbImpl::update_logged(const std::string& id, std::optional<std::vector<float>> vector,
+                             std::optional<Json> metadata, DocumentChange document) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (document && *document) {
     if (auto problem = document_problem(**document)) return bad_document(*problem);
   }
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
   if (!found) return QuarnError::not_found(id);
   if (vector.has_value() && vector->size() != dim_) return QuarnError::dimension_mismatch(dim_, vector->size());
@@ -145,9 +145,9 @@ Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> v
   return Status::success();
 }
 
-Result<bool> DbImpl::remove(const std::string& id) {
+Result<bool> DbImpl::remove_logged(const std::string& id) {
   if (auto refused = refuse_write()) return std::move(*refused);
-  std::unique_lock id_guard(id_map_lock_);
+  auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
   if (!found) return false;
   const Slot slot = *found;

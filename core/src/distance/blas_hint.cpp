@@ -28,4 +28,6 @@ void show_blas_hint_once() {
 
 bool blas_hint_shown() { return blas_hint_flag.load(); }
 
+std::string_view blas_hint_text() { return {kHint, sizeof(kHint) - 1}; }
+
 }  // namespace quarn

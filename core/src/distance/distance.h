@@ -114,5 +114,7 @@ float vector_norm(std::span<const float> v);
 void show_blas_hint_once();
 // Whether the hint was already written in this process (for tests).
 bool blas_hint_shown();
+// The hint's text, as written.
+std::string_view blas_hint_text();
 
 }  // namespace quarn

@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "util/prefetch.h"
+#include "util/slot.h"
 
 namespace quarn {
-
-using Slot = std::uint32_t;
 
 // The neighbour lists of every node in two flat arrays. Layer 0: one record per node of a
 // fixed stride, a count followed by m0 slots. Layers 1..level of a node above layer 0: one

@@ -1,4 +1,4 @@
-#include "graph_util.h"
+#include "hnsw/graph_util.h"
 
 namespace quarn::detail {
 

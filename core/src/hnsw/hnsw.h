@@ -18,6 +18,7 @@
 #include "quantize/quantizer.h"
 #include "quarn/result.h"
 #include "util/cache_aligned.h"
+#include "util/file_mapping.h"
 
 namespace quarn {
 
@@ -33,28 +34,6 @@ inline constexpr std::size_t kOuterCacheHintBytes = 1024;
 struct Candidate {
   Slot slot;
   float distance;
-};
-
-// Read-only shared mapping of a whole file; unmapped on destruction.
-class FileMapping {
- public:
-  // Maps the whole file read-only and shared; a file of length 0 is mapped with length 1.
-  static Result<FileMapping> map_file(const std::string& path);
-  FileMapping() = default;
-  FileMapping(FileMapping&& other) noexcept;
-  FileMapping& operator=(FileMapping&& other) noexcept;
-  FileMapping(const FileMapping&) = delete;
-  FileMapping& operator=(const FileMapping&) = delete;
-  ~FileMapping();
-
-  const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(addr_); }
-  // Length of the file in bytes (0 for an empty file, although one byte is mapped).
-  std::size_t file_size() const { return file_size_; }
-
- private:
-  void* addr_ = nullptr;
-  std::size_t mapped_len_ = 0;
-  std::size_t file_size_ = 0;
 };
 
 // All vectors, slot-major: either an owned array or a read-only map of vectors.bin whose

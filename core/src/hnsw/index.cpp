@@ -2,7 +2,7 @@
 #include <limits>
 #include <random>
 
-#include "graph_util.h"
+#include "hnsw/graph_util.h"
 #include "hnsw/hnsw.h"
 
 namespace quarn {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <thread>
 
-#include "graph_util.h"
-#include "neighbor_select.h"
+#include "hnsw/graph_util.h"
 #include "hnsw/hnsw.h"
+#include "hnsw/neighbor_select.h"
 #include "util/growth.h"
 #include "util/pool.h"
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "graph_util.h"
+#include "hnsw/graph_util.h"
 #include "hnsw/hnsw.h"
 
 namespace quarn::detail {

@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "layer_walk.h"
 #include "hnsw/hnsw.h"
+#include "hnsw/layer_walk.h"
 
 namespace quarn {
 

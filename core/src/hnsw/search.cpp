@@ -2,9 +2,9 @@
 #include <cmath>
 
 #include "distance/blas_scan.h"
-#include "graph_util.h"
-#include "layer_walk.h"
+#include "hnsw/graph_util.h"
 #include "hnsw/hnsw.h"
+#include "hnsw/layer_walk.h"
 #include "util/pool.h"
 
 namespace quarn {

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "graph_util.h"
+#include "hnsw/graph_util.h"
 #include "hnsw/hnsw.h"
 #include "util/pool.h"
 

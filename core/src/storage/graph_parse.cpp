@@ -1,4 +1,4 @@
-#include "graph_parse.h"
+#include "storage/graph_parse.h"
 
 #include <bit>
 #include <cstdint>

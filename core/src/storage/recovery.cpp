@@ -1,9 +1,9 @@
 #include <cstring>
 
-#include "graph_parse.h"
+#include "storage/graph_parse.h"
+#include "storage/storage.h"
 #include "util/bytes.h"
 #include "util/file.h"
-#include "storage/storage.h"
 
 namespace quarn {
 

@@ -1,13 +1,14 @@
 #include <string>
 #include <utility>
 
-#include "graph_parse.h"
-#include "util/bytes.h"
-#include "util/file.h"
 #include "quantize/quantizer.h"
 #include "storage/documents_format.h"
+#include "storage/graph_parse.h"
 #include "storage/snapshot_format.h"
 #include "storage/storage.h"
+#include "util/bytes.h"
+#include "util/file.h"
+#include "util/file_mapping.h"
 
 namespace quarn {
 

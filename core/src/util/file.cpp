@@ -139,6 +139,16 @@ Status FileHandle::sync() {
   return Status::success();
 }
 
+Status FileHandle::sync_data() {
+  if (int err = injected(FileOp::Sync, path_)) return QuarnError::io_errno(err, path_);
+  int rc;
+  do {
+    rc = ::fdatasync(fd_);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return QuarnError::io_errno(errno, path_);
+  return Status::success();
+}
+
 Result<std::uint64_t> FileHandle::size() const {
   if (int err = injected(FileOp::Stat, path_)) return QuarnError::io_errno(err, path_);
   struct stat st {};

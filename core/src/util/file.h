@@ -59,6 +59,8 @@ class FileHandle {
   Result<std::size_t> read_some(std::uint8_t* data, std::size_t size);
   // fsync: the file's data and size reach the disk.
   Status sync();
+  // fdatasync: the file's data and size reach the disk, other attributes may not.
+  Status sync_data();
   Result<std::uint64_t> size() const;
   // Takes an exclusive lock of the whole file without waiting (flock); false when another open
   // file description holds it. The lock goes with the descriptor.

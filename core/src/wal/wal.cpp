@@ -90,6 +90,7 @@ Status Wal::open_writer() {
   auto size = file->size();
   if (!size.ok()) return std::move(size).error();
   size_ = *size;
+  if (size_ == 0) directory_sync_due_ = true;
   writer_.emplace(std::move(*file));
   return Status::success();
 }
@@ -106,7 +107,21 @@ Status Wal::write_frame(const std::vector<std::uint8_t>& frame) {
     return status;
   }
   size_ += frame.size();
+  ++frames_appended_;
   return Status::success();
+}
+
+Result<FileHandle> Wal::handle_for_sync(bool& directory_due) {
+  directory_due = false;
+  auto file = FileHandle::open_read(path_);
+  if (!file.ok()) {
+    if (!is_missing(file.error())) return file;
+    directory_sync_due_ = false;
+    return FileHandle();
+  }
+  directory_due = directory_sync_due_;
+  directory_sync_due_ = false;
+  return file;
 }
 
 Status Wal::append(const WalEntry& entry) {

@@ -110,6 +110,15 @@ class Wal {
 
   const std::string& path() const { return path_; }
   bool writer_open() const { return writer_.has_value(); }
+  // Frames appended through this writer so far, over the life of the object.
+  std::uint64_t frames_appended() const { return frames_appended_; }
+  // A descriptor of the log file for syncing what has been appended, without this writer's
+  // state: invalid when there is no file (a save removed it, so its records are in the synced
+  // snapshot). `directory_due` is set when the file may have been created since the last call,
+  // so that its directory entry must be synced too.
+  Result<FileHandle> handle_for_sync(bool& directory_due);
+  // After a failed directory sync: the next handle_for_sync asks for it again.
+  void directory_sync_failed() { directory_sync_due_ = true; }
 
  private:
   Status open_writer();
@@ -124,6 +133,8 @@ class Wal {
   // Where the readable records end, when read_all found unreadable bytes after them, or where a
   // rolled-back batch began when cutting it off failed.
   std::optional<std::uint64_t> readable_end_;
+  std::uint64_t frames_appended_ = 0;
+  bool directory_sync_due_ = false;
 };
 
 }  // namespace quarn

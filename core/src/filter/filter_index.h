@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "db/metadata_index.h"
-#include "db/slot_set.h"
+#include "filter/metadata_index.h"
+#include "filter/slot_set.h"
 #include "quarn/filter.h"
 
 namespace quarn {

@@ -8,7 +8,6 @@
 #include <pybind11/numpy.h>
 
 #include "errors.h"
-#include "quarn/json.h"
 
 namespace quarn_py {
 
@@ -49,17 +48,10 @@ class BatchVectorInput {
   py::object array_;
 };
 
-// Metadata dict to a JSON value through json.dumps and the engine's parser; NumPy scalars become
-// the JSON type they hold. A value JSON cannot hold raises "invalid metadata: <where>['field']
-// ..." naming it: ValueError for NaN and infinities, TypeError for a type JSON has no form for.
-// `where` names the argument, e.g. "metadata" or "metadatas[3]".
-quarn::Json pythonize_dict(PyObject* dict, const char* where = "metadata");
+// ValueError naming the row and component of the first NaN or infinity, as to_vecs words it.
+void require_finite_rows(const ArrayRows& array);
 
 // A new one-dimensional float32 array holding a copy of `n` values.
 py::array float_array(const float* data, std::size_t n);
-
-// JSON value (or its compact text) to a new Python object through json.loads.
-py::object json_to_python(const quarn::Json& value);
-py::object json_text_to_python(const std::string& text);
 
 }  // namespace quarn_py

@@ -1,4 +1,4 @@
-#include "db/slot_set.h"
+#include "filter/slot_set.h"
 
 #include <algorithm>
 

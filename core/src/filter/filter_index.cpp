@@ -1,4 +1,4 @@
-#include "db/filter_index.h"
+#include "filter/filter_index.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "db/slot_set.h"
-#include "hnsw/hnsw.h"
+#include "filter/slot_set.h"
 #include "quarn/json.h"
+#include "util/slot.h"
 
 namespace quarn {
 

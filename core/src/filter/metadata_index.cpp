@@ -1,4 +1,4 @@
-#include "db/metadata_index.h"
+#include "filter/metadata_index.h"
 
 #include <algorithm>
 #include <bit>

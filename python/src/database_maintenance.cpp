@@ -1,0 +1,118 @@
+// Maintenance: snapshots, compaction, the consistency check, quantized search and statistics.
+#include <optional>
+#include <string>
+
+#include "database_object.h"
+
+namespace quarn_py {
+
+namespace {
+
+PyObject* save(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->save(); }));
+    return none();
+  });
+}
+
+const PyMethodDef kSave = no_args_method(
+    "save", save, "save($self)\n--\n\nWrite a snapshot (synced to disk) and start a new empty log.");
+
+PyObject* compact(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->compact(); }));
+    return none();
+  });
+}
+
+const PyMethodDef kCompact = no_args_method(
+    "compact", compact,
+    "compact($self)\n--\n\n"
+    "Rebuild the index with only live vectors, reclaiming deleted slots.\n"
+    "Call this after many deletes to reduce memory usage and disk size.");
+
+PyObject* verify(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    std::optional<std::string> problem = without_gil([&] { return db->check_invariants(); });
+    py::list out;
+    if (problem) out.append(py::str(*problem));
+    return out.release().ptr();
+  });
+}
+
+const PyMethodDef kVerify = no_args_method(
+    "verify", verify,
+    "verify($self)\n--\n\n"
+    "Check that the id map, the tables, the metadata index and the graph agree; a list of\n"
+    "the disagreements found (empty when consistent).");
+
+PyObject* enable_quantized_search(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    without_gil([&] {
+      db->enable_quantized_search();
+      return 0;
+    });
+    return none();
+  });
+}
+
+const PyMethodDef kEnableQuantizedSearch = no_args_method(
+    "enable_quantized_search", enable_quantized_search,
+    "enable_quantized_search($self)\n--\n\n"
+    "Enable quantized search: uses SQ8 quantized vectors for faster HNSW traversal\n"
+    "with full-precision re-ranking. Automatically enabled when quantize=True is set.");
+
+PyObject* disable_quantized_search(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    without_gil([&] {
+      db->disable_quantized_search();
+      return 0;
+    });
+    return none();
+  });
+}
+
+const PyMethodDef kDisableQuantizedSearch = no_args_method(
+    "disable_quantized_search", disable_quantized_search,
+    "disable_quantized_search($self)\n--\n\nDisable quantized search.");
+
+PyObject* stats(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    const quarn::Stats s = without_gil([&] { return db->stats(); });
+    py::dict out;
+    out["num_vectors"] = py::int_(s.num_vectors);
+    out["num_deleted"] = py::int_(s.num_deleted);
+    out["num_layers"] = py::int_(s.num_layers);
+    out["avg_degree_layer0"] = py::float_(s.avg_degree_layer0);
+    out["max_degree_layer0"] = py::int_(s.max_degree_layer0);
+    out["min_degree_layer0"] = py::int_(s.min_degree_layer0);
+    out["memory_vectors_bytes"] = py::int_(s.memory_vectors_bytes);
+    out["memory_graph_bytes"] = py::int_(s.memory_graph_bytes);
+    out["memory_quantized_bytes"] = py::int_(s.memory_quantized_bytes);
+    out["uses_brute_force"] = py::bool_(s.uses_brute_force);
+    out["uses_quantized_search"] = py::bool_(s.uses_quantized_search);
+    return out.release().ptr();
+  });
+}
+
+const PyMethodDef kStats = no_args_method(
+    "stats", stats,
+    "stats($self)\n--\n\n"
+    "Get graph-level statistics for diagnostics.\n"
+    "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
+    "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
+    "memory_quantized_bytes, uses_brute_force, uses_quantized_search.");
+
+}  // namespace
+
+std::vector<PyMethodDef> maintenance_methods() {
+  return {kSave, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
+}
+
+}  // namespace quarn_py
