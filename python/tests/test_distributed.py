@@ -187,7 +187,21 @@ CREATE_ERRORS = [
     (dict(shards=0, dim=DIM), "shards must be between 1 and 999"),
     (dict(shards=2, dim=DIM, metric="hamming"), "metric must be"),
     (dict(shards=2, dim=DIM, m=1), "m must be at least 2"),
+    (dict(shards=2, dim=DIM, durability="fsync"), "durability must be 'flush' or 'sync'"),
 ]
+
+
+def test_a_sync_mode_collection_keeps_its_writes_and_syncs_every_shard(tmp_path):
+    ids, vectors, metadatas = records(60, seed=3)
+    root = str(tmp_path / "c")
+    db = ShardedDatabase(root, shards=3, dim=DIM, durability="sync")
+    db.add_many(ids, vectors, metadatas)
+    db.delete(ids[0])
+    db.sync()
+    db.close()
+    db = ShardedDatabase(root)
+    assert sorted(db.ids()) == sorted(ids[1:])
+    db.close()
 
 
 @pytest.mark.parametrize("kwargs, message", CREATE_ERRORS)

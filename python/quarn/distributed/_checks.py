@@ -24,7 +24,7 @@ _ENGINE_DEFAULT_EF_CONSTRUCTION = 200
 
 
 class ArgumentChecks:
-    def __init__(self, dim, metric=None, m=None, ef_construction=None, quantize=False):
+    def __init__(self, dim, metric=None, m=None, ef_construction=None, quantize=False, durability="flush"):
         """Creates the scratch database, with the engine's own errors for bad creation parameters."""
         self._dir = tempfile.mkdtemp(prefix="quarn-checks-")
         self._cleanup = weakref.finalize(self, shutil.rmtree, self._dir, True)
@@ -32,7 +32,7 @@ class ArgumentChecks:
         try:
             quarn.Database(path, dim=dim, metric=metric, m=m, ef_construction=ef_construction,
                            quantize=quantize).close()
-            self.db = quarn.Database(path, read_only=True)
+            self.db = quarn.Database(path, read_only=True, durability=durability)
         except BaseException:
             self._cleanup()
             raise

@@ -31,7 +31,8 @@ class ShardedDatabase:
     def __init__(self, root, shards: Optional[int] = None, dim: Optional[int] = None, metric: Optional[str] = None,
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
-                 actor_options: Optional[dict] = None, restart_timeout: float = 60.0):
+                 actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
+                 durability: str = "flush"):
         root = os.path.abspath(os.fspath(root))
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
             raise ValueError("replicas must be a non-negative int")
@@ -39,21 +40,23 @@ class ShardedDatabase:
         manifest = read_manifest(root, shards)
         if manifest is None:
             count = check_new_layout(root, shards, dim)
-            checks = ArgumentChecks(dim, metric, m, ef_construction, quantize)
+            checks = ArgumentChecks(dim, metric, m, ef_construction, quantize, durability)
             try:
                 manifest = create_manifest(root, count, checks.parameters())
             except BaseException:
                 checks.close()
                 raise
         else:
-            checks = ArgumentChecks(manifest["dim"], manifest["metric"])
+            checks = ArgumentChecks(manifest["dim"], manifest["metric"], durability=durability)
         self._checks = checks
         self._root = root
         self._manifest = manifest
         try:
             if not ray.is_initialized():
                 ray.init(address=address, ignore_reinit_error=True)
-            self._shards = Shards(root, manifest["shards"], {key: manifest[key] for key in PARAMETERS}, replicas,
+            params = {key: manifest[key] for key in PARAMETERS}
+            params["durability"] = durability  # chosen per open, never stored in the manifest
+            self._shards = Shards(root, manifest["shards"], params, replicas,
                                   max_restarts=max_restarts, actor_options=actor_options,
                                   restart_timeout=restart_timeout)
         except BaseException:
@@ -232,6 +235,10 @@ class ShardedDatabase:
     def refresh_replicas(self) -> None:
         """Reopens the replicas now, so that they also see the writes logged since the last save."""
         self._open().refresh_replicas()
+
+    def sync(self) -> None:
+        """Syncs every shard's log to the disk, in parallel."""
+        self._open().each(lambda s, w: w.call.remote("sync"), "sync")
 
     def compact(self) -> None:
         """Rebuild every shard's index with only live vectors, in parallel."""
