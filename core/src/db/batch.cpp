@@ -44,6 +44,14 @@ std::optional<QuarnError> check_block(const ItemBlock& block, std::size_t dim) {
   for (std::size_t r = 0; r < n; ++r) {
     if (auto bad = check_finite(row_of(block, r, dim))) return bad;
   }
+  if (!block.documents.empty() && block.documents.size() != n) {
+    return QuarnError::invalid_argument(std::to_string(block.documents.size()) + " documents for " +
+                                       std::to_string(n) + " records");
+  }
+  for (std::size_t r = 0; r < block.documents.size(); ++r) {
+    if (!block.documents[r]) continue;
+    if (auto problem = document_problem(*block.documents[r])) return bad_document(*problem, r, block.ids[r]);
+  }
   return std::nullopt;
 }
 
@@ -72,6 +80,16 @@ std::optional<Json> take_metadata(ItemBlock& block, std::size_t row) {
   return std::move(block.metadata[row]);
 }
 
+const std::string* document_of(const ItemBlock& block, std::size_t row) {
+  if (block.documents.empty() || !block.documents[row]) return nullptr;
+  return &*block.documents[row];
+}
+
+std::optional<std::string> take_document(ItemBlock& block, std::size_t row) {
+  if (block.documents.empty()) return std::nullopt;
+  return std::move(block.documents[row]);
+}
+
 // The items' vectors moved into one block (`floats` keeps it), each item's own vector freed as
 // soon as it is copied.
 ItemBlock to_block(std::vector<Item> items, std::size_t dim, std::vector<float>& floats) {
@@ -79,11 +97,14 @@ ItemBlock to_block(std::vector<Item> items, std::size_t dim, std::vector<float>&
   floats.reserve(items.size() * dim);
   block.ids.reserve(items.size());
   block.metadata.reserve(items.size());
+  const bool any_document = std::any_of(items.begin(), items.end(), [](const Item& i) { return i.document.has_value(); });
+  if (any_document) block.documents.reserve(items.size());
   for (Item& item : items) {
     floats.insert(floats.end(), item.vector.begin(), item.vector.end());
     std::vector<float>().swap(item.vector);
     block.ids.push_back(std::move(item.id));
     block.metadata.push_back(std::move(item.metadata));
+    if (any_document) block.documents.push_back(std::move(item.document));
   }
   block.vectors = floats;
   return block;
@@ -98,7 +119,7 @@ Status log_block(Wal& wal, const ItemBlock& block, std::size_t dim) {
   auto mark = wal.begin_batch(static_cast<std::uint32_t>(block.ids.size()));
   if (!mark.ok()) return std::move(mark).error();
   for (std::size_t r = 0; r < block.ids.size(); ++r) {
-    Status logged = wal.append_insert(block.ids[r], row_of(block, r, dim), metadata_of(block, r));
+    Status logged = wal.append_insert(block.ids[r], row_of(block, r, dim), metadata_of(block, r), document_of(block, r));
     if (!logged.ok()) {
       // Even when the cut fails, the batch frame keeps a reader from applying a partial batch.
       (void)wal.rollback(*mark);
@@ -185,7 +206,7 @@ void DbImpl::insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* 
   const std::vector<Slot> slots = index_->batch_insert_rows(vectors, progress);
   for (std::size_t u = 0; u < first.size(); ++u) {
     std::string& id = block.ids[first[u]];
-    store_record_held(slots[u], id, take_metadata(block, last[u]));
+    store_record_held(slots[u], id, take_metadata(block, last[u]), take_document(block, last[u]));
     id_to_slot_.insert_or_assign(std::move(id), slots[u]);
   }
 }
@@ -246,9 +267,10 @@ Status DbImpl::upsert_block_logged(ItemBlock block, const BatchOptions& options)
       fresh.push_back(r);
       continue;
     }
-    // Existing ids keep their slots; a row without metadata clears the slot's metadata.
+    // Existing ids keep their slots; a row without metadata or document clears the slot's.
     index_->update_vector(*slot, row_of(block, r, dim_));
     replace_metadata_locked(*slot, take_metadata(block, r));
+    documents_.set(*slot, take_document(block, r));
     steps.report(++updated);
   }
   const bool all_fresh = fresh.size() == block.ids.size();

@@ -55,11 +55,17 @@ Status DbImpl::compact() {
   });
   MetadataIndex rebuilt;
   rebuilt.rebuild(metadata, fresh->deleted());
+  DocumentTable::Map documents;
+  for (auto& [old_slot, document] : documents_.take_entries()) {
+    auto it = new_slot.find(old_slot);
+    if (it != new_slot.end()) documents.emplace_hint(documents.end(), it->second, std::move(document));
+  }
 
   id_to_slot_ = std::move(ids);
   slot_to_id_ = std::move(slot_ids);
   metadata_ = std::move(metadata);
   metadata_index_ = std::move(rebuilt);
+  documents_.replace_all(std::move(documents));
   index_ = std::move(fresh);
   return Status::success();
 }

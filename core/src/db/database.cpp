@@ -188,6 +188,9 @@ std::optional<std::string> DbImpl::check_invariants() const {
     if (!slot_to_id_[slot].empty()) return "deleted " + slot_text(slot) + " keeps an id";
     if (metadata_[slot].has_value()) return "deleted " + slot_text(slot) + " keeps metadata";
   }
+  for (const auto& [slot, document] : documents_.entries()) {
+    if (slot >= nodes || index_->is_deleted(slot)) return "document at " + slot_text(slot) + ", which is not live";
+  }
   MetadataIndex expected;
   expected.rebuild(metadata_, index_->deleted());
   return compare_indexes(expected, metadata_index_);

@@ -99,6 +99,9 @@ Status DbImpl::save_locked() {
     const Json* json = slot < metadata_.size() && metadata_[slot].has_value() ? &*metadata_[slot] : nullptr;
     records.push_back({id, slot, json});
   });
+  std::vector<DocumentView> documents;
+  documents.reserve(documents_.size());
+  for (const auto& [slot, document] : documents_.entries()) documents.push_back({slot, slot_to_id_[slot], document});
 
   if (!storage_.dir.empty()) QUARN_TRY(create_directories(storage_.dir));
   // A temporary left by an earlier failed save of this process may still complete that save;
@@ -106,7 +109,7 @@ Status DbImpl::save_locked() {
   QUARN_TRY(storage_.finish_interrupted_save());
   for (const std::string* stale :
        {&storage_.graph_temp_path, &storage_.graph_partial_path, &storage_.vectors_temp_path,
-        &storage_.quantized_temp_path}) {
+        &storage_.quantized_temp_path, &storage_.documents_temp_path}) {
     (void)remove_file(*stale);
   }
 
@@ -126,6 +129,11 @@ Status DbImpl::save_locked() {
                        return out.write(codes.data(), codes.size());
                      }});
   }
+  if (!documents.empty()) {
+    files.push_back({storage_.documents_temp_path, [&](BufferedWriter& out) -> Status {
+                       return write_documents_file(out, index_->node_count(), documents);
+                     }});
+  }
   files.push_back({storage_.graph_partial_path, [&](BufferedWriter& out) -> Status {
                      QUARN_TRY(index_->save_graph(out));
                      return write_metadata_section(out, records);
@@ -139,6 +147,13 @@ Status DbImpl::save_locked() {
     QUARN_TRY(rename_file(storage_.quantized_temp_path, storage_.quantized_path));
   } else if (path_exists(storage_.quantized_path)) {
     (void)remove_file(storage_.quantized_path);
+  }
+  // A documents.bin left beside a snapshot without documents would give them back at the next
+  // open, after the log that cleared them is gone.
+  if (!documents.empty()) {
+    QUARN_TRY(rename_file(storage_.documents_temp_path, storage_.documents_path));
+  } else if (path_exists(storage_.documents_path)) {
+    QUARN_TRY(remove_file(storage_.documents_path));
   }
   QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
   QUARN_TRY(sync_directory(storage_.dir));
