@@ -102,10 +102,10 @@ def stdlib_sentences(count: int) -> list[str]:
 def _model_dir() -> str:
     import importlib.util
 
-    spec = importlib.util.find_spec(WEIGHTS_PIP.replace("-", "_"))
-    if spec is None:
+    found = importlib.util.find_spec(WEIGHTS_PIP.replace("-", "_"))
+    if found is None:
         raise ImportError(f"{WEIGHTS_PIP} is not installed")
-    return os.path.join(list(spec.submodule_search_locations)[0], "model")
+    return os.path.join(list(found.submodule_search_locations)[0], "model")
 
 
 def _pool(hidden: np.ndarray, mask: np.ndarray) -> np.ndarray:
@@ -186,10 +186,10 @@ def make_engine(name: str, threads: int, batch_size: int, workdir: str):
     if name == "ort-int8":
         import importlib.util
 
-        spec = importlib.util.find_spec(INT8_PIP.replace("-", "_"))
-        if spec is None:
+        found = importlib.util.find_spec(INT8_PIP.replace("-", "_"))
+        if found is None:
             raise ImportError(f"{INT8_PIP} is not installed")
-        return _ort_engine(os.path.join(list(spec.submodule_search_locations)[0], "model.onnx"),
+        return _ort_engine(os.path.join(list(found.submodule_search_locations)[0], "model.onnx"),
                            threads, batch_size)
     raise ValueError(name)
 

