@@ -55,10 +55,12 @@ def timed(action, dest: str) -> float:
 def longest_add(db: quarn.Database, rng: np.random.Generator, during, tag: str) -> tuple[float, int]:
     """The longest add of a thread adding records while `during()` runs, and how many it made."""
     stop = threading.Event()
+    started = threading.Event()
     longest = [0.0, 0]
+    vectors = rng.normal(size=(1000, db.dim)).astype(np.float32)
 
     def add() -> None:
-        vectors = rng.normal(size=(100_000, db.dim)).astype(np.float32)
+        started.set()
         i = 0
         while not stop.is_set():
             start = time.perf_counter()
@@ -69,6 +71,8 @@ def longest_add(db: quarn.Database, rng: np.random.Generator, during, tag: str) 
 
     thread = threading.Thread(target=add)
     thread.start()
+    started.wait()
+    time.sleep(0.05)
     try:
         during()
     finally:

@@ -107,34 +107,44 @@ struct HeldFile {
 // The files a copy needs, by name, with their identities. The writer's lock belongs to the
 // source and a partial graph is never complete; the other temporaries count only beside
 // graph.tmp, which a later open may still complete into a snapshot.
-Result<std::map<std::string, FileIdentity>> list_source(const Storage& storage) {
+struct SourceFiles {
+  std::map<std::string, FileIdentity> files;
+  // graph.tmp is there: a save is between its renames, or one died there.
+  bool save_pending = false;
+};
+
+Result<SourceFiles> list_source(const Storage& storage) {
   auto entries = list_directory(storage.dir);
   if (!entries.ok()) return std::move(entries).error();
-  const bool save_pending = path_exists(storage.graph_temp_path);
-  std::map<std::string, FileIdentity> files;
+  SourceFiles source;
+  source.save_pending = path_exists(storage.graph_temp_path);
   for (const DirectoryEntry& entry : *entries) {
     if (!entry.regular_file || entry.name == kWriterLockFile) continue;
     const std::string path = join_path(storage.dir, entry.name);
     if (path == storage.graph_partial_path) continue;
-    if (!save_pending && (path == storage.vectors_temp_path || path == storage.quantized_temp_path)) continue;
+    if (!source.save_pending && (path == storage.vectors_temp_path || path == storage.quantized_temp_path)) continue;
     auto identity = file_identity(path);
     if (!identity.ok()) return std::move(identity).error();
     // Gone since the listing: the next comparison of listings sees it.
-    if (*identity) files.emplace(entry.name, **identity);
+    if (*identity) source.files.emplace(entry.name, **identity);
   }
-  return files;
+  return source;
 }
 
 bool same_file(const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.inode == b.inode; }
 
 // Opens the files of the directory. Nothing when one was created, replaced or deleted meanwhile
-// (only the log may grow), since the files held may then come from different moments.
-Result<std::optional<std::vector<HeldFile>>> hold_files(const Storage& storage, const std::string& log_name) {
+// (only the log may grow), since the files held may then come from different moments; nothing
+// too when a save is between its renames, unless `accept_pending_save` (its files then stand
+// as an interrupted save would leave them, for a writer's open of the copy to complete).
+Result<std::optional<std::vector<HeldFile>>> hold_files(const Storage& storage, const std::string& log_name,
+                                                         bool accept_pending_save) {
   using Held = std::optional<std::vector<HeldFile>>;
   auto before = list_source(storage);
   if (!before.ok()) return std::move(before).error();
+  if (before->save_pending && !accept_pending_save) return Held();
   std::vector<HeldFile> held;
-  for (const auto& [name, identity] : *before) {
+  for (const auto& [name, identity] : before->files) {
     auto file = FileHandle::open_read(join_path(storage.dir, name));
     if (!file.ok()) {
       if (is_missing(file.error())) return Held();
@@ -147,10 +157,10 @@ Result<std::optional<std::vector<HeldFile>>> hold_files(const Storage& storage, 
   }
   auto after = list_source(storage);
   if (!after.ok()) return std::move(after).error();
-  if (after->size() != before->size()) return Held();
-  for (const auto& [name, identity] : *before) {
-    auto it = after->find(name);
-    if (it == after->end()) return Held();
+  if (after->save_pending != before->save_pending || after->files.size() != before->files.size()) return Held();
+  for (const auto& [name, identity] : before->files) {
+    auto it = after->files.find(name);
+    if (it == after->files.end()) return Held();
     if (name == log_name ? !same_file(it->second, identity) : it->second != identity) return Held();
   }
   return Held(std::move(held));
@@ -181,7 +191,8 @@ Status DbImpl::backup(const std::string& dest) {
         // As a save would, so that the copy never holds a snapshot only a writer can complete.
         QUARN_TRY(storage_.finish_interrupted_save());
       }
-      got = hold_files(storage_, log_name);
+      // Under the lock no save is running; a reader gives another process's save time to end.
+      got = hold_files(storage_, log_name, !read_only_ || attempt == kAttempts);
     }
     if (!got.ok()) return std::move(got).error();
     if (*got) {

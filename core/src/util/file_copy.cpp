@@ -15,8 +15,9 @@ namespace quarn {
 
 namespace {
 
-// Large enough that a copy costs about what the kernel's own page copies cost.
-constexpr std::size_t kCopyChunk = std::size_t{4} << 20;
+// Small enough to stay in the processor's cache between the read and the write: with 4 MiB
+// chunks a copy of cached files took twice as long as `cp`, with 256 KiB about as long.
+constexpr std::size_t kCopyChunk = std::size_t{256} << 10;
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
