@@ -188,6 +188,13 @@ class Database {
   // durability mode. Nothing to do for a read-only database.
   virtual Status sync() = 0;
   virtual Durability durability() const = 0;
+  // Copies the database as it stood at one moment into `dest` (absent, or an empty directory)
+  // while writes go on: they wait only while the files are opened, not for the copy. The copy
+  // opens as a database equal to this one at that moment. A read-only database copies the
+  // directory as it stands at the call, with writes made since it opened. A destination that
+  // exists and is not empty, lies inside this database's directory or cannot be created fails
+  // with InvalidArgument; a failed backup leaves nothing at `dest`.
+  virtual Status backup(const std::string& dest) = 0;
   // Rebuilds the index from the live records, renumbering their slots; in memory only. A
   // read-only database refuses it like any write.
   virtual Status compact() = 0;

@@ -83,6 +83,7 @@ class DbImpl final : public Database {
   Status save() override;
   Status sync() override;
   Durability durability() const override { return durability_; }
+  Status backup(const std::string& dest) override;
   Status compact() override;
   Stats stats() const override;
   void enable_quantized_search() override;
