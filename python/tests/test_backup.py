@@ -170,3 +170,20 @@ def test_cli_backup_beside_a_writer_in_another_process(tmp_path):
                            text=True, timeout=120)
     assert again.returncode != 0
     assert f"backup destination '{dest}' exists and is not empty" in again.stderr
+
+
+def test_backup_keeps_documents_from_the_snapshot_and_the_log(tmp_path):
+    db = quarn.Database(str(tmp_path / "src"), dim=3)
+    db.add("saved", [1, 0, 0], document="in documents.bin")
+    db.add("bare", [0, 1, 0])
+    db.save()
+    db.add_many(["logged", "other"], [[0, 0, 1], [1, 1, 0]], documents=["in the log", None])
+    db.update("saved", document="changed after the save")
+    db.backup(str(tmp_path / "copy"))
+    ids = ["saved", "bare", "logged", "other"]
+    expected = db.get_many(ids, include_documents=True)[2]
+    db.close()
+    copy = quarn.Database(str(tmp_path / "copy"), read_only=True)
+    assert copy.get_many(ids, include_documents=True)[2] == expected
+    copy.close()
+    assert expected == ["changed after the save", None, "in the log", None]
