@@ -22,7 +22,7 @@ CATEGORIES = 100
 @dataclass
 class DatasetSpec:
     name: str
-    kind: str              # "clustered" or "minilm"
+    kind: str              # "clustered", "chunks" or "minilm"
     n: int
     nq: int
     dim: int
@@ -94,6 +94,24 @@ def minilm(n: int, nq: int, cache: str):
     return vecs[:n], vecs[n:n + nq]
 
 
+def near_duplicate_chunks(n: int, nq: int, dim: int, seed: int, topics: int = 40,
+                          docs_per_topic: int = 50) -> tuple[np.ndarray, np.ndarray]:
+    """Chunks of documents: topic centres N(0, 1), documents at centre + 0.3 N(0, 1), chunks at
+    document + 0.03 N(0, 1), stored in document order (n / documents chunks each). Each query is a
+    new chunk of a random document, so its true neighbours are chunks of that document: tight
+    groups that a diversity rule can cut off from the rest of a graph."""
+    rng = np.random.default_rng(seed)
+    docs = topics * docs_per_topic
+    centres = rng.standard_normal((topics, dim), dtype=np.float32)
+    doc_vecs = (np.repeat(centres, docs_per_topic, axis=0)
+                + 0.3 * rng.standard_normal((docs, dim), dtype=np.float32))
+    owner = np.arange(n) * docs // n
+    base = doc_vecs[owner] + 0.03 * rng.standard_normal((n, dim), dtype=np.float32)
+    asked = rng.integers(0, docs, size=nq)
+    queries = doc_vecs[asked] + 0.03 * rng.standard_normal((nq, dim), dtype=np.float32)
+    return base.astype(np.float32), queries.astype(np.float32)
+
+
 def exact_knn(base: np.ndarray, queries: np.ndarray, metric: str, k: int = K,
               mask: np.ndarray | None = None) -> np.ndarray:
     """Exact k nearest neighbours (row indices of ``base``) in float64, nearest first, equal
@@ -149,6 +167,9 @@ def _make_vectors(dset: DatasetSpec, log) -> tuple[np.ndarray, np.ndarray, str]:
         rng = np.random.default_rng(dset.seed + 1)
         perm = rng.permutation(len(vecs))
         vecs = vecs[perm]
+    elif dset.kind == "chunks":
+        base, queries = near_duplicate_chunks(dset.n, dset.nq, dset.dim, dset.seed)
+        return base, queries, "near-duplicate chunks (40 topics x 50 documents, chunks in document order)"
     else:
         vecs = clustered(dset.n + dset.nq, dset.dim, dset.seed)
         source = "clustered synthetic (200 Gaussian clusters)"
@@ -204,3 +225,12 @@ def recall(found: list, truth: np.ndarray, k: int = K) -> float:
         total += len(want)
         hit += len(want.intersection(int(x) for x in list(ids)[:k]))
     return hit / total if total else 1.0
+
+
+def zero_recall(found: list, truth: np.ndarray, k: int = K) -> int:
+    """Queries that found none of their true k nearest (those with any)."""
+    misses = 0
+    for ids, t in zip(found, truth):
+        want = set(int(x) for x in t[:k] if x >= 0)
+        misses += bool(want) and not want.intersection(int(x) for x in list(ids)[:k])
+    return misses

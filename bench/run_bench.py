@@ -38,6 +38,8 @@ PROFILES = {
                         quantized=True),
             DatasetSpec("clustered-cosine", "clustered", 100_000, 1000, 128, "cosine", seed=2, quantized=True),
             DatasetSpec("minilm-384", "minilm", 20_000, 1000, 384, "cosine", seed=3),
+            DatasetSpec("chunks-l2", "chunks", 100_000, 1000, 128, "l2", seed=5,
+                        note="near-duplicate chunks of documents, stored in document order"),
             DatasetSpec("scan-50k", "clustered", 50_000, 1000, 128, "l2", seed=4,
                         note="below quarn's scan limit (dim x count < 10,000,000): exhaustive search"),
         ],

@@ -8,6 +8,8 @@ Sets (every one large enough that quarn answers through its graph, not by a scan
 - separated: Gaussian clusters (sigma 1) whose centres are uniform in [-10, 10]^128, queries
   drawn the same way; a graph whose lists keep only the nearest candidates splits into islands.
 - overlapping: the same with centres in [-3, 3]^128.
+- chunks: near-duplicate chunks of documents in document order (bench.datasets.near_duplicate_chunks),
+  queries new chunks of existing documents; groups a diversity rule can cut off from the graph.
 - minilm: all-MiniLM-L6-v2 embeddings of standard-library sentences (cosine), held-out queries.
 - filtered: the overlapping set with metadata {"c": cluster, "b": i % 10, "g": i % 1000};
   filters at 0.1%, 1%, 10% and 50% selectivity, correlated with the query's cluster (its own
@@ -15,7 +17,9 @@ Sets (every one large enough that quarn answers through its graph, not by a scan
 
 Reported per engine: build seconds, recall@10 and queries per second (single queries, one at a
 time; the engines take turns, three rounds, median) at each beam, and for filters the mean
-number of hits returned. Every engine is built with M 16 and ef_construction 200 and measured
+number of hits returned; for unfiltered sets also the queries that found none of their 10 true
+neighbours, and for quarn the share of vectors reachable from the entry point on layer 0. Every
+engine is built with M 16 and ef_construction 200 and measured
 in the same run; compare the ratios, not the absolute figures. The engines are those of
 bench/engines.py and bench/peers.py; one that is not installed is left out, and the filtered set
 runs the engines that filter (usearch does not). Writes OUT/search_quality.md and .json.
@@ -38,7 +42,8 @@ ROOT = os.path.dirname(HERE)
 if ROOT not in sys.path:
     sys.path.insert(0, ROOT)
 
-from bench.datasets import K, exact_knn, gaussian_clusters, minilm, recall  # noqa: E402
+from bench.datasets import (K, exact_knn, gaussian_clusters, minilm, near_duplicate_chunks,  # noqa: E402
+                            recall, zero_recall)
 from bench.peers import ENGINES, make  # noqa: E402
 
 THREADS = 2
@@ -97,9 +102,14 @@ def run_unfiltered(label, base, queries, metric, names, efs, repeats, results):
                 eng.set_ef(ef)
             measured = interleaved(engines, lambda name, eng: (lambda i, q: eng.search_one(q, K)), queries, repeats)
             for name, (found, qps) in measured.items():
-                rows[name].append({"ef": ef, "recall": recall(found, truth), "qps": qps})
-        for name, (_, build) in engines.items():
-            results.append({"set": label, "engine": name, "build_s": build, "rows": rows[name]})
+                rows[name].append({"ef": ef, "recall": recall(found, truth), "qps": qps,
+                                   "zero_recall": zero_recall(found, truth)})
+        for name, (eng, build) in engines.items():
+            entry = {"set": label, "engine": name, "build_s": build, "rows": rows[name]}
+            stats = eng.diagnostics() if name == "quarn" else None
+            if stats and "reachable_layer0" in stats:
+                entry["reachable_layer0"] = stats["reachable_layer0"] / max(stats["num_vectors"], 1)
+            results.append(entry)
             print(f"  {label:12s} {name:9s} build {build:6.1f}s  " +
                   "  ".join(f"ef{r['ef']}: {r['recall']:.3f}@{r['qps']:.0f}/s" for r in rows[name]), flush=True)
     finally:
@@ -185,8 +195,11 @@ def write_report(results, out):
     for r in results:
         if r["set"] == "filtered":
             continue
-        lines.append(f"- {r['set']} / {r['engine']}: build {r['build_s']:.1f} s; " +
-                     ", ".join(f"ef {x['ef']}: recall {x['recall']:.3f} at {x['qps']:.0f} q/s" for x in r["rows"]))
+        reach = (f"{r['reachable_layer0']:.2%} of vectors reachable on layer 0; "
+                 if "reachable_layer0" in r else "")
+        lines.append(f"- {r['set']} / {r['engine']}: build {r['build_s']:.1f} s; {reach}" +
+                     ", ".join(f"ef {x['ef']}: recall {x['recall']:.3f} at {x['qps']:.0f} q/s"
+                               f" ({x.get('zero_recall', 0)} queries at zero recall)" for x in r["rows"]))
     lines.append("")
     for r in results:
         if r["set"] != "filtered":
@@ -203,7 +216,7 @@ def write_report(results, out):
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true")
-    ap.add_argument("--sets", default="separated,overlapping,minilm,filtered")
+    ap.add_argument("--sets", default="separated,overlapping,minilm,chunks,filtered")
     ap.add_argument("--engines", default="quarn,hnswlib,faiss,usearch,chromadb")
     ap.add_argument("--out", default=os.path.join(HERE, "out"))
     ap.add_argument("--size", type=int, default=None, help="vectors per synthetic set (a quick look)")
@@ -230,6 +243,9 @@ def main(argv=None):
             print("  minilm: embedding model not installed, skipped")
         else:
             run_unfiltered("minilm", data[0], data[1], "cosine", engines, efs, repeats, results)
+    if "chunks" in sets:
+        base, queries = near_duplicate_chunks(100_000, 1000 if not args.quick else 200, 128, seed=5)
+        run_unfiltered("chunks", base, queries, "l2", engines, efs, repeats, results)
     if "filtered" in sets:
         base, queries, which, qwhich, centres = gaussian_clusters(n, nq, 128, 100, 3.0, seed=13)
         run_filtered(base, queries, which, qwhich, centres, engines, 200, repeats, results)

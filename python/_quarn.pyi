@@ -1,6 +1,6 @@
 import os
 from types import TracebackType
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -18,7 +18,7 @@ _PathLike: TypeAlias = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]
 
 @final
 class SearchResult(Tuple[str, float, Optional[_Metadata]]):
-    """One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata and .vector.
+    """One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata, .vector and .document.
     It also indexes and unpacks like the tuple (id, distance, metadata)."""
 
     @property
@@ -31,6 +31,9 @@ class SearchResult(Tuple[str, float, Optional[_Metadata]]):
     @property
     def vector(self) -> Optional[npt.NDArray[np.float32]]:
         """The hit's vector as a float32 array when the search asked for include_vectors, else None."""
+    @property
+    def document(self) -> Optional[str]:
+        """The hit's document when the search asked for include_documents and it has one, else None."""
 
 @disjoint_base
 class Database:
@@ -48,8 +51,12 @@ class Database:
         *,
         durability: Literal["flush", "sync"] = "flush",
     ) -> Self: ...
-    def add(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
-    def upsert(self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None) -> None: ...
+    def add(
+        self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
+    ) -> None: ...
+    def upsert(
+        self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
+    ) -> None: ...
     def add_many(
         self,
         ids: Sequence[str],
@@ -57,6 +64,7 @@ class Database:
         metadatas: Optional[List[Optional[_Metadata]]] = None,
         *,
         progress: Optional[Callable[[int, int], object]] = None,
+        documents: Optional[List[Optional[str]]] = None,
     ) -> None: ...
     def upsert_many(
         self,
@@ -65,12 +73,24 @@ class Database:
         metadatas: Optional[List[Optional[_Metadata]]] = None,
         *,
         progress: Optional[Callable[[int, int], object]] = None,
+        documents: Optional[List[Optional[str]]] = None,
     ) -> None: ...
-    def update(self, id: str, vector: Optional[_VectorLike] = None, metadata: Optional[_Metadata] = None) -> None: ...
+    def update(
+        self,
+        id: str,
+        vector: Optional[_VectorLike] = None,
+        metadata: Optional[_Metadata] = None,
+        document: Optional[str] = ...,
+    ) -> None: ...
     def get(self, id: str) -> Tuple[List[float], Optional[_Metadata]]: ...
+    @overload
     def get_many(
-        self, ids: Sequence[str], include_vectors: bool = True
+        self, ids: Sequence[str], include_vectors: bool = True, include_documents: Literal[False] = False
     ) -> Tuple[Optional[npt.NDArray[np.float32]], List[Optional[_Metadata]]]: ...
+    @overload
+    def get_many(
+        self, ids: Sequence[str], include_vectors: bool = True, *, include_documents: Literal[True]
+    ) -> Tuple[Optional[npt.NDArray[np.float32]], List[Optional[_Metadata]], List[Optional[str]]]: ...
     def delete(self, id: str) -> bool: ...
     def delete_many(self, ids: Sequence[str]) -> int: ...
     def search(
@@ -81,6 +101,7 @@ class Database:
         where_filter: Optional[_WhereFilter] = None,
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
+        include_documents: bool = False,
     ) -> List[SearchResult]: ...
     def search_many(
         self,
@@ -90,6 +111,7 @@ class Database:
         where_filter: Optional[_WhereFilter] = None,
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
+        include_documents: bool = False,
     ) -> List[List[SearchResult]]: ...
     def search_many_arrays(
         self,
@@ -122,6 +144,10 @@ class Database:
     def total_slots(self) -> int: ...
     @property
     def deleted_count(self) -> int: ...
+    @property
+    def m(self) -> int: ...
+    @property
+    def ef_construction(self) -> int: ...
     @property
     def quantized_search(self) -> bool: ...
     @property

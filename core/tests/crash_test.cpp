@@ -27,7 +27,7 @@ constexpr int kIdPool = 150;
 
 // One step of the worker's stream, fully determined by (seed, seq).
 struct Op {
-  enum Kind { Add, Upsert, UpdateVector, UpdateMetadata, Delete, UpsertMany, DeleteMany, Save, Compact } kind;
+  enum Kind { Add, Upsert, UpdateVector, UpdateMetadata, UpdateDocument, Delete, UpsertMany, DeleteMany, Save, Compact } kind;
   std::vector<Item> items;  // Add, Upsert, Update*, UpsertMany: one per distinct id
 };
 
@@ -47,6 +47,10 @@ Op make_op(std::uint64_t seed, std::uint64_t seq) {
     md["t"] = std::string(1, static_cast<char>('a' + rng() % 3));
     return md;
   };
+  auto document = [&]() -> std::optional<std::string> {
+    if (rng() % 3 == 0) return std::nullopt;
+    return "d" + std::to_string(seq) + std::string(rng() % 3 == 0 ? 3000 : 10, 'x');
+  };
   const unsigned roll = static_cast<unsigned>(rng() % 100);
   Op op{};
   if (roll < 22) {
@@ -55,8 +59,10 @@ Op make_op(std::uint64_t seed, std::uint64_t seq) {
     op.kind = Op::Upsert;
   } else if (roll < 52) {
     op.kind = Op::UpdateVector;
-  } else if (roll < 60) {
+  } else if (roll < 56) {
     op.kind = Op::UpdateMetadata;
+  } else if (roll < 60) {
+    op.kind = Op::UpdateDocument;
   } else if (roll < 72) {
     op.kind = Op::Delete;
   } else if (roll < 82) {
@@ -73,7 +79,7 @@ Op make_op(std::uint64_t seed, std::uint64_t seq) {
   while (op.items.size() < count) {
     std::string id = pick_id();
     if (!used.insert(id).second) continue;
-    op.items.push_back({id, vector(), metadata()});
+    op.items.push_back({id, vector(), metadata(), document()});
   }
   if (op.kind == Op::UpdateMetadata && !op.items[0].metadata) op.items[0].metadata = Json::object();
   return op;
@@ -85,11 +91,14 @@ void apply_op(DbState& state, const Op& op) {
     auto it = state.find(item.id);
     switch (op.kind) {
       case Op::Add:
-        if (it == state.end()) state[item.id] = record_state(item.vector, item.metadata);
+        if (it == state.end()) state[item.id] = record_state(item.vector, item.metadata, item.document);
         break;
       case Op::Upsert:
       case Op::UpsertMany:
-        state[item.id] = record_state(item.vector, item.metadata);
+        state[item.id] = record_state(item.vector, item.metadata, item.document);
+        break;
+      case Op::UpdateDocument:
+        if (it != state.end()) it->second.document = item.document;
         break;
       case Op::UpdateVector:
         if (it != state.end()) it->second.vector = item.vector;
@@ -113,17 +122,21 @@ bool execute(Database& db, const Op& op) {
   const Item& first = op.items[0];
   switch (op.kind) {
     case Op::Add: {
-      Status s = db.add(first.id, first.vector, first.metadata);
+      Status s = db.add(first.id, first.vector, first.metadata, first.document);
       return s.ok() || s.error().kind() == QuarnError::Kind::DuplicateId;
     }
     case Op::Upsert:
-      return db.upsert(first.id, first.vector, first.metadata).ok();
+      return db.upsert(first.id, first.vector, first.metadata, first.document).ok();
     case Op::UpdateVector: {
       Status s = db.update(first.id, first.vector, std::nullopt);
       return s.ok() || s.error().kind() == QuarnError::Kind::NotFound;
     }
     case Op::UpdateMetadata: {
       Status s = db.update(first.id, std::nullopt, first.metadata);
+      return s.ok() || s.error().kind() == QuarnError::Kind::NotFound;
+    }
+    case Op::UpdateDocument: {
+      Status s = db.update(first.id, std::nullopt, std::nullopt, DocumentChange(std::in_place, first.document));
       return s.ok() || s.error().kind() == QuarnError::Kind::NotFound;
     }
     case Op::Delete:
@@ -204,7 +217,7 @@ Killed run_and_kill(const std::string& dir, std::uint64_t seed, std::uint64_t st
   }
   ::close(fds[0]);
   EXPECT_TRUE(WIFSIGNALED(status)) << "worker exited by itself with status " << WEXITSTATUS(status);
-  for (const char* temp : {"graph.tmp", "graph.partial", "vectors.tmp", "vectors.sq8.tmp"}) {
+  for (const char* temp : {"graph.tmp", "graph.partial", "vectors.tmp", "vectors.sq8.tmp", "documents.tmp"}) {
     result.temporaries_left |= fs::exists(dir + "/" + temp);
   }
   return result;
@@ -290,15 +303,30 @@ TEST(CrashKill, AcknowledgedWritesSurviveKillsInsideSaves) {
 // files would be visible).
 class InterruptedSaveBase : public ::testing::Test {
  protected:
-  void prepare(bool with_codes) {
+  // Even records carry documents; `clear_documents` clears every one of them in the log, so that
+  // the next save has none.
+  void prepare(bool with_codes, bool clear_documents = false) {
     quantize = with_codes;
     before = dir.path() + "/before";
     after = dir.path() + "/after";
     work = dir.path() + "/work";
     auto db = open_ok(before, create_options(4, "l2", quantize));
     auto vecs = random_vectors(80, 4, 5);
-    for (int i = 0; i < 40; ++i) ASSERT_TRUE(db->add("v" + std::to_string(i), vecs[i], J("{\"i\":" + std::to_string(i) + "}")).ok());
+    for (int i = 0; i < 40; ++i) {
+      std::optional<std::string> document;
+      if (i % 2 == 0) document = "text of v" + std::to_string(i);
+      ASSERT_TRUE(db->add("v" + std::to_string(i), vecs[i], J("{\"i\":" + std::to_string(i) + "}"), document).ok());
+    }
     ASSERT_TRUE(db->save().ok());
+    if (clear_documents) {
+      for (int i = 0; i < 40; i += 2) {
+        ASSERT_TRUE(db->update("v" + std::to_string(i), std::nullopt, std::nullopt, DocumentChange(std::in_place)).ok());
+      }
+    } else {
+      ASSERT_TRUE(db->update("v2", std::nullopt, std::nullopt, DocumentChange(std::string("changed"))).ok());
+      ASSERT_TRUE(db->update("v4", std::nullopt, std::nullopt, DocumentChange(std::in_place)).ok());
+      ASSERT_TRUE(db->add("v60", vecs[60], std::nullopt, std::string("late")).ok());
+    }
     for (int i = 0; i < 40; i += 3) ASSERT_TRUE(*db->remove("v" + std::to_string(i)));
     for (int i = 40; i < 60; ++i) ASSERT_TRUE(db->add("v" + std::to_string(i), vecs[i], std::nullopt).ok());
     ASSERT_TRUE(db->update("v1", vecs[70], J("{\"u\":1}")).ok());
@@ -375,19 +403,22 @@ TEST_P(InterruptedSave, TemporariesBeforeTheGraphIsCompleteAreIgnored) {
 TEST_P(InterruptedSave, CompleteTemporariesAreRolledForwardAtEveryRenameStep) {
   const std::string sq8 = quantize ? "vectors.sq8" : "";
   using Moves = std::vector<std::pair<std::string, std::string>>;
-  Moves all_temps = {{"vectors.bin", "vectors.tmp"}, {"graph.quarn", "graph.tmp"}};
+  Moves all_temps = {{"vectors.bin", "vectors.tmp"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.tmp"}};
   if (quantize) all_temps.push_back({"vectors.sq8", quantized_temp()});
-  Moves vectors_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}};
+  Moves vectors_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.tmp"}};
   if (quantize) vectors_renamed.push_back({"vectors.sq8", quantized_temp()});
-  Moves codes_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}};
+  Moves codes_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.tmp"}};
   if (quantize) codes_renamed.push_back({"vectors.sq8", "vectors.sq8"});
-  Moves all_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.quarn"}};
+  Moves documents_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.bin"}};
+  if (quantize) documents_renamed.push_back({"vectors.sq8", "vectors.sq8"});
+  Moves all_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.quarn"}, {"documents.bin", "documents.bin"}};
   if (quantize) all_renamed.push_back({"vectors.sq8", "vectors.sq8"});
 
   for (const auto& [name, moves] : std::vector<std::pair<std::string, Moves>>{
            {"all temporaries written", all_temps},
            {"vectors.bin renamed", vectors_renamed},
            {"codes renamed", codes_renamed},
+           {"documents renamed", documents_renamed},
            {"all renamed, log kept", all_renamed}}) {
     build(moves);
     {
@@ -400,7 +431,8 @@ TEST_P(InterruptedSave, CompleteTemporariesAreRolledForwardAtEveryRenameStep) {
     // The roll-forward put the new files in place and left no temporary behind.
     EXPECT_EQ(read_bytes(work + "/graph.quarn"), read_bytes(after + "/graph.quarn")) << name;
     EXPECT_EQ(read_bytes(work + "/vectors.bin"), read_bytes(after + "/vectors.bin")) << name;
-    for (const char* temp : {"graph.tmp", "vectors.tmp", "vectors.sq8.tmp"}) {
+    EXPECT_EQ(read_bytes(work + "/documents.bin"), read_bytes(after + "/documents.bin")) << name;
+    for (const char* temp : {"graph.tmp", "vectors.tmp", "vectors.sq8.tmp", "documents.tmp"}) {
       EXPECT_FALSE(fs::exists(work + "/" + temp)) << name << ": " << temp;
     }
     expect_recovered(name);
@@ -420,11 +452,29 @@ TEST_P(InterruptedSave, VectorTemporaryOfTheWrongSizeBlocksTheRollForward) {
 
 TEST_F(InterruptedQuantizedSave, StaleCodeFileIsDroppedWhenTheNewSnapshotHasNone) {
   // The new snapshot was saved without codes; the old vectors.sq8 no longer fits it.
-  build({{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}});
+  build({{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}, {"documents.bin", "documents.tmp"}});
   auto db = open_ok(work, open_only());
   ASSERT_NE(db, nullptr);
   EXPECT_EQ(read_state(*db), expected);
   EXPECT_FALSE(fs::exists(work + "/vectors.sq8"));
+}
+
+class InterruptedSaveClearingDocuments : public InterruptedSaveBase {
+ protected:
+  void SetUp() override { prepare(false, /*clear_documents=*/true); }
+};
+
+TEST_F(InterruptedSaveClearingDocuments, OldDocumentFileIsDroppedWhenTheNewSnapshotHasNone) {
+  ASSERT_FALSE(fs::exists(after + "/documents.bin"));
+  // The new graph is about to be renamed; documents.bin is still the old snapshot's.
+  build({{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.tmp"}});
+  ASSERT_TRUE(fs::exists(work + "/documents.bin"));
+  {
+    auto db = open_ok(work, open_only());
+    ASSERT_NE(db, nullptr);
+    EXPECT_FALSE(fs::exists(work + "/documents.bin")) << "it does not belong to the new graph";
+  }
+  expect_recovered("old documents.bin beside graph.tmp");
 }
 
 INSTANTIATE_TEST_SUITE_P(Quantize, InterruptedSave, ::testing::Bool());

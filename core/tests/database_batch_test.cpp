@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "database_test_util.h"
+#include "util/file.h"
 
 namespace quarn::testing {
 namespace {
@@ -141,13 +142,33 @@ TEST(DatabaseBatch, DeleteManyCountsEachLiveIdOnceAndLogsOnlyThose) {
   ASSERT_TRUE(db->add_many({item("a", {0}, J(R"({"t":1})")), item("b", {1}), item("c", {2})}).ok());
   const auto before = dir.wal_bytes().size();
   EXPECT_EQ(*db->delete_many({"a", "zz", "a", "c"}), 2u);
-  // Two Delete records of one-byte ids, 14 bytes each.
-  EXPECT_EQ(dir.wal_bytes().size(), before + 2 * 14);
+  // The frame that opens a batch (13 bytes), then two Delete records of one-byte ids, 14 bytes each.
+  EXPECT_EQ(dir.wal_bytes().size(), before + 13 + 2 * 14);
   EXPECT_EQ(db->ids(), (std::vector<std::string>{"b"}));
   EXPECT_EQ(db->deleted_count(), 2u);
   Filter t1 = Filter::eq("t", J("1"));
   EXPECT_EQ(db->count(&t1), 0u);
   EXPECT_EQ(db->check_invariants(), std::nullopt);
+}
+
+TEST(DatabaseBatch, DeleteManyWhoseSecondRecordFailsDeletesNothingNowOrOnReplay) {
+  TempDir dir;
+  auto db = make_db(dir, 1);
+  ASSERT_TRUE(db->add_many({item("a", {0}), item("b", {1}), item("c", {2})}).ok());
+  int writes = 0;
+  // Writes: the batch frame, the first Delete record, then the second, which fails.
+  set_file_fault_hook([&](FileOp op, const std::string&, const std::string&) {
+    return op == FileOp::Write && ++writes == 3 ? EIO : 0;
+  });
+  const auto deleted = db->delete_many({"a", "b"});
+  set_file_fault_hook({});
+  ASSERT_FALSE(deleted.ok());
+  EXPECT_EQ(db->size(), 3u);
+  EXPECT_TRUE(db->contains("a"));
+  auto replayed = make_db(dir, 1);
+  ASSERT_TRUE(replayed->replay_wal().ok());
+  EXPECT_EQ(replayed->size(), 3u);
+  EXPECT_TRUE(replayed->contains("a"));
 }
 
 TEST(DatabaseBatch, LargeBatchLinkedInParallelIsFullySearchable) {

@@ -4,18 +4,11 @@
 #include <thread>
 
 #include "database_test_util.h"
+#include "scoped_hook.h"
 #include "util/file.h"
 
 namespace quarn::testing {
 namespace {
-
-class ScopedHook {
- public:
-  explicit ScopedHook(FileFaultHook hook) { set_file_fault_hook(std::move(hook)); }
-  ~ScopedHook() { set_file_fault_hook({}); }
-  ScopedHook(const ScopedHook&) = delete;
-  ScopedHook& operator=(const ScopedHook&) = delete;
-};
 
 // The file calls a database makes, as (operation, path) in order.
 struct CallLog {

@@ -14,20 +14,12 @@
 #include <tuple>
 
 #include "persistence_test_util.h"
+#include "scoped_hook.h"
 #include "util/file.h"
 #include "wal/wal.h"
 
 namespace quarn::testing {
 namespace {
-
-// Installs a hook for the life of the object.
-class ScopedHook {
- public:
-  explicit ScopedHook(FileFaultHook hook) { set_file_fault_hook(std::move(hook)); }
-  ~ScopedHook() { set_file_fault_hook({}); }
-  ScopedHook(const ScopedHook&) = delete;
-  ScopedHook& operator=(const ScopedHook&) = delete;
-};
 
 // The outcome of an operation: success, or the text of its error.
 using Outcome = std::optional<std::string>;

@@ -50,6 +50,38 @@ inline std::vector<std::vector<float>> clustered_vectors(std::size_t n, std::siz
   return out;
 }
 
+// Chunks of documents in document order: topic centres N(0, 1), documents at centre + 0.3 N(0, 1),
+// chunks at document + 0.03 N(0, 1). Each document is a tight group whose members are far nearer
+// to each other than to anything outside, the shape in which a diversity rule prunes every link
+// into a group. Queries are new chunks of documents drawn at random.
+struct NearDuplicates {
+  std::vector<std::vector<float>> data;
+  std::vector<std::vector<float>> queries;
+};
+inline NearDuplicates near_duplicate_chunks(std::size_t topics, std::size_t docs_per_topic, std::size_t chunks,
+                                            std::size_t dim, std::size_t queries, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> normal;
+  auto around = [&](const std::vector<float>& centre, float sigma) {
+    std::vector<float> v(dim);
+    for (std::size_t i = 0; i < dim; ++i) v[i] = centre[i] + sigma * normal(rng);
+    return v;
+  };
+  const std::vector<float> origin(dim, 0.0f);
+  std::vector<std::vector<float>> docs;
+  for (std::size_t t = 0; t < topics; ++t) {
+    const std::vector<float> centre = around(origin, 1.0f);
+    for (std::size_t d = 0; d < docs_per_topic; ++d) docs.push_back(around(centre, 0.3f));
+  }
+  NearDuplicates out;
+  for (const auto& doc : docs) {
+    for (std::size_t c = 0; c < chunks; ++c) out.data.push_back(around(doc, 0.03f));
+  }
+  std::uniform_int_distribution<std::size_t> pick(0, docs.size() - 1);
+  for (std::size_t q = 0; q < queries; ++q) out.queries.push_back(around(docs[pick(rng)], 0.03f));
+  return out;
+}
+
 // A copy of one neighbour list.
 inline std::vector<Slot> list_of(const GraphLinks& links, Slot s, std::size_t layer) {
   std::vector<Slot> out;

@@ -100,30 +100,33 @@ inline void copy_dir(const std::string& from, const std::string& to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
-// The records of a database: id -> (vector bits, metadata text or none).
+// The records of a database: id -> (vector bits, metadata text or none, document or none).
 struct RecordState {
   std::vector<float> vector;
   std::optional<std::string> metadata;  // compact JSON text
+  std::optional<std::string> document;
   bool operator==(const RecordState& o) const {
     return vector.size() == o.vector.size() &&
-           std::memcmp(vector.data(), o.vector.data(), vector.size() * sizeof(float)) == 0 && metadata == o.metadata;
+           std::memcmp(vector.data(), o.vector.data(), vector.size() * sizeof(float)) == 0 && metadata == o.metadata &&
+           document == o.document;
   }
 };
 using DbState = std::map<std::string, RecordState>;
 
-inline RecordState record_state(const std::vector<float>& v, const std::optional<Json>& md) {
-  return RecordState{v, md ? std::optional<std::string>(json_dump(*md)) : std::nullopt};
+inline RecordState record_state(const std::vector<float>& v, const std::optional<Json>& md,
+                                std::optional<std::string> document = std::nullopt) {
+  return RecordState{v, md ? std::optional<std::string>(json_dump(*md)) : std::nullopt, std::move(document)};
 }
 
 inline DbState read_state(const Database& db) {
   DbState out;
   for (const std::string& id : db.ids()) {
-    auto got = db.get(id);
+    auto got = db.get_record(id);
     if (!got.ok()) {
-      ADD_FAILURE() << "get('" << id << "') failed: " << got.error().text();
+      ADD_FAILURE() << "get_record('" << id << "') failed: " << got.error().text();
       continue;
     }
-    out[id] = record_state(got->first, got->second);
+    out[id] = record_state(got->vector, got->metadata, got->document);
   }
   return out;
 }

@@ -39,10 +39,11 @@ class Database(_quarn.Database):
         metadatas: Optional[List[Optional[Metadata]]] = None,
         *,
         progress: Progress = None,
+        documents: Optional[List[Optional[str]]] = None,
     ) -> None:
         """Add new records in one all-or-nothing batch. Every id must be new and appear once;
         vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts
-        and Nones as long as ids.
+        and Nones as long as ids; documents a list of str and Nones as long as ids.
 
         progress=True shows a tqdm bar (when tqdm is installed); a callable is called as
         progress(rows_done, rows_total) in steps of about 1% while the records are linked into
@@ -50,7 +51,7 @@ class Database(_quarn.Database):
         either way. An exception raised by the callable stops the reports but not the write:
         the batch is written in full, then the exception is raised."""
         with Reporter(progress, _length(ids), "add_many") as report:
-            super().add_many(ids, vectors, metadatas, progress=report.callback)
+            super().add_many(ids, vectors, metadatas, progress=report.callback, documents=documents)
 
     def upsert_many(
         self,
@@ -59,11 +60,12 @@ class Database(_quarn.Database):
         metadatas: Optional[List[Optional[Metadata]]] = None,
         *,
         progress: Progress = None,
+        documents: Optional[List[Optional[str]]] = None,
     ) -> None:
         """Add or replace records in one all-or-nothing batch; for an id given twice the last
         occurrence wins. progress works as for add_many."""
         with Reporter(progress, _length(ids), "upsert_many") as report:
-            super().upsert_many(ids, vectors, metadatas, progress=report.callback)
+            super().upsert_many(ids, vectors, metadatas, progress=report.callback, documents=documents)
 
     def search_many_arrays(
         self,

@@ -128,6 +128,14 @@ PyObject* get_deleted_count(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) { return db.deleted_count(); });
 }
 
+PyObject* get_m(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.m(); });
+}
+
+PyObject* get_ef_construction(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.ef_construction(); });
+}
+
 PyObject* get_quantized_search(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) { return db.quantized_search(); });
 }
@@ -251,6 +259,8 @@ PyGetSetDef db_getset[] = {
     {"metric", get_metric, nullptr, "'cosine', 'euclidean' or 'dot_product'.", nullptr},
     {"total_slots", get_total_slots, nullptr, "Total allocated slots (active + deleted).", nullptr},
     {"deleted_count", get_deleted_count, nullptr, "Number of deleted slots that haven't been reclaimed.", nullptr},
+    {"m", get_m, nullptr, "Links per node above layer 0 (twice that on layer 0), as stored.", nullptr},
+    {"ef_construction", get_ef_construction, nullptr, "Beam width of graph construction, as stored.", nullptr},
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
     {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
     {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},

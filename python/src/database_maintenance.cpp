@@ -133,6 +133,8 @@ PyObject* stats(PyObject* self, PyObject*) {
     out["memory_quantized_bytes"] = py::int_(s.memory_quantized_bytes);
     out["uses_brute_force"] = py::bool_(s.uses_brute_force);
     out["uses_quantized_search"] = py::bool_(s.uses_quantized_search);
+    // Live vectors a layer-0 walk from the entry point can reach (all of them in a sound graph).
+    out["reachable_layer0"] = py::int_(s.reachable_layer0);
     return out.release().ptr();
   });
 }

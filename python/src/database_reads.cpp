@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "database_object.h"
+#include "documents.h"
 #include "filter_parse.h"
 #include "json_convert.h"
 
@@ -54,33 +55,43 @@ const PyMethodDef kGet = keyword_method(
 
 PyObject* get_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"ids", "include_vectors", nullptr};
+    static const char* const keywords[] = {"ids", "include_vectors", "include_documents", nullptr};
     PyObject* ids_obj = nullptr;
     PyObject* vectors_obj = nullptr;
-    parse_args(args, kwargs, "O|O:get_many", keywords, &ids_obj, &vectors_obj);
+    PyObject* documents_obj = nullptr;
+    parse_args(args, kwargs, "O|OO:get_many", keywords, &ids_obj, &vectors_obj, &documents_obj);
     const std::vector<std::string> ids = string_list_arg(ids_obj, "ids");
     const bool include_vectors = vectors_obj == nullptr || bool_arg(vectors_obj, "include_vectors");
+    const bool include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
     auto db = engine_of(self);
     const std::size_t dim = db->dim();
 
     struct Read {
       std::vector<float> vectors;  // row-major, dim per id
       std::vector<std::optional<quarn::Json>> metadata;
+      std::vector<std::optional<std::string>> documents;  // only with include_documents
       std::optional<std::size_t> missing;
     };
     Read read = without_gil([&] {
       Read r;
       if (include_vectors) r.vectors.resize(ids.size() * dim);
       r.metadata.resize(ids.size());
+      if (include_documents) r.documents.resize(ids.size());
       for (std::size_t i = 0; i < ids.size(); ++i) {
-        auto record = db->get(ids[i]);
+        // get copies no document, get_record reads all three at one moment.
+        quarn::Result<quarn::Record> record = include_documents ? db->get_record(ids[i]) : [&] {
+          auto pair = db->get(ids[i]);
+          if (!pair.ok()) return quarn::Result<quarn::Record>(std::move(pair).error());
+          return quarn::Result<quarn::Record>(
+              quarn::Record{std::move(pair->first), std::move(pair->second), std::nullopt});
+        }();
         if (!record.ok()) {
           r.missing = i;
           break;
         }
-        auto [vector, metadata] = std::move(record).value();
-        if (include_vectors) std::copy(vector.begin(), vector.end(), r.vectors.begin() + i * dim);
-        r.metadata[i] = std::move(metadata);
+        if (include_vectors) std::copy(record->vector.begin(), record->vector.end(), r.vectors.begin() + i * dim);
+        r.metadata[i] = std::move(record->metadata);
+        if (include_documents) r.documents[i] = std::move(record->document);
       }
       return r;
     });
@@ -98,16 +109,22 @@ PyObject* get_many(PyObject* self, PyObject* args, PyObject* kwargs) {
       if (!read.vectors.empty()) std::memcpy(matrix.mutable_data(), read.vectors.data(), read.vectors.size() * sizeof(float));
       vectors = std::move(matrix);
     }
-    return py::make_tuple(vectors, metadatas).release().ptr();
+    if (!include_documents) return py::make_tuple(vectors, metadatas).release().ptr();
+    py::list documents(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      PyList_SET_ITEM(documents.ptr(), static_cast<Py_ssize_t>(i), document_to_python(read.documents[i]).release().ptr());
+    }
+    return py::make_tuple(vectors, metadatas, documents).release().ptr();
   });
 }
 
 const PyMethodDef kGetMany = keyword_method(
     "get_many", get_many,
-    "get_many($self, ids, include_vectors=True)\n--\n\n"
+    "get_many($self, ids, include_vectors=True, include_documents=False)\n--\n\n"
     "Many records in one call: (vectors as a float32 array of shape (len(ids), dim), or None\n"
-    "without include_vectors; list of metadata dicts or None). ValueError naming the first\n"
-    "id that is not there.");
+    "without include_vectors; list of metadata dicts or None), with include_documents a third\n"
+    "member, the list of documents (str or None). ValueError naming the first id that is not\n"
+    "there.");
 
 PyObject* count(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {

@@ -32,7 +32,7 @@ std::vector<std::optional<std::vector<float>>> vectors_of_hits(const quarn::Data
 }
 
 // Shared by search and search_many: (vector(s), k=10, ef_search=None, where_filter=None,
-// max_distance=None, include_vectors=False). The filter is parsed after every argument has been
+// max_distance=None, include_vectors=False, include_documents=False). The filter is parsed after every argument has been
 // converted.
 struct SearchArgs {
   std::size_t k = 10;
@@ -40,6 +40,7 @@ struct SearchArgs {
   std::optional<quarn::Filter> filter;
   std::optional<float> max_distance;
   bool include_vectors = false;
+  bool include_documents = false;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
 
   quarn::SearchParams params() const {
@@ -48,6 +49,7 @@ struct SearchArgs {
     p.ef_search = ef_search;
     p.filter = filter ? &*filter : nullptr;
     p.max_distance = max_distance;
+    p.include_documents = include_documents;
     return p;
   }
 };
@@ -61,7 +63,9 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* filter_obj = nullptr;
   PyObject* max_obj = nullptr;
   PyObject* vectors_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj);
+  PyObject* documents_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj,
+             &documents_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
@@ -69,15 +73,16 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   out.filter_dict = optional_dict_arg(filter_obj, "where_filter");
   out.max_distance = optional_float_arg(max_obj, "max_distance");
   out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
+  out.include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
   return out;
 }
 
 PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"vector",       "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", nullptr};
+                                           "max_distance", "include_vectors", "include_documents", nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
     a.filter = parse_optional_filter(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -91,19 +96,20 @@ PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 const PyMethodDef kSearch = keyword_method(
     "search", search,
-    "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False)\n"
+    "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
+    "include_documents=False)\n"
     "--\n\n"
-    "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector),\n"
-    "nearest first. ef_search widens the graph beam; where_filter is a metadata filter such as\n"
-    "{\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther hits;\n"
-    "include_vectors fills .vector.");
+    "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
+    ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
+    "filter such as {\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther\n"
+    "hits; include_vectors fills .vector and include_documents .document.");
 
 PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     static const char* const keywords[] = {"vectors",      "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", nullptr};
+                                           "max_distance", "include_vectors", "include_documents", nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOO:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.filter = parse_optional_filter(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -127,7 +133,7 @@ PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearchMany = keyword_method(
     "search_many", search_many,
     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-    "include_vectors=False)\n--\n\n"
+    "include_vectors=False, include_documents=False)\n--\n\n"
     "search for each row of vectors, in parallel: a list of lists of SearchResult.");
 
 // Code points of valid UTF-8 (ids come from Python str, so they are); a stray byte becomes U+FFFD.

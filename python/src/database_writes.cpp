@@ -7,6 +7,7 @@
 
 #include "args.h"
 #include "database_object.h"
+#include "documents.h"
 #include "json_convert.h"
 #include "progress.h"
 #include "vector_convert.h"
@@ -20,60 +21,67 @@ std::optional<quarn::Json> metadata_value(PyObject* dict) {
   return pythonize_dict(dict);
 }
 
-// Shared by add and upsert: (id, vector, metadata=None).
+// Shared by add and upsert: (id, vector, metadata=None, document=None).
 struct SingleWrite {
   std::string id;
   std::vector<float> vector;
   std::optional<quarn::Json> metadata;
+  std::optional<std::string> document;
 };
 
 SingleWrite single_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+  static const char* const keywords[] = {"id", "vector", "metadata", "document", nullptr};
   PyObject* id_obj = nullptr;
   PyObject* vector_obj = nullptr;
   PyObject* metadata_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &id_obj, &vector_obj, &metadata_obj);
+  PyObject* document_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &id_obj, &vector_obj, &metadata_obj, &document_obj);
   std::string id = string_arg(id_obj, "id");
   VectorInput vector = VectorInput::extract(vector_obj, "vector");
   PyObject* metadata = optional_dict_arg(metadata_obj, "metadata");
+  std::optional<std::string> document = document_arg(document_obj, "document");
   std::vector<float> values = std::move(vector).to_vec();
-  return SingleWrite{std::move(id), std::move(values), metadata_value(metadata)};
+  return SingleWrite{std::move(id), std::move(values), metadata_value(metadata), std::move(document)};
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    SingleWrite w = single_write_args(args, kwargs, "OO|O:add");
+    SingleWrite w = single_write_args(args, kwargs, "OO|OO:add");
     auto db = engine_of(self);
-    check(without_gil([&] { return db->add(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    check(without_gil([&] { return db->add(w.id, std::move(w.vector), std::move(w.metadata), std::move(w.document)); }));
     return none();
   });
 }
 
 const PyMethodDef kAdd = keyword_method(
     "add", add,
-    "add($self, id, vector, metadata=None)\n--\n\n"
-    "Add a new record. ValueError if the id already exists (use upsert to replace it).");
+    "add($self, id, vector, metadata=None, document=None)\n--\n\n"
+    "Add a new record. ValueError if the id already exists (use upsert to replace it).\n"
+    "document is an optional str of at most 16 MiB of UTF-8 kept with the record.");
 
 PyObject* upsert(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    SingleWrite w = single_write_args(args, kwargs, "OO|O:upsert");
+    SingleWrite w = single_write_args(args, kwargs, "OO|OO:upsert");
     auto db = engine_of(self);
-    check(without_gil([&] { return db->upsert(w.id, std::move(w.vector), std::move(w.metadata)); }));
+    check(without_gil(
+        [&] { return db->upsert(w.id, std::move(w.vector), std::move(w.metadata), std::move(w.document)); }));
     return none();
   });
 }
 
 const PyMethodDef kUpsert = keyword_method(
     "upsert", upsert,
-    "upsert($self, id, vector, metadata=None)\n--\n\n"
-    "Add a record, or replace the vector and the whole metadata of an existing one.");
+    "upsert($self, id, vector, metadata=None, document=None)\n--\n\n"
+    "Add a record, or replace the vector, the whole metadata and the document of an existing one.");
 
-// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None). The
+// Shared by add_many and upsert_many: (ids, vectors, metadatas=None, *, progress=None,
+// documents=None). The
 // engine reads the vectors as one block: a C-ordered float32 array in place (other arrays are
 // converted once), rows given as sequences copied into `flat`.
 struct BatchWrite {
   std::vector<std::string> ids;
   std::vector<std::optional<quarn::Json>> metadata;  // empty without metadatas
+  std::vector<std::optional<std::string>> documents;  // empty without documents
   BatchVectorInput input;                            // holds the array the block reads
   std::optional<ArrayRows> array;
   std::vector<std::vector<float>> rows;  // the sequence form until block() flattens it
@@ -97,6 +105,7 @@ struct BatchWrite {
     out.ids = std::move(ids);
     out.vectors = array ? array->data : std::span<const float>(flat);
     out.metadata = std::move(metadata);
+    out.documents = std::move(documents);
     return out;
   }
 
@@ -137,12 +146,13 @@ std::vector<std::optional<quarn::Json>> batch_metadata(PyObject* metadatas, std:
 }
 
 BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", nullptr};
+  static const char* const keywords[] = {"ids", "vectors", "metadatas", "progress", "documents", nullptr};
   PyObject* ids_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* metadatas_obj = nullptr;
   PyObject* progress_obj = nullptr;
-  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj);
+  PyObject* documents_obj = nullptr;
+  parse_args(args, kwargs, format, keywords, &ids_obj, &vectors_obj, &metadatas_obj, &progress_obj, &documents_obj);
   BatchWrite out;
   out.progress = py::none();
   if (progress_obj != nullptr && progress_obj != Py_None) {
@@ -166,13 +176,14 @@ BatchWrite batch_write_args(PyObject* args, PyObject* kwargs, const char* format
                                 std::to_string(count) + ")");
   }
   out.metadata = batch_metadata(metadatas, out.ids.size());
+  out.documents = documents_list_arg(documents_obj, out.ids.size());
   return out;
 }
 
 // The engine refuses an id given twice in the batch.
 PyObject* add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:add_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$OO:add_many");
     auto db = engine_of(self);
     quarn::ItemBlock block = w.block(db->dim());
     run_batch(w.progress, [&](const quarn::BatchOptions& options) { return db->add_block(std::move(block), options); });
@@ -182,10 +193,10 @@ PyObject* add_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 const PyMethodDef kAddMany = keyword_method(
     "add_many", add_many,
-    "add_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
+    "add_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
     "Add new records in one all-or-nothing batch. Every id must be new and appear once;\n"
     "vectors is a 2-D numeric array or a sequence of sequences; metadatas a list of dicts\n"
-    "and Nones as long as ids.\n\n"
+    "and Nones as long as ids; documents a list of str and Nones as long as ids.\n\n"
     "progress, a callable, is called as progress(rows_done, rows_total) in steps of about 1%\n"
     "while the records are linked into the graph, and last with rows_done == rows_total. An\n"
     "exception it raises stops the reports but not the write: the batch is written in full,\n"
@@ -193,7 +204,7 @@ const PyMethodDef kAddMany = keyword_method(
 
 PyObject* upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    BatchWrite w = batch_write_args(args, kwargs, "OO|O$O:upsert_many");
+    BatchWrite w = batch_write_args(args, kwargs, "OO|O$OO:upsert_many");
     auto db = engine_of(self);
     quarn::ItemBlock block = w.block(db->dim());
     run_batch(w.progress,
@@ -204,17 +215,18 @@ PyObject* upsert_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 const PyMethodDef kUpsertMany = keyword_method(
     "upsert_many", upsert_many,
-    "upsert_many($self, ids, vectors, metadatas=None, *, progress=None)\n--\n\n"
+    "upsert_many($self, ids, vectors, metadatas=None, *, progress=None, documents=None)\n--\n\n"
     "Add or replace records in one all-or-nothing batch; for an id given twice the last\n"
     "occurrence wins. progress works as for add_many.");
 
 PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"id", "vector", "metadata", nullptr};
+    static const char* const keywords[] = {"id", "vector", "metadata", "document", nullptr};
     PyObject* id_obj = nullptr;
     PyObject* vector_obj = nullptr;
     PyObject* metadata_obj = nullptr;
-    parse_args(args, kwargs, "O|OO:update", keywords, &id_obj, &vector_obj, &metadata_obj);
+    PyObject* document_obj = nullptr;
+    parse_args(args, kwargs, "O|OOO:update", keywords, &id_obj, &vector_obj, &metadata_obj, &document_obj);
     std::string id = string_arg(id_obj, "id");
     std::optional<VectorInput> vector;
     if (vector_obj != nullptr && vector_obj != Py_None) vector = VectorInput::extract(vector_obj, "vector");
@@ -222,16 +234,21 @@ PyObject* update(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::optional<std::vector<float>> values;
     if (vector) values = std::move(*vector).to_vec();
     std::optional<quarn::Json> metadata = metadata_value(metadata_dict);
+    // Omitted (or Ellipsis, the default its signature shows) keeps the document, None clears it,
+    // a str replaces it.
+    quarn::DocumentChange document;
+    if (document_obj != nullptr && document_obj != Py_Ellipsis) document.emplace(document_arg(document_obj, "document"));
     auto db = engine_of(self);
-    check(without_gil([&] { return db->update(id, std::move(values), std::move(metadata)); }));
+    check(without_gil([&] { return db->update(id, std::move(values), std::move(metadata), std::move(document)); }));
     return none();
   });
 }
 
 const PyMethodDef kUpdate = keyword_method(
     "update", update,
-    "update($self, id, vector=None, metadata=None)\n--\n\n"
-    "Change the vector and/or the metadata of an existing record, keeping what is not given.");
+    "update($self, id, vector=None, metadata=None, document=...)\n--\n\n"
+    "Change the vector and/or the metadata of an existing record, keeping what is not given.\n"
+    "document: a str replaces the record's document, None removes it, omitted (or ...) keeps it.");
 
 PyObject* delete_one(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "args.h"
+#include "documents.h"
 #include "json_convert.h"
 #include "vector_convert.h"
 
@@ -21,6 +22,7 @@ struct SearchResultObject {
   float distance;
   std::optional<std::string> metadata;  // compact JSON text
   PyObject* vector;                     // float32 array, or null when not asked for
+  std::optional<std::string> document;  // when asked for and the record has one
 };
 
 PyTypeObject* the_type = nullptr;
@@ -32,6 +34,7 @@ void result_dealloc(PyObject* self) {
   SearchResultObject* obj = as_result(self);
   std::destroy_at(&obj->id);
   std::destroy_at(&obj->metadata);
+  std::destroy_at(&obj->document);
   Py_XDECREF(obj->vector);
   type->tp_free(self);
   Py_DECREF(type);
@@ -61,6 +64,10 @@ PyObject* get_metadata(PyObject* self, void*) {
 
 PyObject* get_vector(PyObject* self, void*) {
   return guarded([&] { return vector_of(as_result(self)).release().ptr(); });
+}
+
+PyObject* get_document(PyObject* self, void*) {
+  return guarded([&] { return document_to_python(as_result(self)->document).release().ptr(); });
 }
 
 // Indexes like the tuple (id, distance, metadata): -3 to 2, IndexError otherwise.
@@ -116,11 +123,13 @@ PyGetSetDef result_getset[] = {
      "The hit's metadata as a new dict at every access, or None when it has none.", nullptr},
     {"vector", get_vector, nullptr,
      "The hit's vector as a float32 array when the search asked for include_vectors, else None.", nullptr},
+    {"document", get_document, nullptr,
+     "The hit's document when the search asked for include_documents and it has one, else None.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 constexpr const char* kResultDoc =
-    "One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata and .vector.\n"
+    "One nearest-neighbour hit: .id, .distance (smaller is nearer), .metadata, .vector and .document.\n"
     "It also indexes and unpacks like the tuple (id, distance, metadata).";
 
 PyType_Slot result_slots[] = {
@@ -168,6 +177,7 @@ py::object make_search_result(quarn::SearchResult&& hit, const std::vector<float
   obj->distance = hit.distance;
   new (&obj->metadata) std::optional<std::string>(std::move(metadata));
   obj->vector = nullptr;
+  new (&obj->document) std::optional<std::string>(std::move(hit.document));
   py::object result = py::reinterpret_steal<py::object>(self);
   if (vector != nullptr) obj->vector = float_array(vector->data(), vector->size()).release().ptr();
   return result;

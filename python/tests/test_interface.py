@@ -50,7 +50,7 @@ def test_every_public_member_has_a_docstring():
     public = [n for n in dir(quarn.Database) if not n.startswith("_")]
     for name in public:
         assert (getattr(quarn.Database, name).__doc__ or "").strip(), name
-    for name in ("id", "distance", "metadata", "vector"):
+    for name in ("id", "distance", "metadata", "vector", "document"):
         assert hasattr(quarn.SearchResult, name)
     assert quarn.SearchResult.__doc__ and quarn.Database.__doc__
     for name in ("__enter__", "__exit__", "__iter__"):

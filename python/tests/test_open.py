@@ -106,3 +106,19 @@ def test_every_parameter_by_keyword(path):
     db = quarn.Database(path=path, dim=5, metric="l2", m=8, ef_construction=40, quantize=False)
     db.add("a", [0, 1, 2, 3, 4])
     assert (db.dim, db.metric, len(db)) == (5, "euclidean", 1)
+
+
+@pytest.mark.parametrize("given, expected", [
+    ({}, (16, 200)),
+    ({"m": 8}, (8, 200)),
+    ({"m": 24, "ef_construction": 64}, (24, 64)),
+])
+def test_the_graph_parameters_read_back_are_the_stored_ones_not_the_reopen_arguments(tmp_path, given, expected):
+    path = str(tmp_path / "db")
+    db = quarn.Database(path, dim=3, **given)
+    assert (db.m, db.ef_construction) == expected
+    db.close()
+    # Arguments given at a reopen lose to what the database was created with.
+    db = quarn.Database(path, dim=3, m=40, ef_construction=400)
+    assert (db.m, db.ef_construction) == expected
+    db.close()

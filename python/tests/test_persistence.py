@@ -153,7 +153,7 @@ def test_stats_keys_types_and_figures(path):
     empty = db.stats()
     assert list(empty) == ["num_vectors", "num_deleted", "num_layers", "avg_degree_layer0", "max_degree_layer0",
                            "min_degree_layer0", "memory_vectors_bytes", "memory_graph_bytes",
-                           "memory_quantized_bytes", "uses_brute_force", "uses_quantized_search"]
+                           "memory_quantized_bytes", "uses_brute_force", "uses_quantized_search", "reachable_layer0"]
     assert empty == dict.fromkeys(empty, 0) | {"avg_degree_layer0": 0.0, "uses_brute_force": True,
                                                "uses_quantized_search": False}
     assert isinstance(empty["avg_degree_layer0"], float) and isinstance(empty["uses_brute_force"], bool)
@@ -163,6 +163,7 @@ def test_stats_keys_types_and_figures(path):
     assert (stats["num_vectors"], stats["num_deleted"], stats["memory_vectors_bytes"]) == (4, 1, 80)
     assert stats["uses_brute_force"] is True and stats["memory_graph_bytes"] > 0
     assert stats["min_degree_layer0"] <= stats["avg_degree_layer0"] <= stats["max_degree_layer0"]
+    assert stats["reachable_layer0"] == 4
 
 
 def test_quantized_search_switches(path, rng):

@@ -25,6 +25,7 @@ struct SearchResult {
   std::string id;
   float distance;
   std::optional<Json> metadata;
+  std::optional<std::string> document = std::nullopt;  // filled only when SearchParams::include_documents
 };
 
 struct SearchParams {
@@ -32,7 +33,15 @@ struct SearchParams {
   std::optional<std::size_t> ef_search;
   const Filter* filter = nullptr;  // owned by the caller for the duration of the call
   std::optional<float> max_distance;
+  bool include_documents = false;
 };
+
+// A record's document is an optional UTF-8 string of at most this many bytes; a longer one or
+// one that is not well-formed UTF-8 fails its write with an InvalidArgument error.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{16} << 20;
+
+// A change of a record's document by update: absent keeps it, an empty inner value clears it.
+using DocumentChange = std::optional<std::optional<std::string>>;
 
 // max(200, k + floor(10 * sqrt(k))).
 std::size_t default_ef(std::size_t k);
@@ -41,6 +50,14 @@ struct Item {
   std::string id;
   std::vector<float> vector;
   std::optional<Json> metadata;
+  std::optional<std::string> document = std::nullopt;
+};
+
+// One record as get_record returns it.
+struct Record {
+  std::vector<float> vector;
+  std::optional<Json> metadata;
+  std::optional<std::string> document;
 };
 
 // Progress of a batch write: (records done, records in the batch). It is called on the thread
@@ -55,12 +72,14 @@ struct BatchOptions {
 };
 
 // A batch as one block: row i of `vectors` (dim floats, rows one after another) is the vector of
-// ids[i], and metadata is empty (no metadata for any row) or holds one entry per row. The floats
-// are read in place for the duration of the call and copied only into the database's own store.
+// ids[i], and metadata is empty (no metadata for any row) or holds one entry per row; so do
+// documents. The floats are read in place for the duration of the call and copied only into the
+// database's own store.
 struct ItemBlock {
   std::vector<std::string> ids;
   std::span<const float> vectors;
   std::vector<std::optional<Json>> metadata;
+  std::vector<std::optional<std::string>> documents = {};
 };
 
 // When a write returns: Flush once its log record is handed to the operating system (a process
@@ -89,6 +108,9 @@ struct Stats {
   double avg_degree_layer0 = 0.0;
   std::size_t max_degree_layer0 = 0;
   std::size_t min_degree_layer0 = 0;
+  // Live vectors a walk from the entry point reaches over layer-0 links; num_vectors when the
+  // graph has no islands.
+  std::size_t reachable_layer0 = 0;
   std::size_t memory_vectors_bytes = 0;
   std::size_t memory_graph_bytes = 0;
   std::size_t memory_quantized_bytes = 0;
@@ -110,12 +132,17 @@ class Database {
   virtual ~Database() = default;
 
   // ---- single-record writes and reads ----
-  virtual Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) = 0;
-  virtual Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) = 0;
+  // A record written without a document has none; upsert replaces the document with its own.
+  virtual Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                     std::optional<std::string> document = std::nullopt) = 0;
+  virtual Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                        std::optional<std::string> document = std::nullopt) = 0;
   virtual Status update(const std::string& id, std::optional<std::vector<float>> vector,
-                        std::optional<Json> metadata) = 0;
+                        std::optional<Json> metadata, DocumentChange document = std::nullopt) = 0;
   virtual Result<bool> remove(const std::string& id) = 0;
   virtual Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const = 0;
+  // get with the record's document, all read at one moment.
+  virtual Result<Record> get_record(const std::string& id) const = 0;
   virtual std::vector<std::string> ids() const = 0;
   // Ids of the live records matching a filter (every live record without one) in slot order,
   // which is the order the ids were first added and survives updates and compaction; the
@@ -131,6 +158,9 @@ class Database {
   virtual std::size_t total_slots() const = 0;
   virtual std::size_t deleted_count() const = 0;
   virtual bool quantize_setting() const = 0;
+  // The graph's parameters, as stored: links per node above layer 0, and the build beam.
+  virtual std::size_t m() const = 0;
+  virtual std::size_t ef_construction() const = 0;
   virtual bool read_only() const = 0;
   virtual const std::string& path() const = 0;
 

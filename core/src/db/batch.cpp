@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "db/db_impl.h"
 #include "db/vector_checks.h"
@@ -43,6 +44,14 @@ std::optional<QuarnError> check_block(const ItemBlock& block, std::size_t dim) {
   for (std::size_t r = 0; r < n; ++r) {
     if (auto bad = check_finite(row_of(block, r, dim))) return bad;
   }
+  if (!block.documents.empty() && block.documents.size() != n) {
+    return QuarnError::invalid_argument(std::to_string(block.documents.size()) + " documents for " +
+                                       std::to_string(n) + " records");
+  }
+  for (std::size_t r = 0; r < block.documents.size(); ++r) {
+    if (!block.documents[r]) continue;
+    if (auto problem = document_problem(*block.documents[r])) return bad_document(*problem, r, block.ids[r]);
+  }
   return std::nullopt;
 }
 
@@ -71,6 +80,16 @@ std::optional<Json> take_metadata(ItemBlock& block, std::size_t row) {
   return std::move(block.metadata[row]);
 }
 
+const std::string* document_of(const ItemBlock& block, std::size_t row) {
+  if (block.documents.empty() || !block.documents[row]) return nullptr;
+  return &*block.documents[row];
+}
+
+std::optional<std::string> take_document(ItemBlock& block, std::size_t row) {
+  if (block.documents.empty()) return std::nullopt;
+  return std::move(block.documents[row]);
+}
+
 // The items' vectors moved into one block (`floats` keeps it), each item's own vector freed as
 // soon as it is copied.
 ItemBlock to_block(std::vector<Item> items, std::size_t dim, std::vector<float>& floats) {
@@ -78,11 +97,14 @@ ItemBlock to_block(std::vector<Item> items, std::size_t dim, std::vector<float>&
   floats.reserve(items.size() * dim);
   block.ids.reserve(items.size());
   block.metadata.reserve(items.size());
+  const bool any_document = std::any_of(items.begin(), items.end(), [](const Item& i) { return i.document.has_value(); });
+  if (any_document) block.documents.reserve(items.size());
   for (Item& item : items) {
     floats.insert(floats.end(), item.vector.begin(), item.vector.end());
     std::vector<float>().swap(item.vector);
     block.ids.push_back(std::move(item.id));
     block.metadata.push_back(std::move(item.metadata));
+    if (any_document) block.documents.push_back(std::move(item.document));
   }
   block.vectors = floats;
   return block;
@@ -97,7 +119,7 @@ Status log_block(Wal& wal, const ItemBlock& block, std::size_t dim) {
   auto mark = wal.begin_batch(static_cast<std::uint32_t>(block.ids.size()));
   if (!mark.ok()) return std::move(mark).error();
   for (std::size_t r = 0; r < block.ids.size(); ++r) {
-    Status logged = wal.append_insert(block.ids[r], row_of(block, r, dim), metadata_of(block, r));
+    Status logged = wal.append_insert(block.ids[r], row_of(block, r, dim), metadata_of(block, r), document_of(block, r));
     if (!logged.ok()) {
       // Even when the cut fails, the batch frame keeps a reader from applying a partial batch.
       (void)wal.rollback(*mark);
@@ -184,13 +206,12 @@ void DbImpl::insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* 
   const std::vector<Slot> slots = index_->batch_insert_rows(vectors, progress);
   for (std::size_t u = 0; u < first.size(); ++u) {
     std::string& id = block.ids[first[u]];
-    store_record_held(slots[u], id, take_metadata(block, last[u]));
+    store_record_held(slots[u], id, take_metadata(block, last[u]), take_document(block, last[u]));
     id_to_slot_.insert_or_assign(std::move(id), slots[u]);
   }
 }
 
 Status DbImpl::add_many(std::vector<Item> items, const BatchOptions& options) {
-  if (auto refused = refuse_write()) return std::move(*refused);
   if (auto error = check_vectors(items, dim_)) return std::move(*error);
   std::vector<float> floats;
   return add_block(to_block(std::move(items), dim_, floats), options);
@@ -204,10 +225,12 @@ Status DbImpl::upsert_many(std::vector<Item> items, const BatchOptions& options)
 }
 
 Status DbImpl::add_block_logged(ItemBlock block, const BatchOptions& options) {
-  if (auto refused = refuse_write()) return std::move(*refused);
+  // A batch that could never be written is refused as such before the database's state is
+  // consulted, so a reader reports the same argument errors as a writer.
   if (auto error = check_block(block, dim_)) return std::move(*error);
-  if (block.ids.empty()) return Status::success();
   if (auto repeated = check_ids_once(block.ids)) return std::move(*repeated);
+  if (auto refused = refuse_write()) return std::move(*refused);
+  if (block.ids.empty()) return Status::success();
   auto id_guard = lock_id_map_for_write();
   if (!id_to_slot_.empty()) {
     for (const std::string& id : block.ids) {
@@ -244,9 +267,10 @@ Status DbImpl::upsert_block_logged(ItemBlock block, const BatchOptions& options)
       fresh.push_back(r);
       continue;
     }
-    // Existing ids keep their slots; a row without metadata clears the slot's metadata.
+    // Existing ids keep their slots; a row without metadata or document clears the slot's.
     index_->update_vector(*slot, row_of(block, r, dim_));
     replace_metadata_locked(*slot, take_metadata(block, r));
+    documents_.set(*slot, take_document(block, r));
     steps.report(++updated);
   }
   const bool all_fresh = fresh.size() == block.ids.size();
@@ -261,17 +285,34 @@ Result<std::size_t> DbImpl::delete_many_logged(const std::vector<std::string>& i
   auto id_guard = lock_id_map_for_write();
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);
-  std::size_t deleted = 0;
+  std::vector<const std::string*> present;
+  std::unordered_set<std::string_view> seen;
   for (const std::string& id : ids) {
-    const auto slot = id_to_slot_.find(id);
-    if (!slot) continue;
-    // A failed append leaves this id and every later one untouched; earlier ones stay deleted.
-    QUARN_TRY(wal_.append(WalDelete{id}));
-    clear_slot_held(*slot, guard);
-    id_to_slot_.erase(id);
-    ++deleted;
+    if (id_to_slot_.find(id) && seen.insert(id).second) present.push_back(&id);
   }
-  return deleted;
+  if (present.empty()) return std::size_t{0};
+  if (present.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return QuarnError::invalid_argument("a batch holds at most 4294967295 records");
+  }
+  // One batch, so that a replay deletes all of the ids or none; a failed append deletes none.
+  if (present.size() == 1) {
+    QUARN_TRY(wal_.append(WalDelete{*present[0]}));
+  } else {
+    auto mark = wal_.begin_batch(static_cast<std::uint32_t>(present.size()));
+    if (!mark.ok()) return std::move(mark).error();
+    for (const std::string* id : present) {
+      Status logged = wal_.append(WalDelete{*id});
+      if (!logged.ok()) {
+        (void)wal_.rollback(*mark);
+        return std::move(logged).error();
+      }
+    }
+  }
+  for (const std::string* id : present) {
+    clear_slot_held(*id_to_slot_.find(*id), guard);
+    id_to_slot_.erase(*id);
+  }
+  return present.size();
 }
 
 }  // namespace quarn

@@ -55,11 +55,17 @@ Status DbImpl::compact() {
   });
   MetadataIndex rebuilt;
   rebuilt.rebuild(metadata, fresh->deleted());
+  DocumentTable::Map documents;
+  for (auto& [old_slot, document] : documents_.take_entries()) {
+    auto it = new_slot.find(old_slot);
+    if (it != new_slot.end()) documents.emplace_hint(documents.end(), it->second, std::move(document));
+  }
 
   id_to_slot_ = std::move(ids);
   slot_to_id_ = std::move(slot_ids);
   metadata_ = std::move(metadata);
   metadata_index_ = std::move(rebuilt);
+  documents_.replace_all(std::move(documents));
   index_ = std::move(fresh);
   return Status::success();
 }
@@ -95,6 +101,7 @@ Stats DbImpl::stats() const {
   st.avg_degree_layer0 = live == 0 ? 0.0 : static_cast<double>(sum) / static_cast<double>(live);
   st.max_degree_layer0 = max_degree;
   st.min_degree_layer0 = live == 0 ? 0 : min_degree;
+  st.reachable_layer0 = index.live_reachable_on_layer0();
   st.memory_vectors_bytes = index.store().float_count() * 4;
   st.memory_graph_bytes = graph_entries * 4;
   if (const auto& q = index.quantized()) st.memory_quantized_bytes = 8 * q->quantizer.dim + q->codes.size();

@@ -53,6 +53,16 @@ DbImpl::TableGuard::TableGuard(const DbImpl& db)
       metadata(db.metadata_lock_),
       metadata_index(db.metadata_index_lock_) {}
 
+std::size_t DbImpl::m() const {
+  std::shared_lock guard(index_lock_);
+  return index_->m();
+}
+
+std::size_t DbImpl::ef_construction() const {
+  std::shared_lock guard(index_lock_);
+  return index_->ef_construction();
+}
+
 std::vector<std::string> DbImpl::ids() const {
   std::shared_lock guard(id_map_lock_);
   std::vector<std::string> out;
@@ -177,6 +187,9 @@ std::optional<std::string> DbImpl::check_invariants() const {
     if (slot >= nodes) return "deleted " + slot_text(slot) + " beyond the index";
     if (!slot_to_id_[slot].empty()) return "deleted " + slot_text(slot) + " keeps an id";
     if (metadata_[slot].has_value()) return "deleted " + slot_text(slot) + " keeps metadata";
+  }
+  for (const auto& [slot, document] : documents_.entries()) {
+    if (slot >= nodes || index_->is_deleted(slot)) return "document at " + slot_text(slot) + ", which is not live";
   }
   MetadataIndex expected;
   expected.rebuild(metadata_, index_->deleted());

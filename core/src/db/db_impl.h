@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "db/document_table.h"
 #include "db/id_table.h"
 #include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
@@ -39,11 +40,15 @@ class DbImpl final : public Database {
   ~DbImpl() override;
 
   // ---- single-record writes and reads ----
-  Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) override;
-  Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) override;
-  Status update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata) override;
+  Status add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+             std::optional<std::string> document = std::nullopt) override;
+  Status upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                std::optional<std::string> document = std::nullopt) override;
+  Status update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata,
+                DocumentChange document = std::nullopt) override;
   Result<bool> remove(const std::string& id) override;
   Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const override;
+  Result<Record> get_record(const std::string& id) const override;
   std::vector<std::string> ids() const override;
   std::vector<std::string> ids_matching(const Filter* filter, std::size_t offset,
                                         std::optional<std::size_t> limit) const override;
@@ -56,6 +61,8 @@ class DbImpl final : public Database {
   std::size_t total_slots() const override;
   std::size_t deleted_count() const override;
   bool quantize_setting() const override { return quantize_; }
+  std::size_t m() const override;
+  std::size_t ef_construction() const override;
   bool read_only() const override { return read_only_; }
   const std::string& path() const override { return storage_.dir; }
 
@@ -86,6 +93,10 @@ class DbImpl final : public Database {
   // Applies the records of wal.quarn (used by open).
   Status replay_wal();
 
+  // Attaches the one listener told of every document change (null detaches it); it hears the
+  // current documents at once.
+  void set_document_listener(DocumentListener* listener);
+
   // Verifies that the id map, slot table, metadata table, metadata index and live count agree
   // (for tests); returns a description of the first disagreement, or nothing.
   std::optional<std::string> check_invariants() const override;
@@ -106,11 +117,12 @@ class DbImpl final : public Database {
   // The caller holds id_map_lock_ exclusively for each of these.
   //
   // Inserts a new record under the next slot (the id must not be live) and maps the id to it.
-  Slot insert_record_locked(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
-  // Replaces the vector (when given) and the metadata (when given; an empty inner value
-  // clears it) of a live slot.
+  Slot insert_record_locked(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                            std::optional<std::string> document);
+  // Replaces the vector (when given), the metadata and the document (each when given; an empty
+  // inner value clears it) of a live slot.
   void replace_record_locked(Slot slot, const std::vector<float>* vector,
-                             std::optional<std::optional<Json>> metadata);
+                             std::optional<std::optional<Json>> metadata, DocumentChange document);
   // Unmaps a live id and turns its slot into a tombstone.
   void delete_record_locked(const std::string& id, Slot slot);
   // Inserts new records with one batch_insert, each id once: the slot goes to the first
@@ -122,9 +134,10 @@ class DbImpl final : public Database {
   // but into the store.
   void insert_rows_held(ItemBlock& block, const std::vector<std::size_t>* rows, const TableGuard& guard,
                         const LinkProgress& progress);
-  // Writes id and metadata into the tables at a freshly inserted slot; caller holds the
-  // slot-table, metadata and metadata-index locks exclusively.
-  void store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata);
+  // Writes id, metadata and document into the tables at a freshly inserted slot; caller holds
+  // the slot-table, metadata and metadata-index locks exclusively.
+  void store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata,
+                         std::optional<std::string> document);
   // Tombstones a slot in the index and the tables; caller holds `guard`.
   void clear_slot_held(Slot slot, const TableGuard& guard);
 
@@ -161,9 +174,9 @@ class DbImpl final : public Database {
   // Matching live records estimated from a fixed sample of slots (for filters the metadata
   // index cannot answer).
   std::size_t estimate_matches(const Filter& filter) const;
-  // Turns pairs into results with ids and metadata, applying the max_distance cut; caller holds
-  // the slot-table and metadata locks shared.
-  std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, std::optional<float> max_distance) const;
+  // Turns pairs into results with ids, metadata and (when asked) documents, applying the
+  // max_distance cut; caller holds the slot-table and metadata locks shared.
+  std::vector<SearchResult> assemble(const std::vector<Candidate>& pairs, const SearchParams& params) const;
   // Replaces the metadata of a live slot in the table and the metadata index; caller holds
   // the metadata and metadata-index locks exclusively.
   void replace_metadata_locked(Slot slot, std::optional<Json> metadata);
@@ -173,9 +186,12 @@ class DbImpl final : public Database {
   std::optional<QuarnError> refuse_write() const;
   // The writes as logged and applied, before any sync the durability setting asks for; the
   // public writes of the same names run these and then commit().
-  Status add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
-  Status upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata);
-  Status update_logged(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata);
+  Status add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                    std::optional<std::string> document);
+  Status upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                       std::optional<std::string> document);
+  Status update_logged(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata,
+                       DocumentChange document);
   Result<bool> remove_logged(const std::string& id);
   Status add_block_logged(ItemBlock block, const BatchOptions& options);
   Status upsert_block_logged(ItemBlock block, const BatchOptions& options);
@@ -210,8 +226,11 @@ class DbImpl final : public Database {
   IdTable id_to_slot_;
   mutable std::shared_mutex slot_table_lock_;
   std::vector<std::string> slot_to_id_;
+  // Guards the documents as well as the metadata: both are per-slot contents read and written
+  // together.
   mutable std::shared_mutex metadata_lock_;
   std::vector<std::optional<Json>> metadata_;
+  DocumentTable documents_;
   mutable std::shared_mutex metadata_index_lock_;
   MetadataIndex metadata_index_;
   Storage storage_;

@@ -17,18 +17,21 @@ Result<T> then_commit(Result<T> done, DbImpl& db, Status (DbImpl::*commit)()) {
 
 }  // namespace
 
-Status DbImpl::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
-  QUARN_TRY(add_logged(id, std::move(vector), std::move(metadata)));
+Status DbImpl::add(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                   std::optional<std::string> document) {
+  QUARN_TRY(add_logged(id, std::move(vector), std::move(metadata), std::move(document)));
   return commit();
 }
 
-Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
-  QUARN_TRY(upsert_logged(id, std::move(vector), std::move(metadata)));
+Status DbImpl::upsert(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                      std::optional<std::string> document) {
+  QUARN_TRY(upsert_logged(id, std::move(vector), std::move(metadata), std::move(document)));
   return commit();
 }
 
-Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata) {
-  QUARN_TRY(update_logged(id, std::move(vector), std::move(metadata)));
+Status DbImpl::update(const std::string& id, std::optional<std::vector<float>> vector, std::optional<Json> metadata,
+                      DocumentChange document) {
+  QUARN_TRY(update_logged(id, std::move(vector), std::move(metadata), std::move(document)));
   return commit();
 }
 

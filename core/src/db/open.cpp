@@ -157,6 +157,11 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
         db->metadata_[record.slot] = std::move(record.metadata);
       }
       db->metadata_index_.rebuild(db->metadata_, db->index_->deleted());
+      DocumentTable::Map documents;
+      for (DocumentRecord& d : loaded->documents) {
+        documents.emplace_hint(documents.end(), d.slot, std::move(d.document));
+      }
+      db->documents_.replace_all(std::move(documents));
     } else if (files.any_snapshot_file()) {
       return incomplete_snapshot(path, files);
     } else if (create) {

@@ -43,7 +43,8 @@ Status DbImpl::replay_wal() {
         return id_to_slot_.contains(insert->id);
       }();
       if (!live) {
-        run.push_back(Item{std::move(insert->id), std::move(insert->vector), std::move(insert->metadata)});
+        run.push_back(Item{std::move(insert->id), std::move(insert->vector), std::move(insert->metadata),
+                           std::move(insert->document)});
         continue;
       }
     }
@@ -63,9 +64,11 @@ void DbImpl::apply_wal_entry(WalEntry entry) {
                    if (insert.vector.size() != dim_) return;
                    if (auto slot = id_to_slot_.find(insert.id)) {
                      replace_record_locked(*slot, &insert.vector,
-                                           std::optional<std::optional<Json>>(std::move(insert.metadata)));
+                                           std::optional<std::optional<Json>>(std::move(insert.metadata)),
+                                           DocumentChange(std::in_place, std::move(insert.document)));
                    } else {
-                     insert_record_locked(insert.id, std::move(insert.vector), std::move(insert.metadata));
+                     insert_record_locked(insert.id, std::move(insert.vector), std::move(insert.metadata),
+                                          std::move(insert.document));
                    }
                  },
                  [&](WalDelete& del) {
@@ -75,7 +78,8 @@ void DbImpl::apply_wal_entry(WalEntry entry) {
                    const auto slot = id_to_slot_.find(upd.id);
                    if (!slot) return;
                    const bool vector_fits = upd.vector.has_value() && upd.vector->size() == dim_;
-                   replace_record_locked(*slot, vector_fits ? &*upd.vector : nullptr, std::move(upd.metadata));
+                   replace_record_locked(*slot, vector_fits ? &*upd.vector : nullptr, std::move(upd.metadata),
+                                         std::move(upd.document));
                  },
              },
              entry);

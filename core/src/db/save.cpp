@@ -1,4 +1,5 @@
 #include <bit>
+#include <cerrno>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -47,6 +48,20 @@ Status write_files(std::span<const TempFile> files) {
   return Status::success();
 }
 
+// The save's deletion of the log may not reach the disk before a power cut, and the log then
+// comes back beside the new snapshot. It must come back whole: its records set absolute state,
+// so all of them replayed over the snapshot change nothing, but a torn prefix of them could set
+// a record back to a value that a lost later record had replaced.
+Status sync_log_before_save(const std::string& wal_path) {
+  auto log = FileHandle::open_read(wal_path);
+  if (!log.ok()) {
+    const QuarnError& e = log.error();
+    if (e.kind() == QuarnError::Kind::Io && e.os_errno() == ENOENT) return Status::success();
+    return std::move(log).error();
+  }
+  return log->sync_data();
+}
+
 }  // namespace
 
 Status DbImpl::save() {
@@ -84,6 +99,9 @@ Status DbImpl::save_locked() {
     const Json* json = slot < metadata_.size() && metadata_[slot].has_value() ? &*metadata_[slot] : nullptr;
     records.push_back({id, slot, json});
   });
+  std::vector<DocumentView> documents;
+  documents.reserve(documents_.size());
+  for (const auto& [slot, document] : documents_.entries()) documents.push_back({slot, slot_to_id_[slot], document});
 
   if (!storage_.dir.empty()) QUARN_TRY(create_directories(storage_.dir));
   // A temporary left by an earlier failed save of this process may still complete that save;
@@ -91,7 +109,7 @@ Status DbImpl::save_locked() {
   QUARN_TRY(storage_.finish_interrupted_save());
   for (const std::string* stale :
        {&storage_.graph_temp_path, &storage_.graph_partial_path, &storage_.vectors_temp_path,
-        &storage_.quantized_temp_path}) {
+        &storage_.quantized_temp_path, &storage_.documents_temp_path}) {
     (void)remove_file(*stale);
   }
 
@@ -111,11 +129,17 @@ Status DbImpl::save_locked() {
                        return out.write(codes.data(), codes.size());
                      }});
   }
+  if (!documents.empty()) {
+    files.push_back({storage_.documents_temp_path, [&](BufferedWriter& out) -> Status {
+                       return write_documents_file(out, index_->node_count(), documents);
+                     }});
+  }
   files.push_back({storage_.graph_partial_path, [&](BufferedWriter& out) -> Status {
                      QUARN_TRY(index_->save_graph(out));
                      return write_metadata_section(out, records);
                    }});
   QUARN_TRY(write_files(files));
+  QUARN_TRY(sync_log_before_save(wal_.path()));
   QUARN_TRY(rename_file(storage_.graph_partial_path, storage_.graph_temp_path));
 
   QUARN_TRY(rename_file(storage_.vectors_temp_path, storage_.vectors_path));
@@ -123,6 +147,13 @@ Status DbImpl::save_locked() {
     QUARN_TRY(rename_file(storage_.quantized_temp_path, storage_.quantized_path));
   } else if (path_exists(storage_.quantized_path)) {
     (void)remove_file(storage_.quantized_path);
+  }
+  // A documents.bin left beside a snapshot without documents would give them back at the next
+  // open, after the log that cleared them is gone.
+  if (!documents.empty()) {
+    QUARN_TRY(rename_file(storage_.documents_temp_path, storage_.documents_path));
+  } else if (path_exists(storage_.documents_path)) {
+    QUARN_TRY(remove_file(storage_.documents_path));
   }
   QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
   QUARN_TRY(sync_directory(storage_.dir));

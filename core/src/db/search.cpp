@@ -155,15 +155,18 @@ std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::
   return scan_filtered(query, k, filter, candidates);
 }
 
-std::vector<SearchResult> DbImpl::assemble(const std::vector<Candidate>& pairs,
-                                             std::optional<float> max_distance) const {
+std::vector<SearchResult> DbImpl::assemble(const std::vector<Candidate>& pairs, const SearchParams& params) const {
+  const std::optional<float> max_distance = params.max_distance;
   std::vector<SearchResult> out;
   out.reserve(pairs.size());
   for (const Candidate& c : pairs) {
     // Kept only when d <= bound: a NaN bound or distance keeps nothing, an equal one is kept.
     if (max_distance.has_value() && !(c.distance <= *max_distance)) continue;
     if (c.slot >= slot_to_id_.size() || c.slot >= metadata_.size()) continue;
-    out.push_back(SearchResult{slot_to_id_[c.slot], c.distance, metadata_[c.slot]});
+    SearchResult& hit = out.emplace_back(SearchResult{slot_to_id_[c.slot], c.distance, metadata_[c.slot], std::nullopt});
+    if (params.include_documents) {
+      if (const std::string* document = documents_.find(c.slot)) hit.document = *document;
+    }
   }
   return out;
 }
@@ -188,7 +191,7 @@ Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, c
     pairs = search_filtered(query, k, ef, *params.filter, narrowed, plan_filtered(*params.filter, narrowed),
                             kNoEntryPoint);
   }
-  return assemble(pairs, params.max_distance);
+  return assemble(pairs, params);
 }
 
 Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::vector<std::vector<float>>& queries,
@@ -216,7 +219,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
         const std::vector<std::span<const float>> batch(queries.begin() + begin, queries.begin() + end);
         const std::vector<std::vector<Candidate>> found = index_->search_many_exhaustive(batch, k, ef);
         for (std::size_t j = 0; j < found.size(); ++j) {
-          results[static_cast<std::size_t>(begin) + j] = assemble(found[j], params.max_distance);
+          results[static_cast<std::size_t>(begin) + j] = assemble(found[j], params);
         }
       });
       return results;
@@ -224,7 +227,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
     // Workers take no database lock: the calling thread holds the shared locks for them.
     const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
     const std::vector<std::vector<Candidate>> found = index_->search_many(spans, k, ef);
-    parallel_for(queries.size(), [&](std::size_t i) { results[i] = assemble(found[i], params.max_distance); });
+    parallel_for(queries.size(), [&](std::size_t i) { results[i] = assemble(found[i], params); });
     return results;
   }
   std::shared_lock meta_index_guard(metadata_index_lock_);
@@ -239,7 +242,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
     const std::size_t i = d.order.empty() ? j : d.order[j];
     const Slot entry = d.entries.empty() ? kNoEntryPoint : d.entries[i];
     results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, entry),
-                          params.max_distance);
+                          params);
   });
   return results;
 }

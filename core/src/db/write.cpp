@@ -17,12 +17,14 @@ Status DbImpl::log_append(const WalEntry& entry) {
   return wal_.append(entry);
 }
 
-void DbImpl::store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata) {
+void DbImpl::store_record_held(Slot slot, const std::string& id, std::optional<Json> metadata,
+                               std::optional<std::string> document) {
   if (slot_to_id_.size() <= slot) slot_to_id_.resize(std::size_t{slot} + 1);
   slot_to_id_[slot] = id;
   if (metadata_.size() <= slot) metadata_.resize(std::size_t{slot} + 1);
   metadata_index_.index(slot, metadata);
   metadata_[slot] = std::move(metadata);
+  if (document) documents_.set(slot, std::move(document));
 }
 
 void DbImpl::replace_metadata_locked(Slot slot, std::optional<Json> metadata) {
@@ -39,10 +41,11 @@ void DbImpl::clear_slot_held(Slot slot, const TableGuard&) {
     metadata_index_.remove(slot, metadata_[slot]);
     metadata_[slot].reset();
   }
+  documents_.erase(slot);
 }
 
 Slot DbImpl::insert_record_locked(const std::string& id, std::vector<float> vector,
-                                    std::optional<Json> metadata) {
+                                    std::optional<Json> metadata, std::optional<std::string> document) {
   TableGuard guard(*this);
   // Everything that can fail for want of memory happens before the index raises its live
   // count, so a failed insert leaves the counts and the tables as they were. The tables grow
@@ -53,22 +56,23 @@ Slot DbImpl::insert_record_locked(const std::string& id, std::vector<float> vect
   id_to_slot_.reserve(id_to_slot_.size() + 1);
   std::string id_copy = id;
   const Slot slot = index_->insert(std::move(vector));
-  store_record_held(slot, id, std::move(metadata));
+  store_record_held(slot, id, std::move(metadata), std::move(document));
   id_to_slot_.insert_or_assign(std::move(id_copy), slot);
   return slot;
 }
 
 void DbImpl::replace_record_locked(Slot slot, const std::vector<float>* vector,
-                                     std::optional<std::optional<Json>> metadata) {
+                                     std::optional<std::optional<Json>> metadata, DocumentChange document) {
   std::unique_lock<std::shared_mutex> index_guard;
   if (vector != nullptr) {
     index_guard = std::unique_lock(index_lock_);
     index_->update_vector(slot, *vector);
   }
-  if (metadata.has_value()) {
+  if (metadata.has_value() || document.has_value()) {
     std::unique_lock meta_guard(metadata_lock_);
     std::unique_lock meta_index_guard(metadata_index_lock_);
-    replace_metadata_locked(slot, std::move(*metadata));
+    if (metadata.has_value()) replace_metadata_locked(slot, std::move(*metadata));
+    if (document.has_value()) documents_.set(slot, std::move(*document));
   }
 }
 
@@ -78,39 +82,51 @@ void DbImpl::delete_record_locked(const std::string& id, Slot slot) {
   id_to_slot_.erase(id);
 }
 
-Status DbImpl::add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::add_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                          std::optional<std::string> document) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
+  if (document) {
+    if (auto problem = document_problem(*document)) return bad_document(*problem);
+  }
   auto id_guard = lock_id_map_for_write();
   if (id_to_slot_.contains(id)) return QuarnError::duplicate_id(id);
-  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
+  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata), std::move(document)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
-  insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata));
+  insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata), std::move(insert.document));
   return Status::success();
 }
 
-Status DbImpl::upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata) {
+Status DbImpl::upsert_logged(const std::string& id, std::vector<float> vector, std::optional<Json> metadata,
+                             std::optional<std::string> document) {
   if (auto refused = refuse_write()) return std::move(*refused);
   if (vector.size() != dim_) return QuarnError::dimension_mismatch(dim_, vector.size());
   if (auto bad = check_finite(vector)) return std::move(*bad);
+  if (document) {
+    if (auto problem = document_problem(*document)) return bad_document(*problem);
+  }
   auto id_guard = lock_id_map_for_write();
-  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata)};
+  WalEntry entry = WalInsert{id, std::move(vector), std::move(metadata), std::move(document)};
   QUARN_TRY(log_append(entry));
   auto& insert = std::get<WalInsert>(entry);
   if (auto slot = id_to_slot_.find(id)) {
-    // The new metadata replaces the old whole, so an upsert without metadata clears it.
-    replace_record_locked(*slot, &insert.vector, std::optional<std::optional<Json>>(std::move(insert.metadata)));
+    // The new metadata and document replace the old whole, so an upsert without them clears them.
+    replace_record_locked(*slot, &insert.vector, std::optional<std::optional<Json>>(std::move(insert.metadata)),
+                          DocumentChange(std::in_place, std::move(insert.document)));
   } else {
-    insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata));
+    insert_record_locked(id, std::move(insert.vector), std::move(insert.metadata), std::move(insert.document));
   }
   return Status::success();
 }
 
 Status DbImpl::update_logged(const std::string& id, std::optional<std::vector<float>> vector,
-                        std::optional<Json> metadata) {
+                             std::optional<Json> metadata, DocumentChange document) {
   if (auto refused = refuse_write()) return std::move(*refused);
+  if (document && *document) {
+    if (auto problem = document_problem(**document)) return bad_document(*problem);
+  }
   auto id_guard = lock_id_map_for_write();
   const auto found = id_to_slot_.find(id);
   if (!found) return QuarnError::not_found(id);
@@ -122,10 +138,10 @@ Status DbImpl::update_logged(const std::string& id, std::optional<std::vector<fl
   // Absent metadata keeps the stored one; update never clears it.
   std::optional<std::optional<Json>> new_metadata;
   if (metadata.has_value()) new_metadata.emplace(std::move(metadata));
-  WalEntry entry = WalUpdate{id, std::move(vector), std::move(new_metadata)};
+  WalEntry entry = WalUpdate{id, std::move(vector), std::move(new_metadata), std::move(document)};
   QUARN_TRY(log_append(entry));
   auto& upd = std::get<WalUpdate>(entry);
-  replace_record_locked(slot, upd.vector ? &*upd.vector : nullptr, std::move(upd.metadata));
+  replace_record_locked(slot, upd.vector ? &*upd.vector : nullptr, std::move(upd.metadata), std::move(upd.document));
   return Status::success();
 }
 
@@ -158,6 +174,29 @@ Result<std::pair<std::vector<float>, std::optional<Json>>> DbImpl::get(const std
   }
   std::shared_lock meta_guard(metadata_lock_);
   return std::pair{std::move(vector), metadata_at(slot)};
+}
+
+Result<Record> DbImpl::get_record(const std::string& id) const {
+  std::shared_lock id_guard(id_map_lock_);
+  const auto found = id_to_slot_.find(id);
+  if (!found) return QuarnError::not_found(id);
+  const Slot slot = *found;
+  Record record;
+  {
+    std::shared_lock index_guard(index_lock_);
+    if (slot >= index_->node_count()) return QuarnError::corrupt("vector slot missing");
+    auto row = index_->vector(slot);
+    record.vector.assign(row.begin(), row.end());
+  }
+  std::shared_lock meta_guard(metadata_lock_);
+  record.metadata = metadata_at(slot);
+  if (const std::string* document = documents_.find(slot)) record.document = *document;
+  return record;
+}
+
+void DbImpl::set_document_listener(DocumentListener* listener) {
+  std::unique_lock meta_guard(metadata_lock_);
+  documents_.set_listener(listener);
 }
 
 }  // namespace quarn

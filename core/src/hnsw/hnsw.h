@@ -27,6 +27,9 @@ class BufferedWriter;
 inline constexpr Slot kNoEntryPoint = 0xFFFFFFFFu;
 // dim x live vectors below this is answered by exhaustive scan.
 inline constexpr std::size_t kScanLimit = 10'000'000;
+// Islands left by inserts are linked back whenever the rows linked since the last repair reach
+// 1/kRepairShare of the nodes, so a batch of at least that share is repaired when it ends.
+inline constexpr std::size_t kRepairShare = 32;
 // Rows at least this long are prefetched into the outer cache rather than the first level.
 inline constexpr std::size_t kOuterCacheHintBytes = 1024;
 
@@ -184,6 +187,16 @@ class HnswIndex {
   bool is_deleted(Slot slot) const { return deleted_.count(slot) != 0; }
   const std::unordered_set<Slot>& deleted() const { return deleted_; }
 
+  // ---- connectivity ----
+  // One mark per node: whether a walk from the entry point can reach it over layer-0 links,
+  // deleted nodes included (they route walks as live ones do).
+  std::vector<std::uint8_t> reachable_on_layer0() const;
+  // Live nodes among those reachable on layer 0; live_count() when the graph has no islands.
+  std::size_t live_reachable_on_layer0() const;
+  // Links every live node that no layer-0 walk from the entry point reaches from its nearest
+  // reachable node; a node cut off by a replaced link is linked in turn.
+  void repair_layer0();
+
   // ---- persistence ----
   // Writes the graph.quarn header, deleted slots and node records, then flushes the writer.
   Status save_graph(BufferedWriter& out) const;
@@ -263,6 +276,8 @@ class HnswIndex {
   std::vector<std::size_t> prepare_batch(std::size_t count);
   // Links the appended rows from `start` on, one per level; see batch_insert.
   std::vector<Slot> link_batch(Slot start, const std::vector<std::size_t>& levels, const LinkProgress& progress);
+  // Counts rows linked since the last repair_layer0 and repairs when they reach the share.
+  void note_linked(std::size_t rows);
   // Writes the slot's code row when quantized search is on.
   void write_codes(Slot slot, std::span<const float> vector);
   // Exhaustive scan: brute-force kernel without deletions, pairwise distances otherwise.
@@ -294,6 +309,7 @@ class HnswIndex {
   std::size_t dim_;
   std::atomic<std::size_t> live_count_{0};
   Slot entry_point_ = kNoEntryPoint;
+  std::size_t linked_since_repair_ = 0;
   Metric metric_;
   RowDistanceFn row_distance_;
   RowPairDistanceFn row_pair_distance_;

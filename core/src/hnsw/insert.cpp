@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "hnsw/graph_util.h"
@@ -17,6 +18,29 @@ namespace {
 // The first part of a batch is linked one by one so the parallel part starts from a graph
 // with some structure.
 constexpr std::size_t kSequentialPrefix = 128;
+
+// The order in which a batch's rows are linked: highest level first, and within a level in a
+// shuffled order drawn from `seed`. Rows linked in input order build each run of near-duplicates
+// (chunks of one document) one after another, and once a group links among itself the diversity
+// rule prunes every link into it from outside: the group becomes an island that queries reach
+// only through an upper layer. Shuffled, the first members of every group link into a graph that
+// holds few of their peers, and the nodes with upper layers form the layer-0 backbone first.
+std::vector<std::size_t> link_order(const std::vector<std::size_t>& levels, std::uint64_t seed) {
+  std::vector<std::size_t> order(levels.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return levels[a] > levels[b]; });
+  std::mt19937_64 rng(seed);
+  for (std::size_t i0 = 0; i0 < order.size();) {
+    std::size_t i1 = i0;
+    while (i1 < order.size() && levels[order[i1]] == levels[order[i0]]) ++i1;
+    for (std::size_t j = i0; j + 1 < i1; ++j) {
+      std::uniform_int_distribution<std::size_t> pick(j, i1 - 1);
+      std::swap(order[j], order[pick(rng)]);
+    }
+    i0 = i1;
+  }
+  return order;
+}
 
 }  // namespace
 
@@ -61,6 +85,7 @@ Slot HnswIndex::insert(std::vector<float> vector) {
     entry_point_ = slot;
     max_level_ = level;
   }
+  note_linked(1);
   return slot;
 }
 
@@ -107,19 +132,23 @@ std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_
   std::vector<Slot> slots(count);
   for (std::size_t i = 0; i < count; ++i) slots[i] = start + static_cast<Slot>(i);
 
+  // Seeded by the batch's place in the index, so that a build is reproducible.
+  const std::vector<std::size_t> order = link_order(levels, 0x9e3779b97f4a7c15ULL ^ (std::uint64_t{start} << 20) ^ count);
+
   std::size_t linked = 0;
   auto report = [&] {
     if (progress) progress(linked);
   };
   std::size_t first = 0;
   if (entry_point_ == kNoEntryPoint) {
-    entry_point_ = start;
-    max_level_ = levels[0];
+    entry_point_ = slots[order[0]];
+    max_level_ = levels[order[0]];
     first = 1;
     linked = 1;
   }
   const std::size_t sequential_end = std::min(count, kSequentialPrefix);
-  for (std::size_t i = first; i < sequential_end; ++i) {
+  for (std::size_t j = first; j < sequential_end; ++j) {
+    const std::size_t i = order[j];
     connect_node(slots[i], levels[i], entry_point_);
     if (levels[i] > max_level_) {
       entry_point_ = slots[i];
@@ -133,7 +162,8 @@ std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_
     // old entry point they would get no lists on their new layers, leaving those layers unlinked.
     std::vector<std::size_t> parallel;
     parallel.reserve(count - kSequentialPrefix);
-    for (std::size_t i = kSequentialPrefix; i < count; ++i) {
+    for (std::size_t j = kSequentialPrefix; j < count; ++j) {
+      const std::size_t i = order[j];
       if (levels[i] <= max_level_) {
         parallel.push_back(i);
         continue;
@@ -155,10 +185,18 @@ std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_
       if (progress && std::this_thread::get_id() == caller) progress(now);
     });
   }
+  note_linked(count);
   linked = count;
   report();
   live_count_.fetch_add(count, std::memory_order_acq_rel);
   return slots;
+}
+
+void HnswIndex::note_linked(std::size_t rows) {
+  linked_since_repair_ += rows;
+  if (linked_since_repair_ * kRepairShare < links_.size()) return;
+  repair_layer0();
+  linked_since_repair_ = 0;
 }
 
 void HnswIndex::append_distances(Slot owner, const std::vector<Slot>& others, std::vector<Candidate>& out) const {

@@ -7,8 +7,9 @@
 
 namespace quarn {
 
-// A save writes vectors.tmp, then vectors.sq8.tmp (quantize setting on), then graph.tmp, and
-// renames them only after all three are complete; it removes stale temporaries first. So a
+// A save writes vectors.tmp, then vectors.sq8.tmp (quantize setting on), documents.tmp (when a
+// record has a document), then graph.tmp, and renames them only after all are complete; it
+// removes stale temporaries first. So a
 // graph.tmp that parses completely proves that the other temporaries of the same save were
 // complete too, and the save can be finished by doing its remaining renames. The log is kept:
 // its records set absolute state, so replaying it over the newer snapshot gives the same
@@ -31,6 +32,12 @@ bool quantized_matches(const std::string& path, std::uint32_t dim, std::uint64_t
   return stored == dim && has_size(path, size);
 }
 
+// Whether a documents file parses beside the graph of graph.tmp.
+bool documents_match(const std::string& path, std::size_t n, const std::vector<MetaRecord>& records) {
+  auto bytes = read_file(path);
+  return bytes.ok() && parse_documents_file(*bytes, n, records).ok();
+}
+
 Status sync_file(const std::string& path) {
   auto file = FileHandle::open_read(path);
   if (!file.ok()) return std::move(file).error();
@@ -47,7 +54,8 @@ Status Storage::finish_interrupted_save() const {
   auto graph = storage_detail::parse_graph(in);
   if (!graph.ok()) return Status::success();
   const std::size_t n = graph->links.size();
-  if (!storage_detail::parse_metadata_section(in, n, graph->deleted).ok()) return Status::success();
+  auto records = storage_detail::parse_metadata_section(in, n, graph->deleted);
+  if (!records.ok()) return Status::success();
   const auto vectors_size = vectors_file_size(n, graph->dim);
   if (!vectors_size) return Status::success();
 
@@ -60,8 +68,13 @@ Status Storage::finish_interrupted_save() const {
   // anything, and the directory after the renames, as the save itself does.
   const bool quantized_pending =
       path_exists(quantized_temp_path) && quantized_matches(quantized_temp_path, graph->dim, n);
+  // A documents.bin left from an older snapshot may still match; the log, which is kept, then
+  // sets every document that changed since.
+  const bool documents_pending =
+      path_exists(documents_temp_path) && documents_match(documents_temp_path, n, *records);
   if (vectors_pending) QUARN_TRY(sync_file(vectors_temp_path));
   if (quantized_pending) QUARN_TRY(sync_file(quantized_temp_path));
+  if (documents_pending) QUARN_TRY(sync_file(documents_temp_path));
   QUARN_TRY(sync_file(graph_temp_path));
 
   if (vectors_pending) QUARN_TRY(rename_file(vectors_temp_path, vectors_path));
@@ -70,6 +83,11 @@ Status Storage::finish_interrupted_save() const {
   } else if (path_exists(quantized_path) && !quantized_matches(quantized_path, graph->dim, n)) {
     // Left from an older snapshot; the new one was saved without quantized vectors.
     (void)remove_file(quantized_path);
+  }
+  if (documents_pending) {
+    QUARN_TRY(rename_file(documents_temp_path, documents_path));
+  } else if (path_exists(documents_path) && !documents_match(documents_path, n, *records)) {
+    QUARN_TRY(remove_file(documents_path));
   }
   QUARN_TRY(rename_file(graph_temp_path, graph_path));
   return sync_directory(dir);

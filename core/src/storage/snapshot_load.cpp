@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "quantize/quantizer.h"
+#include "storage/documents_format.h"
 #include "storage/graph_parse.h"
 #include "storage/snapshot_format.h"
 #include "storage/storage.h"
@@ -34,6 +35,8 @@ Storage Storage::make(const std::string& dir) {
   s.graph_partial_path = join_path(dir, fmt::kGraphPartial);
   s.vectors_temp_path = join_path(dir, fmt::kVectorsTemp);
   s.quantized_temp_path = join_path(dir, fmt::kQuantizedTemp);
+  s.documents_path = join_path(dir, documents_format::kFileName);
+  s.documents_temp_path = join_path(dir, documents_format::kTempName);
   return s;
 }
 
@@ -99,6 +102,15 @@ Result<Storage::Loaded> Storage::load() const {
   if (!records.ok()) return std::move(records).error().concerning(graph_path);
   for (Slot s : storage_detail::unnamed_live_slots(n, g.deleted, *records)) g.deleted.insert(s);
 
+  std::vector<DocumentRecord> documents;
+  if (path_exists(documents_path)) {
+    auto bytes = read_file(documents_path);
+    if (!bytes.ok()) return std::move(bytes).error().concerning(documents_path);
+    auto parsed_documents = parse_documents_file(*bytes, n, *records);
+    if (!parsed_documents.ok()) return std::move(parsed_documents).error().concerning(documents_path);
+    documents = std::move(*parsed_documents);
+  }
+
   const std::size_t float_count = n * std::size_t{g.dim};
   VectorStore store(std::move(*mapping), float_count);
   std::vector<float> norms = std::move(*store.mapped_norms());
@@ -116,6 +128,7 @@ Result<Storage::Loaded> Storage::load() const {
   loaded.index = std::make_unique<HnswIndex>(std::move(parts));
   if (quantized) loaded.index->load_quantized(std::move(quantized->quantizer), std::move(quantized->codes));
   loaded.records = std::move(*records);
+  loaded.documents = std::move(documents);
   return loaded;
 }
 

@@ -34,6 +34,29 @@ int injected(FileOp op, const std::string& path, const std::string& target = {})
   return copy ? copy(op, path, target) : 0;
 }
 
+std::atomic<bool> observer_installed{false};
+std::mutex observer_mutex;  // guards `observer`
+FileObserver observer;
+
+bool observing() { return observer_installed.load(std::memory_order_acquire); }
+
+int observed(const FileEvent& event) {
+  FileObserver copy;
+  {
+    std::lock_guard guard(observer_mutex);
+    copy = observer;
+  }
+  return copy ? copy(event) : 0;
+}
+
+// Reports a path call that succeeded; the errno the observer asks for, or 0.
+int observed_path(FileOp op, const std::string& path, const std::string& target = {}, std::uint64_t offset = 0) {
+  if (!observing()) return 0;
+  return observed(FileEvent{op, path, target, -1, 0, offset});
+}
+
+const std::string kNoTarget;
+
 }  // namespace
 
 const char* file_op_name(FileOp op) {
@@ -51,6 +74,12 @@ const char* file_op_name(FileOp op) {
     case FileOp::Lock: return "lock";
   }
   return "?";
+}
+
+void set_file_observer(FileObserver fresh) {
+  std::lock_guard guard(observer_mutex);
+  observer = std::move(fresh);
+  observer_installed.store(static_cast<bool>(observer), std::memory_order_release);
 }
 
 void set_file_fault_hook(FileFaultHook fresh) {
@@ -86,7 +115,11 @@ static Result<FileHandle> open_with(const std::string& path, int flags) {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return QuarnError::io_errno(errno, path);
-  return FileHandle(fd, path);
+  FileHandle file(fd, path);
+  if (observing()) {
+    if (int err = observed(FileEvent{FileOp::Open, path, kNoTarget, fd, flags})) return QuarnError::io_errno(err, path);
+  }
+  return file;
 }
 
 Result<FileHandle> FileHandle::open_append(const std::string& path) {
@@ -114,6 +147,14 @@ Status FileHandle::write_all(const std::uint8_t* data, std::size_t size) {
       return QuarnError::io_errno(errno, path_);
     }
     if (n == 0) return QuarnError::io_errno(EIO, path_);
+    if (observing()) {
+      // The file offset now stands at the end of what this write put in, appending or not.
+      const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+      const FileEvent event{FileOp::Write, path_, kNoTarget, fd_, 0,
+                            static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(n), data,
+                            static_cast<std::size_t>(n)};
+      if (int err = observed(event)) return QuarnError::io_errno(err, path_);
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -136,7 +177,7 @@ Status FileHandle::sync() {
     rc = ::fsync(fd_);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return QuarnError::io_errno(errno, path_);
-  return Status::success();
+  return report_sync();
 }
 
 Status FileHandle::sync_data() {
@@ -146,6 +187,12 @@ Status FileHandle::sync_data() {
     rc = ::fdatasync(fd_);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return QuarnError::io_errno(errno, path_);
+  return report_sync();
+}
+
+Status FileHandle::report_sync() const {
+  if (!observing()) return Status::success();
+  if (int err = observed(FileEvent{FileOp::Sync, path_, kNoTarget, fd_})) return QuarnError::io_errno(err, path_);
   return Status::success();
 }
 
@@ -321,6 +368,7 @@ Status create_directories(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return QuarnError::io_errno(errno, path);
   if (!S_ISDIR(st.st_mode)) return QuarnError::io_errno(ENOTDIR, path);
+  if (int err = observed_path(FileOp::MakeDir, path)) return QuarnError::io_errno(err, path);
   return Status::success();
 }
 
@@ -342,12 +390,14 @@ std::string parent_directory(const std::string& path) {
 Status rename_file(const std::string& from, const std::string& to) {
   if (int err = injected(FileOp::Rename, from, to)) return QuarnError::io_errno(err, from);
   if (::rename(from.c_str(), to.c_str()) != 0) return QuarnError::io_errno(errno, from);
+  if (int err = observed_path(FileOp::Rename, from, to)) return QuarnError::io_errno(err, from);
   return Status::success();
 }
 
 Status remove_file(const std::string& path) {
   if (int err = injected(FileOp::Unlink, path)) return QuarnError::io_errno(err, path);
   if (::unlink(path.c_str()) != 0) return QuarnError::io_errno(errno, path);
+  if (int err = observed_path(FileOp::Unlink, path)) return QuarnError::io_errno(err, path);
   return Status::success();
 }
 
@@ -358,6 +408,7 @@ Status truncate_file(const std::string& path, std::uint64_t length) {
     rc = ::truncate(path.c_str(), static_cast<off_t>(length));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return QuarnError::io_errno(errno, path);
+  if (int err = observed_path(FileOp::Truncate, path, {}, length)) return QuarnError::io_errno(err, path);
   return Status::success();
 }
 

@@ -22,6 +22,26 @@ const char* file_op_name(FileOp op);
 using FileFaultHook = std::function<int(FileOp op, const std::string& path, const std::string& target)>;
 void set_file_fault_hook(FileFaultHook hook);
 
+// What a file call did, reported after it was made: for tests that model what a disk keeps
+// (a power-cut simulation). Write reports each piece the kernel took, at the file offset it went
+// to; Truncate carries the new length in `offset`; Open carries the open flags.
+struct FileEvent {
+  FileOp op;
+  const std::string& path;
+  const std::string& target;  // Rename: the new path
+  int fd = -1;                // Open, Write, Sync
+  int flags = 0;              // Open
+  std::uint64_t offset = 0;   // Write, Truncate
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;  // Write
+};
+// Called after each successful Open, Write, Sync, Rename, Unlink, Truncate and MakeDir. A nonzero
+// return value is an errno the call then fails with, although it was made (the machine stopped
+// before the call returned). Meant for tests; an empty observer (the default) costs one atomic
+// load per call.
+using FileObserver = std::function<int(const FileEvent& event)>;
+void set_file_observer(FileObserver observer);
+
 // Owns one file descriptor; closes it on destruction.
 class FileHandle {
  public:
@@ -69,6 +89,8 @@ class FileHandle {
   Result<void*> map_read_only(std::size_t length) const;
 
  private:
+  Status report_sync() const;
+
   int fd_ = -1;
   std::string path_;
 };

@@ -130,8 +130,9 @@ Status Wal::append(const WalEntry& entry) {
   return write_frame(frame);
 }
 
-Status Wal::append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata) {
-  if (!encode_wal_insert(scratch_, id, vector, metadata)) return QuarnError::invalid_argument("a record must encode to less than 4 GiB");
+Status Wal::append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata,
+                          const std::string* document) {
+  if (!encode_wal_insert(scratch_, id, vector, metadata, document)) return QuarnError::invalid_argument("a record must encode to less than 4 GiB");
   return write_frame(scratch_);
 }
 

@@ -25,6 +25,13 @@ inline constexpr std::uint8_t kUpdate = 3;
 // applies them only when all of them are readable, so a batch cut short by a crash leaves
 // nothing; readers that predate it skip the frame and apply the records one by one.
 inline constexpr std::uint8_t kBatch = 4;
+// Insert and Update of a record with a document: the payload of kInsert or kUpdate followed by
+// the document. kInsertDocument appends it as a string; kUpdateDocument appends a u8 (0 clears
+// the document, 1 sets it) and, after a 1, the string. Written only for records that carry a
+// document change, so a database without documents writes the frames above alone; readers that
+// predate them skip these frames.
+inline constexpr std::uint8_t kInsertDocument = 5;
+inline constexpr std::uint8_t kUpdateDocument = 6;
 // type byte + payload length + checksum
 inline constexpr std::size_t kFrameOverhead = 9;
 }  // namespace wal_format
@@ -33,6 +40,7 @@ struct WalInsert {
   std::string id;
   std::vector<float> vector;
   std::optional<Json> metadata;
+  std::optional<std::string> document = std::nullopt;
 };
 struct WalDelete {
   std::string id;
@@ -42,6 +50,8 @@ struct WalUpdate {
   std::optional<std::vector<float>> vector;
   // absent: keep; present and empty: clear; present with a value: replace
   std::optional<std::optional<Json>> metadata;
+  // absent: keep; present and empty: clear; present with a value: replace
+  std::optional<std::optional<std::string>> document = std::nullopt;
 };
 using WalEntry = std::variant<WalInsert, WalDelete, WalUpdate>;
 
@@ -53,7 +63,7 @@ std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry);
 // from its fields: the bytes encode_wal_entry gives for the same WalInsert. False when the
 // payload would not fit its 32-bit length field.
 bool encode_wal_insert(std::vector<std::uint8_t>& frame, std::string_view id, std::span<const float> vector,
-                       const std::optional<Json>& metadata);
+                       const std::optional<Json>& metadata, const std::string* document = nullptr);
 // The frame that opens a batch of `count` records.
 std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count);
 // Decodes a payload of the given type; nothing when the type is unknown or a field fails.
@@ -80,7 +90,8 @@ class Wal {
   // A failed write closes the file and cuts it back to its last complete record.
   Status append(const WalEntry& entry);
   // append() of an Insert record given by its fields, encoded without copying the vector.
-  Status append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata);
+  Status append_insert(std::string_view id, std::span<const float> vector, const std::optional<Json>& metadata,
+                       const std::string* document = nullptr);
   // Writes the frame that opens a batch of `count` records and returns where the batch starts,
   // for rollback(). The caller appends exactly `count` records next.
   Result<std::uint64_t> begin_batch(std::uint32_t count);

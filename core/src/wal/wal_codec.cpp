@@ -11,6 +11,7 @@ void write_payload(std::vector<std::uint8_t>& out, const WalInsert& e) {
   write_string(out, e.id);
   write_vector(out, e.vector);
   write_metadata(out, e.metadata);
+  if (e.document) write_string(out, *e.document);
 }
 
 void write_payload(std::vector<std::uint8_t>& out, const WalDelete& e) { write_string(out, e.id); }
@@ -21,16 +22,20 @@ void write_payload(std::vector<std::uint8_t>& out, const WalUpdate& e) {
   if (e.vector) write_vector(out, *e.vector);
   put_u8(out, e.metadata ? 1 : 0);
   if (e.metadata) write_metadata(out, *e.metadata);
+  if (e.document) {
+    put_u8(out, e.document->has_value() ? 1 : 0);
+    if (e.document->has_value()) write_string(out, **e.document);
+  }
 }
 
 std::uint8_t type_of(const WalEntry& entry) {
   switch (entry.index()) {
     case 0:
-      return wal_format::kInsert;
+      return std::get<WalInsert>(entry).document ? wal_format::kInsertDocument : wal_format::kInsert;
     case 1:
       return wal_format::kDelete;
     default:
-      return wal_format::kUpdate;
+      return std::get<WalUpdate>(entry).document ? wal_format::kUpdateDocument : wal_format::kUpdate;
   }
 }
 
@@ -89,11 +94,12 @@ std::vector<std::uint8_t> encode_wal_entry(const WalEntry& entry) {
 }
 
 bool encode_wal_insert(std::vector<std::uint8_t>& frame, std::string_view id, std::span<const float> vector,
-                       const std::optional<Json>& metadata) {
-  start_frame(frame, wal_format::kInsert);
+                       const std::optional<Json>& metadata, const std::string* document) {
+  start_frame(frame, document != nullptr ? wal_format::kInsertDocument : wal_format::kInsert);
   write_string(frame, id);
   write_vector(frame, vector);
   write_metadata(frame, metadata);
+  if (document != nullptr) write_string(frame, *document);
   return finish_frame(frame);
 }
 
@@ -112,21 +118,29 @@ std::vector<std::uint8_t> encode_wal_batch_header(std::uint32_t count) {
 std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const std::uint8_t> payload) {
   ByteReader c(payload);
   switch (type) {
-    case wal_format::kInsert: {
+    case wal_format::kInsert:
+    case wal_format::kInsertDocument: {
       auto id = read_string(c);
       if (!id) return std::nullopt;
       auto vector = read_vector(c);
       if (!vector) return std::nullopt;
       auto metadata = read_metadata(c);
       if (!metadata) return std::nullopt;
-      return WalInsert{std::move(*id), std::move(*vector), std::move(*metadata)};
+      WalInsert insert{std::move(*id), std::move(*vector), std::move(*metadata), std::nullopt};
+      if (type == wal_format::kInsertDocument) {
+        auto document = read_string(c);
+        if (!document) return std::nullopt;
+        insert.document = std::move(*document);
+      }
+      return insert;
     }
     case wal_format::kDelete: {
       auto id = read_string(c);
       if (!id) return std::nullopt;
       return WalDelete{std::move(*id)};
     }
-    case wal_format::kUpdate: {
+    case wal_format::kUpdate:
+    case wal_format::kUpdateDocument: {
       WalUpdate u;
       auto id = read_string(c);
       if (!id) return std::nullopt;
@@ -144,6 +158,17 @@ std::optional<WalEntry> decode_wal_payload(std::uint8_t type, std::span<const st
         auto metadata = read_metadata(c);
         if (!metadata) return std::nullopt;
         u.metadata = std::move(*metadata);
+      }
+      if (type == wal_format::kUpdateDocument) {
+        auto document_flag = c.read_u8();
+        if (!document_flag.ok() || *document_flag > 1) return std::nullopt;
+        if (*document_flag == 0) {
+          u.document.emplace();
+        } else {
+          auto document = read_string(c);
+          if (!document) return std::nullopt;
+          u.document.emplace(std::move(*document));
+        }
       }
       return u;
     }

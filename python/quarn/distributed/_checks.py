@@ -9,7 +9,6 @@ engine's read-only refusal, which is how a passed check is told from a failed on
 
 from __future__ import annotations
 
-import operator
 import os
 import shutil
 import tempfile
@@ -17,10 +16,6 @@ import weakref
 
 import quarn
 
-# Fallback until the binding exposes the graph parameters of an open database (Database.m and
-# Database.ef_construction); these are the engine's defaults for an omitted m and ef_construction.
-_ENGINE_DEFAULT_M = 16
-_ENGINE_DEFAULT_EF_CONSTRUCTION = 200
 
 
 class ArgumentChecks:
@@ -36,7 +31,7 @@ class ArgumentChecks:
         except BaseException:
             self._cleanup()
             raise
-        self._graph = (m, ef_construction, quantize)
+        self._quantize = quantize
         try:
             self.db.delete("")
         except ValueError as error:
@@ -46,13 +41,8 @@ class ArgumentChecks:
 
     def parameters(self) -> dict:
         """The parameters the engine gave the scratch database, for the manifest."""
-        m, ef_construction, quantize = self._graph
-        m = getattr(self.db, "m", _ENGINE_DEFAULT_M if m is None else operator.index(m))
-        ef_construction = getattr(self.db, "ef_construction",
-                                  _ENGINE_DEFAULT_EF_CONSTRUCTION if ef_construction is None
-                                  else operator.index(ef_construction))
-        return {"dim": self.db.dim, "metric": self.db.metric, "m": m, "ef_construction": ef_construction,
-                "quantize": bool(quantize)}
+        return {"dim": self.db.dim, "metric": self.db.metric, "m": self.db.m,
+                "ef_construction": self.db.ef_construction, "quantize": bool(self._quantize)}
 
     def write(self, method: str, *args) -> None:
         """Raises what a single database's ``method`` raises for these arguments before it writes."""

@@ -272,6 +272,7 @@ class ShardedDatabase:
                                        if vectors else 0.0)
         totals["uses_brute_force"] = all(st["uses_brute_force"] for st in per_shard)
         totals["uses_quantized_search"] = all(st["uses_quantized_search"] for st in per_shard)
+        totals["reachable_layer0"] = sum(st["reachable_layer0"] for st in per_shard)
         return {"shards": per_shard, "totals": totals}
 
     def _inject_fault(self, shard: int, method: str, error: Optional[Exception]) -> None:
