@@ -5,8 +5,8 @@
 Builds a database of n random vectors (saved, plus 1,000 records in the log), then times, each
 the median of the repeats with the files in the page cache: backup() (which syncs what it
 writes), `cp -r`, and `cp -r` followed by an fsync of every file it wrote. Then backs up once
-more while a thread keeps adding records and reports that thread's longest single add, beside
-its longest add without a backup running.
+more while a thread keeps adding records and reports the median and longest of its single adds,
+beside those of its adds without a backup running.
 """
 
 from __future__ import annotations
@@ -52,11 +52,11 @@ def timed(action, dest: str) -> float:
     return elapsed
 
 
-def longest_add(db: quarn.Database, rng: np.random.Generator, during, tag: str) -> tuple[float, int]:
-    """The longest add of a thread adding records while `during()` runs, and how many it made."""
+def add_times(db: quarn.Database, rng: np.random.Generator, during, tag: str) -> list[float]:
+    """The times of the single adds a thread makes while `during()` runs."""
     stop = threading.Event()
     started = threading.Event()
-    longest = [0.0, 0]
+    times: list[float] = []
     vectors = rng.normal(size=(1000, db.dim)).astype(np.float32)
 
     def add() -> None:
@@ -65,9 +65,8 @@ def longest_add(db: quarn.Database, rng: np.random.Generator, during, tag: str) 
         while not stop.is_set():
             start = time.perf_counter()
             db.add(f"{tag}-{i}", vectors[i % len(vectors)])
-            longest[0] = max(longest[0], time.perf_counter() - start)
+            times.append(time.perf_counter() - start)
             i += 1
-        longest[1] = i
 
     thread = threading.Thread(target=add)
     thread.start()
@@ -78,7 +77,7 @@ def longest_add(db: quarn.Database, rng: np.random.Generator, during, tag: str) 
     finally:
         stop.set()
         thread.join()
-    return longest[0], longest[1]
+    return times
 
 
 def main() -> None:
@@ -91,6 +90,7 @@ def main() -> None:
 
     work = args.work or tempfile.mkdtemp(prefix="quarn-backup-bench-")
     src, dest = os.path.join(work, "src"), os.path.join(work, "copy")
+    shutil.rmtree(src, ignore_errors=True)
     rng = np.random.default_rng(7)
     # ef_construction only changes the build time here, not the size of the files copied.
     db = quarn.Database(src, dim=args.dim, metric="cosine", ef_construction=40)
@@ -116,12 +116,13 @@ def main() -> None:
     for name, seconds in figures.items():
         print(f"{name:15} {seconds:7.3f} s   ({figures[name] / figures['cp -r']:.2f} x cp -r)")
 
-    idle, idle_adds = longest_add(db, rng, lambda: time.sleep(figures["backup()"]), "idle")
+    idle = add_times(db, rng, lambda: time.sleep(figures["backup()"]), "idle")
     shutil.rmtree(dest, ignore_errors=True)
-    busy, busy_adds = longest_add(db, rng, lambda: db.backup(dest), "busy")
+    busy = add_times(db, rng, lambda: db.backup(dest), "busy")
     shutil.rmtree(dest, ignore_errors=True)
-    print(f"longest add while a backup runs: {busy * 1e3:.2f} ms over {busy_adds} adds "
-          f"(without one: {idle * 1e3:.2f} ms over {idle_adds} adds)")
+    for name, times in [("while a backup runs", busy), ("without one", idle)]:
+        print(f"single add {name:20}: median {statistics.median(times) * 1e3:.2f} ms, "
+              f"longest {max(times) * 1e3:.2f} ms over {len(times)} adds")
     db.close()
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)

@@ -7,20 +7,13 @@
 #include <thread>
 
 #include "persistence_test_util.h"
+#include "scoped_hook.h"
 #include "util/file.h"
 
 namespace quarn::testing {
 namespace {
 
 constexpr std::size_t kDim = 4;
-
-class ScopedHook {
- public:
-  explicit ScopedHook(FileFaultHook hook) { set_file_fault_hook(std::move(hook)); }
-  ~ScopedHook() { set_file_fault_hook({}); }
-  ScopedHook(const ScopedHook&) = delete;
-  ScopedHook& operator=(const ScopedHook&) = delete;
-};
 
 bool in_backup_temp(const std::string& path) { return path.find(".backup-") != std::string::npos; }
 
@@ -244,8 +237,10 @@ TEST(Backup, ReadOnlyOpenCopiesTheDirectoryAndTheCopyTakesItsOwnWriterLock) {
   auto writer = create_db(dir.path());
   ASSERT_TRUE(writer);
   ASSERT_TRUE(writer->add("a", vec(1, 1), J(R"({"k":"v"})")).ok());
+  ASSERT_TRUE(writer->add_many({{"saved-doc", vec(5, 5), std::nullopt, "in documents.bin"}}).ok());
   ASSERT_TRUE(writer->save().ok());
   ASSERT_TRUE(writer->add("b", vec(2, 2), std::nullopt).ok());
+  ASSERT_TRUE(writer->add_many({{"logged-doc", vec(6, 6), std::nullopt, "in the log"}}).ok());
   auto reader = open_ok(dir.path(), read_only());
   ASSERT_TRUE(reader);
   ASSERT_TRUE(writer->add("c", vec(3, 3), std::nullopt).ok());
@@ -255,6 +250,15 @@ TEST(Backup, ReadOnlyOpenCopiesTheDirectoryAndTheCopyTakesItsOwnWriterLock) {
   ASSERT_TRUE(backed_up.ok()) << backed_up.error().text();
   EXPECT_FALSE(fs::exists(copy + "/writer.lock"));
   EXPECT_TRUE(state_of_copy(copy) == read_state(*writer));
+  {
+    auto copied = open_ok(copy, read_only());
+    ASSERT_TRUE(copied);
+    for (const char* id : {"saved-doc", "logged-doc"}) {
+      auto record = copied->get_record(id);
+      ASSERT_TRUE(record.ok()) << id;
+      EXPECT_EQ(record->document, writer->get_record(id)->document) << id;
+    }
+  }
 
   auto copy_writer = open_ok(copy, open_only());
   ASSERT_TRUE(copy_writer);

@@ -122,10 +122,9 @@ Result<SourceFiles> list_source(const Storage& storage) {
     if (!entry.regular_file || entry.name == kWriterLockFile) continue;
     const std::string path = join_path(storage.dir, entry.name);
     if (path == storage.graph_partial_path) continue;
-    if (!source.save_pending && (path == storage.vectors_temp_path || path == storage.quantized_temp_path ||
-                                 path == storage.documents_temp_path)) {
-      continue;
-    }
+    const bool temporary = path == storage.vectors_temp_path || path == storage.quantized_temp_path ||
+                           path == storage.documents_temp_path;
+    if (temporary && !source.save_pending) continue;
     auto identity = file_identity(path);
     if (!identity.ok()) return std::move(identity).error();
     // Gone since the listing: the next comparison of listings sees it.
