@@ -49,7 +49,7 @@ const PyMethodDef kSearchKeyword = keyword_method(
     "The k records whose documents best match the words of query by BM25, best first, as a\n"
     "list of SearchResult with .document filled; .distance is minus the BM25 score, so smaller\n"
     "is nearer. A query without words, or k=0, gives []. where_filter is a metadata filter as\n"
-    "for search.");
+    "for search; where_document takes only None for now.");
 
 quarn::Fusion fusion_arg(PyObject* obj) {
   if (obj == nullptr) return quarn::Fusion::Rrf;

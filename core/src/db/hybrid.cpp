@@ -71,7 +71,8 @@ Result<std::vector<SearchResult>> DbImpl::search_hybrid(std::span<const float> v
   if (!(hybrid.weight >= 0.0f && hybrid.weight <= 1.0f)) {
     return QuarnError::invalid_argument("weight must be between 0 and 1, got " + std::to_string(hybrid.weight));
   }
-  // Each side gives its own top k; the cut by distance applies to the fused ranking.
+  // Each side gives its own top k; the cut by distance applies to the fused ranking. The two
+  // searches run one after the other, each at its own moment.
   SearchParams side = params;
   side.max_distance = std::nullopt;
   auto vector_hits = search(vector, side);

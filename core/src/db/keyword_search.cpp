@@ -1,7 +1,6 @@
 // Keyword search (BM25 over the documents) and hybrid search (a vector search and a keyword
 // search fused into one ranking).
 #include <algorithm>
-#include <unordered_map>
 
 #include "db/db_impl.h"
 #include "filter/filter_index.h"
