@@ -113,6 +113,24 @@ class Database:
         include_vectors: bool = False,
         include_documents: bool = False,
     ) -> List[List[SearchResult]]: ...
+    def search_keyword(
+        self,
+        query: str,
+        k: int = 10,
+        where_filter: Optional[_WhereFilter] = None,
+        where_document: None = None,
+    ) -> List[SearchResult]: ...
+    def search_hybrid(
+        self,
+        vector: _VectorLike,
+        query: str,
+        k: int = 10,
+        ef_search: Optional[int] = None,
+        where_filter: Optional[_WhereFilter] = None,
+        where_document: None = None,
+        fusion: Literal["rrf", "weighted"] = "rrf",
+        weight: float = 0.5,
+    ) -> List[SearchResult]: ...
     def search_many_arrays(
         self,
         vectors: _BatchVectorLike,
