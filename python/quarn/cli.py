@@ -1,4 +1,4 @@
-"""The quarn command-line tool: inspect, check, search, import and export a database directory.
+"""The quarn command-line tool: inspect, check, search, import, export and back up a database directory.
 
 Needs click (``pip install 'quarn[cli]'``); progress bars need tqdm.
 """
@@ -218,7 +218,7 @@ if click is not None:
     @click.group(context_settings={"help_option_names": ["-h", "--help"]})
     @click.version_option(quarn.__version__, prog_name="quarn")
     def cli() -> None:
-        """Inspect, check, search, import and export quarn database directories."""
+        """Inspect, check, search, import, export and back up quarn database directories."""
 
     @cli.command()
     @click.argument("path", type=click.Path(exists=True, file_okay=False))
@@ -343,6 +343,23 @@ if click is not None:
             _fail(err)
         click.echo(f"{out}: {count} records")
 
+    @cli.command(short_help="Copy a database, even one another process is writing, to a new directory.")
+    @click.argument("path", type=click.Path(exists=True, file_okay=False))
+    @click.argument("dest", type=click.Path(file_okay=False))
+    def backup(path: str, dest: str) -> None:
+        """Copy the database at PATH into DEST (a new or empty directory) as it stands now. A
+        writer of PATH may go on meanwhile; the copy opens as PATH was at one moment."""
+        try:
+            db = _open(path)
+        except ValueError as err:
+            _fail(err)
+        try:
+            db.backup(dest)
+        except ValueError as err:
+            _fail(err)
+        finally:
+            db.close()
+        click.echo(f"{path}: backed up to {dest}")
 
 def main(argv: Optional[List[str]] = None) -> None:
     """Entry point of `quarn` and `python -m quarn`."""

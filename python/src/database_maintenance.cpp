@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "args.h"
 #include "database_object.h"
 
 namespace quarn_py {
@@ -31,6 +32,28 @@ const PyMethodDef kSync = no_args_method(
     "sync", sync,
     "sync($self)\n--\n\n"
     "Sync the log to the disk now: every write that returned before the call survives a power cut.");
+
+PyObject* backup(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    static const char* const keywords[] = {"dest", nullptr};
+    PyObject* dest_obj = nullptr;
+    parse_args(args, kwargs, "O:backup", keywords, &dest_obj);
+    const std::string dest = path_arg(dest_obj, "dest");
+    auto db = engine_of(self);
+    check(without_gil([&] { return db->backup(dest); }));
+    return none();
+  });
+}
+
+const PyMethodDef kBackup = keyword_method(
+    "backup", backup,
+    "backup($self, dest)\n--\n\n"
+    "Copy the database as it stands now into the new directory `dest` (str or os.PathLike; it\n"
+    "must not exist, or be an empty directory) while other threads keep writing: they wait only\n"
+    "while the files are opened, not for the copy. The copy opens as this database at that\n"
+    "moment. A read-only database copies the directory as it stands at the call. ValueError\n"
+    "when `dest` exists and is not empty, lies inside this database's directory or cannot be\n"
+    "made; nothing is left at `dest` then.");
 
 PyObject* compact(PyObject* self, PyObject*) {
   return guarded([&] {
@@ -127,7 +150,7 @@ const PyMethodDef kStats = no_args_method(
 }  // namespace
 
 std::vector<PyMethodDef> maintenance_methods() {
-  return {kSave, kSync, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
+  return {kSave, kSync, kBackup, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
 }
 
 }  // namespace quarn_py

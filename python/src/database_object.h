@@ -47,6 +47,7 @@ inline PyMethodDef no_args_method(const char* name, PyCFunction body, const char
 std::vector<PyMethodDef> write_methods();        // database_writes.cpp
 std::vector<PyMethodDef> read_methods();         // database_reads.cpp
 std::vector<PyMethodDef> search_methods();       // database_search.cpp
+std::vector<PyMethodDef> keyword_methods();      // database_keyword.cpp
 std::vector<PyMethodDef> maintenance_methods();  // database_maintenance.cpp
 
 // Creates the class Database (a new reference), once per process.

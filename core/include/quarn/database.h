@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,18 @@ struct SearchParams {
 // A record's document is an optional UTF-8 string of at most this many bytes; a longer one or
 // one that is not well-formed UTF-8 fails its write with an InvalidArgument error.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{16} << 20;
+
+// How search_hybrid fuses the vector ranking and the keyword ranking. Rrf scores a record
+// sum(1 / (rrf_k + rank)) over the rankings that hold it (rank from 1); Weighted maps each
+// ranking's scores onto [0, 1] by min-max (best 1, all 1 when they are equal) and adds `weight`
+// times the vector score to (1 - weight) times the keyword score.
+enum class Fusion { Rrf, Weighted };
+
+struct HybridParams {
+  Fusion fusion = Fusion::Rrf;
+  float weight = 0.5f;  // in [0, 1]; Weighted only
+  std::size_t rrf_k = 60;
+};
 
 // A change of a record's document by update: absent keeps it, an empty inner value clears it.
 using DocumentChange = std::optional<std::optional<std::string>>;
@@ -181,6 +194,19 @@ class Database {
   virtual Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
                                                                      const SearchParams& params) const = 0;
   virtual std::size_t count(const Filter* filter) const = 0;
+  // The k records whose documents score best by BM25 for the query's terms (k1 1.2, b 0.75;
+  // terms are case-folded runs of Unicode letters and numbers, no stop words, no stemming),
+  // best first, equal scores in slot order; distance = -score, so smaller is nearer. The
+  // filter and max_distance apply as for search; ef_search is not used. A query without
+  // terms gives no hits.
+  virtual Result<std::vector<SearchResult>> search_keyword(std::string_view query,
+                                                           const SearchParams& params) const = 0;
+  // search and search_keyword, each giving its own top k, fused into one ranking of k
+  // (HybridParams); distance = -fused score. Equal scores keep the order in which the vector
+  // hits, then the keyword hits, first name a record. max_distance cuts the fused ranking.
+  virtual Result<std::vector<SearchResult>> search_hybrid(std::span<const float> vector, std::string_view query,
+                                                          const SearchParams& params,
+                                                          const HybridParams& hybrid = {}) const = 0;
 
   // ---- maintenance ----
   virtual Status save() = 0;
@@ -188,6 +214,13 @@ class Database {
   // durability mode. Nothing to do for a read-only database.
   virtual Status sync() = 0;
   virtual Durability durability() const = 0;
+  // Copies the database as it stood at one moment into `dest` (absent, or an empty directory)
+  // while writes go on: they wait only while the files are opened, not for the copy. The copy
+  // opens as a database equal to this one at that moment. A read-only database copies the
+  // directory as it stands at the call, with writes made since it opened. A destination that
+  // exists and is not empty, lies inside this database's directory or cannot be created fails
+  // with InvalidArgument; a failed backup leaves nothing at `dest`.
+  virtual Status backup(const std::string& dest) = 0;
   // Rebuilds the index from the live records, renumbering their slots; in memory only. A
   // read-only database refuses it like any write.
   virtual Status compact() = 0;

@@ -22,10 +22,12 @@ std::size_t default_ef(std::size_t k) {
 DbImpl::DbImpl(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim,
                    bool quantize)
     : index_(std::move(index)),
+      keyword_(KeywordIndex::create({}).value()),
       storage_(std::move(storage)),
       wal_(std::move(wal_path)),
       dim_(dim),
       quantize_(quantize) {
+  documents_.set_listener(&keyword_);
   register_for_fork();
 }
 
@@ -191,6 +193,7 @@ std::optional<std::string> DbImpl::check_invariants() const {
   for (const auto& [slot, document] : documents_.entries()) {
     if (slot >= nodes || index_->is_deleted(slot)) return "document at " + slot_text(slot) + ", which is not live";
   }
+  if (auto keyword = keyword_.differs_from(documents_)) return keyword;
   MetadataIndex expected;
   expected.rebuild(metadata_, index_->deleted());
   return compare_indexes(expected, metadata_index_);

@@ -16,6 +16,7 @@
 
 #include "db/document_table.h"
 #include "db/id_table.h"
+#include "db/keyword_mirror.h"
 #include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
 #include "db/save_queue.h"
@@ -78,11 +79,16 @@ class DbImpl final : public Database {
   Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
                                                              const SearchParams& params) const override;
   std::size_t count(const Filter* filter) const override;
+  Result<std::vector<SearchResult>> search_keyword(std::string_view query, const SearchParams& params) const override;
+  Result<std::vector<SearchResult>> search_hybrid(std::span<const float> vector, std::string_view query,
+                                                  const SearchParams& params,
+                                                  const HybridParams& hybrid = {}) const override;
 
   // ---- maintenance ----
   Status save() override;
   Status sync() override;
   Durability durability() const override { return durability_; }
+  Status backup(const std::string& dest) override;
   Status compact() override;
   Stats stats() const override;
   void enable_quantized_search() override;
@@ -92,8 +98,8 @@ class DbImpl final : public Database {
   // Applies the records of wal.quarn (used by open).
   Status replay_wal();
 
-  // Attaches the one listener told of every document change (null detaches it); it hears the
-  // current documents at once.
+  // Attaches a listener told of every document change after the keyword index (null detaches
+  // it); it hears the current documents at once.
   void set_document_listener(DocumentListener* listener);
 
   // Verifies that the id map, slot table, metadata table, metadata index and live count agree
@@ -230,6 +236,8 @@ class DbImpl final : public Database {
   mutable std::shared_mutex metadata_lock_;
   std::vector<std::optional<Json>> metadata_;
   DocumentTable documents_;
+  // The keyword index of the documents, the table's listener; guarded like them.
+  KeywordMirror keyword_;
   mutable std::shared_mutex metadata_index_lock_;
   MetadataIndex metadata_index_;
   Storage storage_;

@@ -196,7 +196,8 @@ Result<Record> DbImpl::get_record(const std::string& id) const {
 
 void DbImpl::set_document_listener(DocumentListener* listener) {
   std::unique_lock meta_guard(metadata_lock_);
-  documents_.set_listener(listener);
+  keyword_.set_next(listener);
+  if (listener != nullptr) listener->documents_replaced(documents_);
 }
 
 }  // namespace quarn
