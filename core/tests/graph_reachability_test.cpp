@@ -47,10 +47,6 @@ TEST(GraphReachability, BatchBuildOfNearDuplicatesLeavesNoIslands) {
 
 TEST(GraphReachability, NearDuplicateQueriesFindTheirGroupThroughTheGraph) {
   const auto set = small_set();
-  HnswIndex index(32, 8, 100, Metric::Euclidean);
-  HnswIndex::seed_levels(7);
-  index.batch_insert(set.data);
-  ASSERT_TRUE(index.scan_answers());  // search() would scan: the graph is asked directly
   std::vector<std::vector<Slot>> truth;
   for (const auto& q : set.queries) {
     std::vector<std::pair<float, Slot>> all;
@@ -61,24 +57,34 @@ TEST(GraphReachability, NearDuplicateQueriesFindTheirGroupThroughTheGraph) {
     truth.emplace_back();
     for (std::size_t i = 0; i < 10; ++i) truth.back().push_back(all[i].second);
   }
-  // Batches link on several threads, so the graph varies from run to run: a floor at a small
-  // beam, and no query without any of its neighbours at a wide one.
-  for (const std::size_t ef : {64, 320}) {
-    std::size_t hits = 0;
-    std::size_t empty = 0;
-    for (std::size_t q = 0; q < set.queries.size(); ++q) {
-      std::size_t found = 0;
-      for (const Candidate& c : index.search_graph(set.queries[q], 10, ef)) {
-        found += static_cast<std::size_t>(std::count(truth[q].begin(), truth[q].end(), c.slot));
+  // Batches link on several threads, so the graph varies from run to run (one build in 40 came to
+  // 0.980 at ef 64): the floor at a small beam is on the mean of three builds, and no query of any
+  // build may miss all of its neighbours at a wide one.
+  double recall_sum = 0.0;
+  const std::size_t builds = 3;
+  for (std::size_t build = 0; build < builds; ++build) {
+    HnswIndex index(32, 8, 100, Metric::Euclidean);
+    HnswIndex::seed_levels(7 + static_cast<unsigned>(build));
+    index.batch_insert(set.data);
+    ASSERT_TRUE(index.scan_answers());  // search() would scan: the graph is asked directly
+    for (const std::size_t ef : {64, 320}) {
+      std::size_t hits = 0;
+      std::size_t empty = 0;
+      for (std::size_t q = 0; q < set.queries.size(); ++q) {
+        std::size_t found = 0;
+        for (const Candidate& c : index.search_graph(set.queries[q], 10, ef)) {
+          found += static_cast<std::size_t>(std::count(truth[q].begin(), truth[q].end(), c.slot));
+        }
+        hits += found;
+        empty += found == 0 ? 1 : 0;
       }
-      hits += found;
-      empty += found == 0 ? 1 : 0;
+      const double recall = static_cast<double>(hits) / static_cast<double>(10 * set.queries.size());
+      std::printf("ef %zu on near-duplicate chunks: recall@10 %.4f, queries with none found %zu\n", ef, recall, empty);
+      if (ef == 64) recall_sum += recall;
+      if (ef == 320) EXPECT_EQ(empty, 0u);
     }
-    const double recall = static_cast<double>(hits) / static_cast<double>(10 * set.queries.size());
-    std::printf("ef %zu on near-duplicate chunks: recall@10 %.4f, queries with none found %zu\n", ef, recall, empty);
-    if (ef == 64) EXPECT_GE(recall, 0.985);
-    if (ef == 320) EXPECT_EQ(empty, 0u);
   }
+  EXPECT_GE(recall_sum / static_cast<double>(builds), 0.985);
 }
 
 TEST(GraphReachability, CompactionAfterDeletionsLeavesNoIslands) {
