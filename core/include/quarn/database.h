@@ -188,6 +188,10 @@ class Database {
   virtual Status add_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Status upsert_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Result<std::size_t> delete_many(const std::vector<std::string>& ids) = 0;
+  // Deletes every live record the filter matches, as one delete_many batch of their ids: a
+  // replay deletes all of them or none, and no write lands between the matching and the
+  // deleting. Returns how many were deleted.
+  virtual Result<std::size_t> delete_where(const Filter& filter) = 0;
 
   // ---- search ----
   virtual Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const = 0;

@@ -73,6 +73,7 @@ class DbImpl final : public Database {
   Status add_block(ItemBlock block, const BatchOptions& options = {}) override;
   Status upsert_block(ItemBlock block, const BatchOptions& options = {}) override;
   Result<std::size_t> delete_many(const std::vector<std::string>& ids) override;
+  Result<std::size_t> delete_where(const Filter& filter) override;
 
   // ---- search ----
   Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const override;
@@ -201,6 +202,10 @@ class DbImpl final : public Database {
   Status add_block_logged(ItemBlock block, const BatchOptions& options);
   Status upsert_block_logged(ItemBlock block, const BatchOptions& options);
   Result<std::size_t> delete_many_logged(const std::vector<std::string>& ids);
+  Result<std::size_t> delete_where_logged(const Filter& filter);
+  // Deletes the live ones of `ids` (each once) as one logged batch; caller holds id_map_lock_
+  // exclusively.
+  Result<std::size_t> delete_ids_held(const std::vector<std::string>& ids);
   // In sync mode, waits until every record logged so far is on the disk; otherwise nothing.
   Status commit();
   // Syncs the log (and its directory entry when the file is new); how many records that covers.

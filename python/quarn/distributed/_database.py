@@ -7,7 +7,8 @@ from typing import Iterator, Literal, Optional
 
 import ray
 
-from quarn.distributed import _batches, _reads
+from quarn import _text as _embedding
+from quarn.distributed import _batches, _reads, _text
 from quarn.distributed._checks import ArgumentChecks
 from quarn.distributed._errors import MAYBE_APPLIED, NO_PARTIAL
 from quarn.distributed._manifest import PARAMETERS, check_new_layout, create_manifest, read_manifest
@@ -15,7 +16,7 @@ from quarn.distributed._routing import shard_of
 from quarn.distributed._shards import Shards
 
 
-class ShardedDatabase:
+class ShardedDatabase(_text.ShardedTextMethods):
     """A quarn collection split over ``shards`` Ray actors, with the calls of ``quarn.Database``.
 
     ``root``: directory of the manifest and of ``shard-NNN``; on several machines it must be on a
@@ -25,15 +26,18 @@ class ShardedDatabase:
     shard that serve searches and reopen after every ``save``. ``address``: Ray cluster to join
     when Ray is not initialised yet (None starts or finds a local one). ``actor_options``: extra
     ``.options()`` for every actor (the default asks for no CPUs and spreads actors over nodes).
-    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit).
+    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit). ``embedding``: the
+    collection's embedding function for add_texts and search_text, recorded in ``root``, as for
+    ``Database``; the driver embeds.
     """
 
     def __init__(self, root, shards: Optional[int] = None, dim: Optional[int] = None, metric: Optional[str] = None,
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
-                 durability: str = "flush"):
+                 durability: str = "flush", embedding=None):
         root = os.path.abspath(os.fspath(root))
+        fn, dim, metric = _embedding.prepare(root, embedding, dim, metric)
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
             raise ValueError("replicas must be a non-negative int")
         self._closed = True
@@ -63,6 +67,11 @@ class ShardedDatabase:
             checks.close()
             raise
         self._closed = False
+        try:
+            self._text = _embedding.open_embedding(root, self.dim, False, fn)
+        except BaseException:
+            self.close()
+            raise
 
     # ---- properties ---------------------------------------------------------------------------
 
@@ -176,6 +185,11 @@ class ShardedDatabase:
     def delete_many(self, ids) -> int:
         """Delete the ids in one all-or-nothing batch; returns how many were there."""
         return _batches.delete_many(self._open(), self._checks, ids)
+
+    def delete_where(self, where_filter: dict) -> int:
+        """Delete every record matching a metadata filter; returns how many. Each shard deletes in one
+        batch, and a failure on one undoes the others, as for delete_many."""
+        return _text.delete_where(self._open(), self._checks, where_filter)
 
     # ---- reads across shards --------------------------------------------------------------------
 
