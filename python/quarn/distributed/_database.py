@@ -133,20 +133,21 @@ class ShardedDatabase:
         call = {shard: lambda: shards.writers[shard].call.remote(method, id, *args, **kwargs)}
         return shards.gather(call, method, NO_PARTIAL if read else MAYBE_APPLIED, retry=read)[shard]
 
-    def add(self, id: str, vector, metadata: Optional[dict] = None) -> None:
+    def add(self, id: str, vector, metadata: Optional[dict] = None, document: Optional[str] = None) -> None:
         self._open()
-        self._checks.write("add", id, vector, metadata)
-        return self._one("add", id, vector, metadata)
+        self._checks.write("add", id, vector, metadata, document)
+        return self._one("add", id, vector, metadata, document)
 
-    def upsert(self, id: str, vector, metadata: Optional[dict] = None) -> None:
+    def upsert(self, id: str, vector, metadata: Optional[dict] = None, document: Optional[str] = None) -> None:
         self._open()
-        self._checks.write("upsert", id, vector, metadata)
-        return self._one("upsert", id, vector, metadata)
+        self._checks.write("upsert", id, vector, metadata, document)
+        return self._one("upsert", id, vector, metadata, document)
 
-    def update(self, id: str, vector=None, metadata: Optional[dict] = None) -> None:
+    def update(self, id: str, vector=None, metadata: Optional[dict] = None, document=...) -> None:
+        """document: a str replaces the record's document, None removes it, omitted (or ...) keeps it."""
         self._open()
-        self._checks.write("update", id, vector, metadata)
-        return self._one("update", id, vector=vector, metadata=metadata)
+        self._checks.write("update", id, vector, metadata, document)
+        return self._one("update", id, vector=vector, metadata=metadata, document=document)
 
     def get(self, id: str):
         self._open()
@@ -165,13 +166,14 @@ class ShardedDatabase:
 
     # ---- batch writes ---------------------------------------------------------------------------
 
-    def add_many(self, ids, vectors, metadatas: Optional[list] = None) -> None:
+    def add_many(self, ids, vectors, metadatas: Optional[list] = None, *, documents: Optional[list] = None) -> None:
         """Add new records in one all-or-nothing batch, split by shard and written in parallel."""
-        _batches.write_many(self._open(), self._checks, "add_many", ids, vectors, metadatas)
+        _batches.write_many(self._open(), self._checks, "add_many", ids, vectors, metadatas, documents)
 
-    def upsert_many(self, ids, vectors, metadatas: Optional[list] = None) -> None:
+    def upsert_many(self, ids, vectors, metadatas: Optional[list] = None, *,
+                    documents: Optional[list] = None) -> None:
         """Add or replace records in one all-or-nothing batch; for an id given twice the last occurrence wins."""
-        _batches.write_many(self._open(), self._checks, "upsert_many", ids, vectors, metadatas)
+        _batches.write_many(self._open(), self._checks, "upsert_many", ids, vectors, metadatas, documents)
 
     def delete_many(self, ids) -> int:
         """Delete the ids in one all-or-nothing batch; returns how many were there."""
@@ -180,14 +182,17 @@ class ShardedDatabase:
     # ---- reads across shards --------------------------------------------------------------------
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
-               max_distance: Optional[float] = None) -> list:
+               max_distance: Optional[float] = None, *, include_documents: bool = False) -> list:
         """Search for the k nearest neighbors on every shard and merge them into one ascending list."""
-        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance)
+        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance,
+                             include_documents)
 
     def search_many(self, vectors, k: int = 10, ef_search: Optional[int] = None,
-                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None) -> list:
+                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None, *,
+                    include_documents: bool = False) -> list:
         """Search multiple queries on every shard in parallel. Returns list of list of SearchResult."""
-        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance)
+        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance,
+                                  include_documents)
 
     def search_many_arrays(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                            where_filter: Optional[dict] = None, max_distance: Optional[float] = None):
@@ -196,10 +201,11 @@ class ShardedDatabase:
         return _reads.search_many_arrays(self._open(), self._checks, vectors, k, ef_search, where_filter,
                                          max_distance)
 
-    def get_many(self, ids, include_vectors: bool = True) -> tuple:
+    def get_many(self, ids, include_vectors: bool = True, include_documents: bool = False) -> tuple:
         """(vectors, metadatas) of ids in their order: a float32 array of shape (len(ids), dim), or None, and a
-        list; an id that is not there raises ValueError naming its position in ids."""
-        return _reads.get_many(self._open(), self._checks, ids, include_vectors)
+        list; with include_documents a third list of their documents (str or None). An id that is not there
+        raises ValueError naming its position in ids."""
+        return _reads.get_many(self._open(), self._checks, ids, include_vectors, include_documents)
 
     def count(self, where_filter: Optional[dict] = None) -> int:
         """Count vectors matching a filter, or all vectors if no filter."""
