@@ -20,6 +20,8 @@ class SearchResult(_Hit):
     """One hit of a sharded search; unpacks and indexes like ``quarn.SearchResult`` (id, distance,
     metadata), with ``.document`` filled when the search asked for documents."""
 
+    _document: Optional[str]
+
     def __new__(cls, id: str, distance: float, metadata: Optional[dict], document: Optional[str] = None):
         hit = super().__new__(cls, id, distance, metadata)
         hit._document = document
