@@ -39,12 +39,19 @@ def _search(db, method: str, queries, k: int = 10, **params):
     if method == "search_many":
         return _nearest.hit_lists(lambda rows, want: [_hits(r, documents) for r in db.search_many(rows, want, **params)],
                                   queries, k, len(db))
+    if method == "keyword_statistics_many":
+        return [db._keyword_statistics(q) for q in queries]
+    if method == "search_keyword_many":
+        # queries: (query, the collection's statistics of it) pairs
+        return _nearest.hit_lists(
+            lambda rows, want: [_hits(db._search_keyword_collection(q, st, want, **params), True) for q, st in rows],
+            queries, k, len(db))
     size = len(db)
     return (*_nearest.hit_arrays(lambda rows, want: db.search_many_arrays(rows, want, **params), queries, k, size),
             size)
 
 
-_SEARCHES = ("search", "search_many", "search_many_arrays")
+_SEARCHES = ("search", "search_many", "search_many_arrays", "keyword_statistics_many", "search_keyword_many")
 
 
 def _records(db, ids: list, include_vectors: bool = True):

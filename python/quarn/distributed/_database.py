@@ -7,7 +7,7 @@ from typing import Iterator, Literal, Optional
 
 import ray
 
-from quarn.distributed import _batches, _reads
+from quarn.distributed import _batches, _keyword, _reads
 from quarn.distributed._checks import ArgumentChecks
 from quarn.distributed._errors import MAYBE_APPLIED, NO_PARTIAL
 from quarn.distributed._manifest import PARAMETERS, check_new_layout, create_manifest, read_manifest
@@ -182,17 +182,43 @@ class ShardedDatabase:
     # ---- reads across shards --------------------------------------------------------------------
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
-               max_distance: Optional[float] = None, *, include_documents: bool = False) -> list:
+               max_distance: Optional[float] = None, *, include_documents: bool = False,
+               where_document: Optional[dict] = None) -> list:
         """Search for the k nearest neighbors on every shard and merge them into one ascending list."""
         return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance,
-                             include_documents)
+                             include_documents, where_document)
 
     def search_many(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                     where_filter: Optional[dict] = None, max_distance: Optional[float] = None, *,
-                    include_documents: bool = False) -> list:
+                    include_documents: bool = False, where_document: Optional[dict] = None) -> list:
         """Search multiple queries on every shard in parallel. Returns list of list of SearchResult."""
         return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance,
-                                  include_documents)
+                                  include_documents, where_document)
+
+    def search_keyword(self, query: str, k: int = 10, where_filter: Optional[dict] = None,
+                       where_document: Optional[dict] = None) -> list:
+        """BM25 keyword search over the whole collection: every shard scores with the collection's statistics,
+        so scores and ranking are those of one database holding every record (equal scores ordered by id)."""
+        return _keyword.search_keyword(self._open(), self._checks, query, k, where_filter, where_document)
+
+    def search_keyword_many(self, queries, k: int = 10, where_filter: Optional[dict] = None,
+                            where_document: Optional[dict] = None) -> list:
+        """search_keyword for each query; a list of lists of SearchResult."""
+        return _keyword.search_keyword_many(self._open(), self._checks, queries, k, where_filter, where_document)
+
+    def search_hybrid(self, vector, query: str, k: int = 10, ef_search: Optional[int] = None,
+                      where_filter: Optional[dict] = None, where_document: Optional[dict] = None,
+                      fusion: str = "rrf", weight: float = 0.5) -> list:
+        """search and search_keyword over the collection fused into one ranking, as quarn.Database fuses them."""
+        return _keyword.search_hybrid(self._open(), self._checks, vector, query, k, ef_search, where_filter,
+                                      where_document, fusion, weight)
+
+    def search_hybrid_many(self, vectors, queries, k: int = 10, ef_search: Optional[int] = None,
+                           where_filter: Optional[dict] = None, where_document: Optional[dict] = None,
+                           fusion: str = "rrf", weight: float = 0.5) -> list:
+        """search_hybrid for each row of vectors with the query at the same position."""
+        return _keyword.search_hybrid_many(self._open(), self._checks, vectors, queries, k, ef_search, where_filter,
+                                           where_document, fusion, weight)
 
     def search_many_arrays(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                            where_filter: Optional[dict] = None, max_distance: Optional[float] = None):
@@ -207,19 +233,22 @@ class ShardedDatabase:
         raises ValueError naming its position in ids."""
         return _reads.get_many(self._open(), self._checks, ids, include_vectors, include_documents)
 
-    def count(self, where_filter: Optional[dict] = None) -> int:
+    def count(self, where_filter: Optional[dict] = None, *, where_document: Optional[dict] = None) -> int:
         """Count vectors matching a filter, or all vectors if no filter."""
         shards = self._open()
-        return sum(shards.each(lambda s, w: w.call.remote("count", where_filter), "count", retry=True).values())
+        self._checks.read("count", where_filter, where_document=where_document)
+        return sum(shards.each(lambda s, w: w.call.remote("count", where_filter, where_document=where_document),
+                               "count", retry=True).values())
 
     def __len__(self) -> int:
         shards = self._open()
         return sum(shards.each(lambda s, w: w.call.remote("len"), "len", retry=True).values())
 
-    def ids(self, where: Optional[dict] = None, limit: Optional[int] = None, offset: int = 0) -> list:
+    def ids(self, where: Optional[dict] = None, limit: Optional[int] = None, offset: int = 0, *,
+            where_document: Optional[dict] = None) -> list:
         """Ids of the records matching ``where`` (all without one): shard by shard, each shard's in the order they
         were first added; the first ``offset`` of that list are skipped and at most ``limit`` returned."""
-        return _reads.ids(self._open(), self._checks, where, limit, offset)
+        return _reads.ids(self._open(), self._checks, where, limit, offset, where_document)
 
     def records(self, batch_size: int = 1024, include_vectors: bool = True) -> Iterator:
         """Every record as ``quarn.Record(id, vector, metadata)``, in the order of ``ids()``, read batch_size at a

@@ -32,20 +32,26 @@ def _block(vectors, dim: int):
     return ray.put(np.ascontiguousarray(np.asarray(vectors, dtype=np.float32)).reshape(-1, dim))
 
 
-def search(shards, checks, vector, k, ef_search, where_filter, max_distance, include_documents=False) -> list:
-    checks.read("search", vector, k, ef_search, where_filter, max_distance, False, include_documents)
+def search(shards, checks, vector, k, ef_search, where_filter, max_distance, include_documents=False,
+           where_document=None) -> list:
+    checks.read("search", vector, k, ef_search, where_filter, max_distance, False, include_documents,
+                where_document=where_document)
     query = np.asarray(vector, dtype=np.float32)
     k = operator.index(k)
     parts = fan_out(shards, "search", query, k, ef_search=ef_search, where_filter=where_filter,
-                    max_distance=max_distance, include_documents=bool(include_documents))
+                    max_distance=max_distance, include_documents=bool(include_documents),
+                    where_document=where_document)
     return merge(parts, k)
 
 
-def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance, include_documents=False) -> list:
-    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance, False, include_documents)
+def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance, include_documents=False,
+                where_document=None) -> list:
+    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance, False, include_documents,
+                where_document=where_document)
     k = operator.index(k)
     parts = fan_out(shards, "search_many", _block(vectors, checks.db.dim), k, ef_search=ef_search,
-                    where_filter=where_filter, max_distance=max_distance, include_documents=bool(include_documents))
+                    where_filter=where_filter, max_distance=max_distance, include_documents=bool(include_documents),
+                    where_document=where_document)
     return [merge([part[q] for part in parts], k) for q in range(len(parts[0]))]
 
 
@@ -95,17 +101,20 @@ def get_many(shards, checks, ids, include_vectors, include_documents=False) -> t
     return (vectors, metadatas, documents) if include_documents else (vectors, metadatas)
 
 
-def ids(shards, checks, where, limit, offset) -> list:
+def ids(shards, checks, where, limit, offset, where_document=None) -> list:
     """Ids matching where, shard by shard; offset and limit count over that whole list."""
-    checks.read("ids", where, limit, offset)
+    checks.read("ids", where, limit, offset, where_document=where_document)
     offset = 0 if offset is None else operator.index(offset)
     limit = None if limit is None else operator.index(limit)
     if offset == 0 and limit is None:
-        values = shards.each(lambda s, w: w.call.remote("ids", where), "ids", retry=True)
+        values = shards.each(lambda s, w: w.call.remote("ids", where, where_document=where_document), "ids",
+                             retry=True)
         return [i for s in range(shards.count) for i in values[s]]
-    counts = shards.each(lambda s, w: w.call.remote("count", where), "ids", retry=True)
+    counts = shards.each(lambda s, w: w.call.remote("count", where, where_document=where_document), "ids",
+                         retry=True)
     plan = page([counts[s] for s in range(shards.count)], offset, limit)
-    values = shards.each(lambda s, w: w.call.remote("ids", where, plan[s][1], plan[s][0]), "ids", plan, retry=True)
+    values = shards.each(lambda s, w: w.call.remote("ids", where, plan[s][1], plan[s][0],
+                                                    where_document=where_document), "ids", plan, retry=True)
     return [i for s in sorted(plan) for i in values[s]]
 
 
