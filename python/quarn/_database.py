@@ -53,7 +53,7 @@ class Database(_text.TextMethods, _quarn.Database):
         self = super().__new__(cls, path, dim, metric, m, ef_construction, quantize, read_only,
                                durability=durability)
         try:
-            self._text = _text.open_embedding(self.path, self.dim, self.read_only, fn)
+            self._text = _text.open_embedding(self.path, self.dim, self.metric, self.read_only, fn)
         except BaseException:
             self.close()
             raise

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import os
-from typing import Any, Callable, Dict, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence, Union
 
 import _quarn
 import numpy as np
@@ -11,10 +11,12 @@ import numpy.typing as npt
 
 from quarn import _embedding_record
 from quarn._progress import Progress, Reporter
-from quarn.embeddings import EmbeddingFunction, as_texts, describe, embed, fingerprint, from_config, resolve
+
+if TYPE_CHECKING:  # quarn.embeddings loads only when a database is given a function or uses one
+    from quarn.embeddings import EmbeddingFunction
 
 Metadata = Dict[str, Any]
-Embedding = Union[str, EmbeddingFunction]
+Embedding = Union[str, "EmbeddingFunction"]
 # Texts embedded per call of the function: bounds its working memory and sets the steps of the
 # progress reports.
 EMBED_BATCH = 256
@@ -24,6 +26,11 @@ _METRIC_NAMES = {"l2": "euclidean", "dot": "dot_product"}
 
 def _metric_name(metric: str) -> str:
     return _METRIC_NAMES.get(metric, metric)
+
+
+def _embeddings() -> Any:
+    import quarn.embeddings
+    return quarn.embeddings
 
 
 def _label(record: Dict[str, Any]) -> str:
@@ -58,10 +65,10 @@ class EmbeddingState:
 
     def function(self) -> Optional[EmbeddingFunction]:
         if self._fn is None and self.record is not None:
-            fn = from_config(self.record["name"], self.record["config"])
-            if fn.dim != self.record["dim"] or fingerprint(fn) != self.record["fingerprint"]:
+            fn = _embeddings().from_config(self.record["name"], self.record["config"])
+            if fn.dim != self.record["dim"] or _embeddings().fingerprint(fn) != self.record["fingerprint"]:
                 raise ValueError(f"the database at {self.directory!r} embeds with {_label(self.record)}, "
-                                 f"but that function here is {_label(describe(fn))}")
+                                 f"but that function here is {_label(_embeddings().describe(fn))}")
             self._fn = fn
         return self._fn
 
@@ -73,17 +80,22 @@ class EmbeddingState:
         return fn
 
 
-def open_embedding(directory: str, dim: int, read_only: bool, fn: Optional[EmbeddingFunction]) -> EmbeddingState:
-    """Checks an opened database of ``dim`` against its record and ``fn``; a writer records ``fn``
-    if it is the first function the database is given."""
+def open_embedding(directory: str, dim: int, metric: str, read_only: bool,
+                   fn: Optional[EmbeddingFunction]) -> EmbeddingState:
+    """Checks an opened database of ``dim`` and ``metric`` against its record and ``fn``; a writer
+    records ``fn`` if it is the first function the database is given."""
     recorded = _embedding_record.read(directory)
     if fn is None:
         return EmbeddingState(directory, recorded, None)
-    given = describe(fn)
+    given = _embeddings().describe(fn)
     check_recorded(directory, recorded, given)
     if dim != fn.dim:
         raise ValueError(f"the database at {directory!r} holds {dim}-dimensional vectors; "
                          f"the embedding {fn.name!r} gives {fn.dim}")
+    declared = getattr(fn, "metric", None)
+    if declared is not None and _metric_name(declared) != metric:
+        raise ValueError(f"the database at {directory!r} measures {metric}; "
+                         f"the embedding {fn.name!r} is made for {declared!r}")
     if recorded is None and not read_only:
         _embedding_record.write(directory, given)
     return EmbeddingState(directory, given, fn)
@@ -111,7 +123,7 @@ def embed_all(fn: EmbeddingFunction, texts: List[str], query: bool,
     out = np.empty((len(texts), fn.dim), np.float32)
     for start in range(0, len(texts), EMBED_BATCH):
         stop = min(start + EMBED_BATCH, len(texts))
-        out[start:stop] = embed(fn, texts[start:stop], query=query)
+        out[start:stop] = _embeddings().embed(fn, texts[start:stop], query=query)
         if report is not None:
             report(stop)
     return out
@@ -169,7 +181,7 @@ class TextMethods:
         """search with the vector of the query text, embedded by the database's function; the
         hits carry their documents unless include_documents=False."""
         fn = self._text.require("search_text")
-        vector = embed(fn, as_texts([query]), query=True)[0]
+        vector = _embeddings().embed(fn, _embeddings().as_texts([query]), query=True)[0]
         return self.search(vector, k, ef_search=ef_search, where_filter=where_filter,  # type: ignore[attr-defined, no-any-return]
                            max_distance=max_distance, include_documents=include_documents,
                            **_options(include_vectors, where_document))
@@ -188,7 +200,7 @@ class TextMethods:
     ) -> List[List[_quarn.SearchResult]]:
         """search_text for each query, as search_many: one list of hits per query."""
         fn = self._text.require("search_text_many")
-        texts = as_texts(queries)
+        texts = _embeddings().as_texts(queries)
         if not texts:
             return []
         vectors = embed_all(fn, texts, query=True)
@@ -225,7 +237,7 @@ class TextMethods:
         if isinstance(vector, str) or (vector is None and query is not None):
             text: str = vector if isinstance(vector, str) else query  # type: ignore[assignment]
             fn = self._text.require("search_hybrid with text only")
-            vector = embed(fn, as_texts([text]), query=True)[0]
+            vector = _embeddings().embed(fn, _embeddings().as_texts([text]), query=True)[0]
             if query is None:
                 query = text
         return vector, query
@@ -233,7 +245,7 @@ class TextMethods:
     def _write_texts(self, call: str, ids: Sequence[str], documents: Sequence[str],
                      metadatas: Optional[List[Optional[Metadata]]], progress: Progress, upsert: bool) -> None:
         fn = self._text.require(call)
-        texts = as_texts(documents)
+        texts = _embeddings().as_texts(documents)
         ids = list(ids)
         if len(ids) != len(texts):
             raise ValueError(f"{call}: {len(ids)} ids but {len(texts)} documents")
@@ -276,9 +288,9 @@ def prepare(path: Any, embedding: Optional[Embedding], dim: Optional[int],
     """
     if embedding is None:
         return None, dim, metric
-    fn = resolve(embedding)
+    fn = _embeddings().resolve(embedding)
     dim, metric = settle_shape(fn, dim, metric)
     if isinstance(path, (str, bytes, os.PathLike)):
         directory = os.fsdecode(os.fspath(path))
-        check_recorded(directory, _embedding_record.read(directory), describe(fn))
+        check_recorded(directory, _embedding_record.read(directory), _embeddings().describe(fn))
     return fn, dim, metric

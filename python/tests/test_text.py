@@ -181,9 +181,13 @@ def test_read_only_open_uses_a_given_function_without_recording_it(path):
         assert [h.id for h in reader.search_text("cat")] == ["a"]
 
 
-def test_function_given_to_a_database_of_another_dimension_is_refused(path):
-    quarn.Database(path, dim=5).close()
-    with pytest.raises(ValueError, match="holds 5-dimensional vectors; the embedding 'test-letters' gives 12"):
+@pytest.mark.parametrize("dim, metric, error", [
+    (5, "dot_product", "holds 5-dimensional vectors; the embedding 'test-letters' gives 12"),
+    (12, "euclidean", "measures euclidean; the embedding 'test-letters' is made for 'dot_product'"),
+])
+def test_function_given_to_a_database_of_another_shape_is_refused(path, dim, metric, error):
+    quarn.Database(path, dim=dim, metric=metric).close()
+    with pytest.raises(ValueError, match=error):
         quarn.Database(path, embedding=Letters())
     assert not os.path.exists(os.path.join(path, "embedding.json"))
     quarn.Database(path).close()  # the refused open released the directory
@@ -243,6 +247,17 @@ def test_searches_by_text_equal_the_searches_by_its_query_vector(tdb):
         [hits(r) for r in tdb.search_many(vectors, 3)]
     assert tdb.search_text_many([]) == []
     assert ("query", 1) in tdb.embedding.calls  # queries go through embed_query
+
+
+def test_document_filters_reach_the_searches_by_text(tdb):
+    vector = Letters().vectors(["the red cat"])[0]
+    where = {"$contains": "the"}
+    expected = hits(tdb.search(vector, 5, include_documents=True, where_document=where))
+    assert hits(tdb.search_text("the red cat", 5, where_document=where)) == expected
+    assert all("the" in h[3].split() for h in expected) and 0 < len(expected) < len(TEXTS)
+    assert hits(tdb.search_text_many(["the red cat"], 5, where_document=where)[0]) == expected
+    assert hits(tdb.search_hybrid("the red cat", k=5, where_document=where)) == \
+        hits(tdb.search_hybrid(vector, "the red cat", 5, where_document=where))
 
 
 def test_text_calls_without_a_function_name_themselves(db):

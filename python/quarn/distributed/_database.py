@@ -68,7 +68,7 @@ class ShardedDatabase(_text.ShardedTextMethods):
             raise
         self._closed = False
         try:
-            self._text = _embedding.open_embedding(root, self.dim, False, fn)
+            self._text = _embedding.open_embedding(root, self.dim, self.metric, False, fn)
         except BaseException:
             self.close()
             raise
