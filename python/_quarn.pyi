@@ -14,6 +14,8 @@ _VectorLike: TypeAlias = Union[Sequence[float], _RealArray]
 _BatchVectorLike: TypeAlias = Union[_RealArray, Sequence[_VectorLike]]
 _Metadata: TypeAlias = Dict[str, Any]
 _WhereFilter: TypeAlias = Dict[str, Any]
+# {"$contains": str}, {"$not_contains": str}, {"$and": [...]} or {"$or": [...]}.
+_WhereDocument: TypeAlias = Dict[str, Any]
 _PathLike: TypeAlias = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 @final
@@ -93,6 +95,7 @@ class Database:
     ) -> Tuple[Optional[npt.NDArray[np.float32]], List[Optional[_Metadata]], List[Optional[str]]]: ...
     def delete(self, id: str) -> bool: ...
     def delete_many(self, ids: Sequence[str]) -> int: ...
+    def delete_where(self, where_filter: _WhereFilter) -> int: ...
     def search(
         self,
         vector: _VectorLike,
@@ -102,6 +105,8 @@ class Database:
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
         include_documents: bool = False,
+        *,
+        where_document: Optional[_WhereDocument] = None,
     ) -> List[SearchResult]: ...
     def search_many(
         self,
@@ -112,14 +117,23 @@ class Database:
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
         include_documents: bool = False,
+        *,
+        where_document: Optional[_WhereDocument] = None,
     ) -> List[List[SearchResult]]: ...
     def search_keyword(
         self,
         query: str,
         k: int = 10,
         where_filter: Optional[_WhereFilter] = None,
-        where_document: None = None,
+        where_document: Optional[_WhereDocument] = None,
     ) -> List[SearchResult]: ...
+    def search_keyword_many(
+        self,
+        queries: Sequence[str],
+        k: int = 10,
+        where_filter: Optional[_WhereFilter] = None,
+        where_document: Optional[_WhereDocument] = None,
+    ) -> List[List[SearchResult]]: ...
     def search_hybrid(
         self,
         vector: _VectorLike,
@@ -127,10 +141,21 @@ class Database:
         k: int = 10,
         ef_search: Optional[int] = None,
         where_filter: Optional[_WhereFilter] = None,
-        where_document: None = None,
+        where_document: Optional[_WhereDocument] = None,
         fusion: Literal["rrf", "weighted"] = "rrf",
         weight: float = 0.5,
     ) -> List[SearchResult]: ...
+    def search_hybrid_many(
+        self,
+        vectors: _BatchVectorLike,
+        queries: Sequence[str],
+        k: int = 10,
+        ef_search: Optional[int] = None,
+        where_filter: Optional[_WhereFilter] = None,
+        where_document: Optional[_WhereDocument] = None,
+        fusion: Literal["rrf", "weighted"] = "rrf",
+        weight: float = 0.5,
+    ) -> List[List[SearchResult]]: ...
     def search_many_arrays(
         self,
         vectors: _BatchVectorLike,
@@ -139,9 +164,16 @@ class Database:
         where_filter: Optional[_WhereFilter] = None,
         max_distance: Optional[float] = None,
     ) -> Tuple[npt.NDArray[np.str_], npt.NDArray[np.float32], npt.NDArray[np.int64]]: ...
-    def count(self, where_filter: Optional[_WhereFilter] = None) -> int: ...
+    def count(
+        self, where_filter: Optional[_WhereFilter] = None, *, where_document: Optional[_WhereDocument] = None
+    ) -> int: ...
     def ids(
-        self, where: Optional[_WhereFilter] = None, limit: Optional[int] = None, offset: int = 0
+        self,
+        where: Optional[_WhereFilter] = None,
+        limit: Optional[int] = None,
+        offset: int = 0,
+        *,
+        where_document: Optional[_WhereDocument] = None,
     ) -> List[str]: ...
     def save(self) -> None: ...
     def sync(self) -> None: ...

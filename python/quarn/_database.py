@@ -2,12 +2,13 @@
 
 from __future__ import annotations
 
-from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence
+from typing import Any, Dict, Iterator, List, Literal, NamedTuple, Optional, Sequence
 
 import _quarn
 import numpy as np
 import numpy.typing as npt
 
+from quarn import _text
 from quarn._progress import Progress, Reporter
 
 Metadata = Dict[str, Any]
@@ -29,8 +30,34 @@ class SearchArrays(NamedTuple):
     counts: npt.NDArray[np.int64]
 
 
-class Database(_quarn.Database):
+class Database(_text.TextMethods, _quarn.Database):
     __doc__ = _quarn.Database.__doc__
+
+    def __new__(
+        cls,
+        path: Any,
+        dim: Optional[int] = None,
+        metric: Optional[str] = None,
+        m: Optional[int] = None,
+        ef_construction: Optional[int] = None,
+        quantize: bool = False,
+        read_only: bool = False,
+        *,
+        durability: Literal["flush", "sync"] = "flush",
+        embedding: Optional[_text.Embedding] = None,
+    ) -> "Database":
+        """embedding ("minilm", another registered name, or an EmbeddingFunction) gives the
+        database its function for add_texts and search_text: dim and the metric default come
+        from it, and it is recorded in the directory, to be used again on every open."""
+        fn, dim, metric = _text.prepare(path, embedding, dim, metric)
+        self = super().__new__(cls, path, dim, metric, m, ef_construction, quantize, read_only,
+                               durability=durability)
+        try:
+            self._text = _text.open_embedding(self.path, self.dim, self.metric, self.read_only, fn)
+        except BaseException:
+            self.close()
+            raise
+        return self
 
     def add_many(
         self,

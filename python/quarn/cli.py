@@ -8,7 +8,7 @@ from __future__ import annotations
 import json
 import os
 import sys
-from typing import Any, Dict, Iterator, List, Optional, Tuple
+from typing import Any, Dict, Iterator, List, Literal, Optional, Tuple
 
 import numpy as np
 
@@ -215,6 +215,12 @@ if click is not None:
     def _fail(err: Exception) -> None:
         raise click.ClickException(str(err))
 
+    def _json_option(value: Optional[str], hint: str):
+        try:
+            return json.loads(value) if value else None
+        except json.JSONDecodeError as err:
+            raise click.BadParameter(f"not valid JSON: {err.msg}", param_hint=hint) from None
+
     @click.group(context_settings={"help_option_names": ["-h", "--help"]})
     @click.version_option(quarn.__version__, prog_name="quarn")
     def cli() -> None:
@@ -280,31 +286,50 @@ if click is not None:
     @click.option("-k", default=10, show_default=True, help="Number of hits.")
     @click.option("--where", help='Metadata filter as JSON, e.g. \'{"color": "red"}\'.')
     @click.option("--ef", type=int, help="Beam width of a graph search.")
+    @click.option("--text", help="Keyword query (BM25 over the documents); with a query vector, a hybrid search.")
+    @click.option("--where-document", help='Document filter as JSON, e.g. \'{"$contains": "fox"}\'.')
+    @click.option("--fusion", type=click.Choice(["rrf", "weighted"]), default="rrf", show_default=True,
+                  help="How a hybrid search fuses its two rankings.")
+    @click.option("--weight", type=float, default=0.5, show_default=True,
+                  help="Share of the vector side in a weighted hybrid search.")
     @click.option("--json", "as_json", is_flag=True, help="Print JSON lines instead of a table.")
     def search(path: str, query_file: Optional[str], row: int, id_: Optional[str], k: int, where: Optional[str],
-               ef: Optional[int], as_json: bool) -> None:
-        """Find the k nearest records to a query vector."""
-        try:
-            where_filter = json.loads(where) if where else None
-        except json.JSONDecodeError as err:
-            raise click.BadParameter(f"not valid JSON: {err.msg}", param_hint="--where") from None
+               ef: Optional[int], text: Optional[str], where_document: Optional[str],
+               fusion: Literal["rrf", "weighted"], weight: float,
+               as_json: bool) -> None:
+        """Find the k nearest records to a query vector, the k best keyword matches of --text, or both
+        fused into one ranking when --text comes with a query vector."""
+        where_filter = _json_option(where, "--where")
+        document_filter = _json_option(where_document, "--where-document")
         try:
             db = _open(path)
         except ValueError as err:
             _fail(err)
         try:
-            query = _query_vector(db, query_file, row, id_)
-            hits = db.search(query, k=k, ef_search=ef, where_filter=where_filter)
+            if text is not None and query_file is None and id_ is None:
+                hits = db.search_keyword(text, k=k, where_filter=where_filter, where_document=document_filter)
+            else:
+                query = _query_vector(db, query_file, row, id_)
+                if text is None:
+                    hits = db.search(query, k=k, ef_search=ef, where_filter=where_filter,
+                                     where_document=document_filter)
+                else:
+                    hits = db.search_hybrid(query, text, k=k, ef_search=ef, where_filter=where_filter,
+                                            where_document=document_filter, fusion=fusion, weight=weight)
         except (ValueError, TypeError) as err:
             _fail(err)
         finally:
             db.close()
         for hit in hits:
             if as_json:
-                click.echo(json.dumps({"id": hit.id, "distance": hit.distance, "metadata": hit.metadata}))
+                line = {"id": hit.id, "distance": hit.distance, "metadata": hit.metadata}
+                if text is not None:
+                    line["document"] = hit.document
+                click.echo(json.dumps(line))
             else:
                 meta = "" if hit.metadata is None else json.dumps(hit.metadata, ensure_ascii=False)
-                click.echo(f"{hit.distance:12.6f}  {hit.id}  {meta}")
+                document = f"  {hit.document!r}" if text is not None and hit.document is not None else ""
+                click.echo(f"{hit.distance:12.6f}  {hit.id}  {meta}{document}")
 
     @cli.command("import", short_help="Add vectors from .npy/.npz and JSON-lines metadata.")
     @click.argument("path", type=click.Path(file_okay=False))

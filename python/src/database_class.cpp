@@ -244,7 +244,8 @@ const PyMethodDef kClose = no_args_method(
 PyMethodDef* method_table() {
   static std::vector<PyMethodDef> table = [] {
     std::vector<PyMethodDef> out;
-    for (auto part : {write_methods(), read_methods(), search_methods(), keyword_methods(), maintenance_methods()}) {
+    for (auto part : {write_methods(), read_methods(), search_methods(), keyword_methods(), maintenance_methods(),
+                      delete_where_methods()}) {
       out.insert(out.end(), part.begin(), part.end());
     }
     out.insert(out.end(), {kEnter, kExit, kClose, PyMethodDef{nullptr, nullptr, 0, nullptr}});

@@ -49,6 +49,7 @@ std::vector<PyMethodDef> read_methods();         // database_reads.cpp
 std::vector<PyMethodDef> search_methods();       // database_search.cpp
 std::vector<PyMethodDef> keyword_methods();      // database_keyword.cpp
 std::vector<PyMethodDef> maintenance_methods();  // database_maintenance.cpp
+std::vector<PyMethodDef> delete_where_methods();  // database_delete_where.cpp
 
 // Creates the class Database (a new reference), once per process.
 PyObject* database_type();

@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "database_object.h"
+#include "document_filter_parse.h"
 #include "documents.h"
 #include "filter_parse.h"
 #include "json_convert.h"
@@ -128,18 +129,23 @@ const PyMethodDef kGetMany = keyword_method(
 
 PyObject* count(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"where_filter", nullptr};
+    static const char* const keywords[] = {"where_filter", "where_document", nullptr};
     PyObject* filter_obj = nullptr;
-    parse_args(args, kwargs, "|O:count", keywords, &filter_obj);
+    PyObject* document_obj = nullptr;
+    parse_args(args, kwargs, "|O$O:count", keywords, &filter_obj, &document_obj);
     const std::optional<quarn::Filter> filter = parse_optional_filter(optional_dict_arg(filter_obj, "where_filter"));
+    const std::optional<quarn::DocumentFilter> documents = parse_optional_document_filter(document_obj);
     auto db = engine_of(self);
     const quarn::Filter* f = filter ? &*filter : nullptr;
-    return PyLong_FromSize_t(without_gil([&] { return db->count(f); }));
+    const quarn::DocumentFilter* d = documents ? &*documents : nullptr;
+    return PyLong_FromSize_t(take(without_gil([&] { return db->count(f, d); })));
   });
 }
 
 const PyMethodDef kCount = keyword_method(
-    "count", count, "count($self, where_filter=None)\n--\n\nThe number of records matching a filter, or of all records.");
+    "count", count,
+    "count($self, where_filter=None, *, where_document=None)\n--\n\nThe number of records matching a filter, or of "
+    "all records. where_document filters on the words of the documents, as for search.");
 
 // limit and offset: None or an int >= 0; ValueError naming the argument when negative.
 std::optional<std::uint64_t> slice_arg(PyObject* obj, const char* name) {
@@ -155,20 +161,23 @@ std::optional<std::uint64_t> slice_arg(PyObject* obj, const char* name) {
 
 PyObject* ids(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"where", "limit", "offset", nullptr};
+    static const char* const keywords[] = {"where", "limit", "offset", "where_document", nullptr};
     PyObject* where_obj = nullptr;
     PyObject* limit_obj = nullptr;
     PyObject* offset_obj = nullptr;
-    parse_args(args, kwargs, "|OOO:ids", keywords, &where_obj, &limit_obj, &offset_obj);
+    PyObject* document_obj = nullptr;
+    parse_args(args, kwargs, "|OOO$O:ids", keywords, &where_obj, &limit_obj, &offset_obj, &document_obj);
     const std::optional<quarn::Filter> filter = parse_optional_filter(optional_dict_arg(where_obj, "where"));
+    const std::optional<quarn::DocumentFilter> documents = parse_optional_document_filter(document_obj);
     const std::optional<std::uint64_t> limit = slice_arg(limit_obj, "limit");
     const std::uint64_t offset = slice_arg(offset_obj, "offset").value_or(0);
     auto db = engine_of(self);
     const quarn::Filter* f = filter ? &*filter : nullptr;
-    std::vector<std::string> ids = without_gil([&] {
-      return db->ids_matching(f, static_cast<std::size_t>(offset),
+    const quarn::DocumentFilter* d = documents ? &*documents : nullptr;
+    std::vector<std::string> ids = take(without_gil([&] {
+      return db->ids_matching(f, d, static_cast<std::size_t>(offset),
                               limit ? std::optional<std::size_t>(static_cast<std::size_t>(*limit)) : std::nullopt);
-    });
+    }));
     py::list out(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), py::str(ids[i]).release().ptr());
@@ -179,10 +188,11 @@ PyObject* ids(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 const PyMethodDef kIds = keyword_method(
     "ids", ids,
-    "ids($self, where=None, limit=None, offset=0)\n--\n\n"
+    "ids($self, where=None, limit=None, offset=0, *, where_document=None)\n--\n\n"
     "Ids of the records matching the filter `where` (every record without one), as a list in\n"
     "the order the ids were first added; the first `offset` are skipped and at most `limit`\n"
-    "returned. ValueError when limit or offset is negative.");
+    "returned. ValueError when limit or offset is negative. where_document filters on the words\n"
+    "of the documents, as for search.");
 
 }  // namespace
 

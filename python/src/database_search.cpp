@@ -12,6 +12,7 @@
 
 #include "args.h"
 #include "database_object.h"
+#include "document_filter_parse.h"
 #include "filter_parse.h"
 #include "search_result.h"
 #include "vector_convert.h"
@@ -38,16 +39,24 @@ struct SearchArgs {
   std::size_t k = 10;
   std::optional<std::size_t> ef_search;
   std::optional<quarn::Filter> filter;
+  std::optional<quarn::DocumentFilter> document_filter;
   std::optional<float> max_distance;
   bool include_vectors = false;
   bool include_documents = false;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
+  PyObject* document_obj = nullptr;  // likewise
+
+  void parse_filters() {
+    filter = parse_optional_filter(filter_dict);
+    document_filter = parse_optional_document_filter(document_obj);
+  }
 
   quarn::SearchParams params() const {
     quarn::SearchParams p;
     p.k = k;
     p.ef_search = ef_search;
     p.filter = filter ? &*filter : nullptr;
+    p.document_filter = document_filter ? &*document_filter : nullptr;
     p.max_distance = max_distance;
     p.include_documents = include_documents;
     return p;
@@ -64,13 +73,15 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* max_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* documents_obj = nullptr;
+  PyObject* document_filter_obj = nullptr;
   parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj,
-             &documents_obj);
+             &documents_obj, &document_filter_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
   out.ef_search = optional_unsigned_arg(ef_obj, "ef_search");
   out.filter_dict = optional_dict_arg(filter_obj, "where_filter");
+  out.document_obj = document_filter_obj;
   out.max_distance = optional_float_arg(max_obj, "max_distance");
   out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
   out.include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
@@ -79,12 +90,15 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
 
 PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vector",       "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", "include_documents", nullptr};
+    static const char* const keywords[] = {"vector",          "k",
+                                           "ef_search",       "where_filter",
+                                           "max_distance",    "include_vectors",
+                                           "include_documents", "where_document",
+                                           nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
-    a.filter = parse_optional_filter(a.filter_dict);
+    a.parse_filters();
     const quarn::SearchParams params = a.params();
     auto db = engine_of(self);
     auto hits = take(without_gil([&] { return db->search(query, params); }));
@@ -97,21 +111,27 @@ PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearch = keyword_method(
     "search", search,
     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
-    "include_documents=False)\n"
+    "include_documents=False, *, where_document=None)\n"
     "--\n\n"
     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
     ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
     "filter such as {\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther\n"
-    "hits; include_vectors fills .vector and include_documents .document.");
+    "hits; include_vectors fills .vector and include_documents .document. where_document keeps\n"
+    "records by the words of their documents: {\"$contains\": \"word\"}, {\"$not_contains\": ...},\n"
+    "{\"$and\": [...]}, {\"$or\": [...]}; a record holds a value when its document has every one\n"
+    "of its words (whole words after case folding, not substrings).");
 
 PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vectors",      "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", "include_documents", nullptr};
+    static const char* const keywords[] = {"vectors",         "k",
+                                           "ef_search",       "where_filter",
+                                           "max_distance",    "include_vectors",
+                                           "include_documents", "where_document",
+                                           nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
-    a.filter = parse_optional_filter(a.filter_dict);
+    a.parse_filters();
     const quarn::SearchParams params = a.params();
     auto db = engine_of(self);
     auto lists = take(without_gil([&] { return db->search_many(queries, params); }));
@@ -133,7 +153,7 @@ PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearchMany = keyword_method(
     "search_many", search_many,
     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-    "include_vectors=False, include_documents=False)\n--\n\n"
+    "include_vectors=False, include_documents=False, *, where_document=None)\n--\n\n"
     "search for each row of vectors, in parallel: a list of lists of SearchResult.");
 
 // Code points of valid UTF-8 (ids come from Python str, so they are); a stray byte becomes U+FFFD.

@@ -29,12 +29,26 @@ struct SearchResult {
   std::optional<std::string> document = std::nullopt;  // filled only when SearchParams::include_documents
 };
 
+// BM25's collection statistics for the terms of one keyword query: what a sharded collection
+// gathers from its parts so that each scores as one database of the whole collection would.
+struct CollectionStatistics {
+  std::vector<std::string> terms;  // the query's distinct terms, in order of first appearance
+  std::uint64_t documents = 0;     // documents with at least one term
+  std::uint64_t total_length = 0;  // their terms, repeats counted
+  std::vector<std::uint64_t> document_frequencies;  // documents holding each term
+};
+
 struct SearchParams {
   std::size_t k = 10;
   std::optional<std::size_t> ef_search;
   const Filter* filter = nullptr;  // owned by the caller for the duration of the call
   std::optional<float> max_distance;
   bool include_documents = false;
+  // Only records whose documents pass it; owned by the caller like `filter`.
+  const DocumentFilter* document_filter = nullptr;
+  // Keyword search only: the statistics BM25 uses instead of the database's own; its terms must
+  // be the query's (InvalidArgument otherwise). Owned by the caller like `filter`.
+  const CollectionStatistics* keyword_statistics = nullptr;
 };
 
 // A record's document is an optional UTF-8 string of at most this many bytes; a longer one or
@@ -100,6 +114,18 @@ struct ItemBlock {
 // the record is on the disk. Concurrent writers in Sync mode share one sync.
 enum class Durability : std::uint8_t { Flush, Sync };
 
+// How the keyword index makes terms and scores them: optional English stop words (dropped
+// before stemming) and Snowball English stemming, and BM25's k1 (>= 0) and b (in [0, 1]).
+// Chosen when the database is created and stored with it (only when they differ from these
+// defaults, so a database using the defaults writes no file for them).
+struct KeywordSettings {
+  bool english_stop_words = false;
+  bool english_stemming = false;
+  float k1 = 1.2f;
+  float b = 0.75f;
+  bool operator==(const KeywordSettings&) const = default;
+};
+
 struct OpenOptions {
   std::optional<std::uint64_t> dim;
   std::optional<std::string> metric;
@@ -112,6 +138,9 @@ struct OpenOptions {
   bool read_only = false;
   // Chosen per open; not stored.
   Durability durability = Durability::Flush;
+  // At creation, the keyword settings to store; at a reopen, when given, they must equal the
+  // stored ones (InvalidArgument naming both otherwise). Absent: the stored ones (or defaults).
+  std::optional<KeywordSettings> keyword;
 };
 
 struct Stats {
@@ -162,6 +191,9 @@ class Database {
   // first `offset` are skipped and at most `limit` returned.
   virtual std::vector<std::string> ids_matching(const Filter* filter, std::size_t offset,
                                                 std::optional<std::size_t> limit) const = 0;
+  // The same, also passing a document filter (when not null).
+  virtual Result<std::vector<std::string>> ids_matching(const Filter* filter, const DocumentFilter* document_filter,
+                                                        std::size_t offset, std::optional<std::size_t> limit) const = 0;
   virtual bool contains(const std::string& id) const = 0;
   // The slot (record number) holding a live id (diagnostics and tests).
   virtual std::optional<std::uint32_t> slot_of(const std::string& id) const = 0;
@@ -188,12 +220,17 @@ class Database {
   virtual Status add_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Status upsert_block(ItemBlock block, const BatchOptions& options = {}) = 0;
   virtual Result<std::size_t> delete_many(const std::vector<std::string>& ids) = 0;
+  // Deletes every live record the filter matches, as one delete_many batch of their ids: a
+  // replay deletes all of them or none, and no write lands between the matching and the
+  // deleting. Returns how many were deleted.
+  virtual Result<std::size_t> delete_where(const Filter& filter) = 0;
 
   // ---- search ----
   virtual Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const = 0;
   virtual Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
                                                                      const SearchParams& params) const = 0;
   virtual std::size_t count(const Filter* filter) const = 0;
+  virtual Result<std::size_t> count(const Filter* filter, const DocumentFilter* document_filter) const = 0;
   // The k records whose documents score best by BM25 for the query's terms (k1 1.2, b 0.75;
   // terms are case-folded runs of Unicode letters and numbers, no stop words, no stemming),
   // best first, equal scores in slot order; distance = -score, so smaller is nearer. The
@@ -207,6 +244,17 @@ class Database {
   virtual Result<std::vector<SearchResult>> search_hybrid(std::span<const float> vector, std::string_view query,
                                                           const SearchParams& params,
                                                           const HybridParams& hybrid = {}) const = 0;
+  virtual KeywordSettings keyword_settings() const = 0;
+  // This database's share of the statistics of the query's terms.
+  virtual CollectionStatistics keyword_statistics(std::string_view query) const = 0;
+  // search_keyword and search_hybrid of each query (with vectors[i] for queries[i]), spread over
+  // the worker threads; each query reads the database at its own moment. The first failing
+  // query fails the call; vectors and queries of different lengths fail with InvalidArgument.
+  virtual Result<std::vector<std::vector<SearchResult>>> search_keyword_many(const std::vector<std::string>& queries,
+                                                                             const SearchParams& params) const = 0;
+  virtual Result<std::vector<std::vector<SearchResult>>> search_hybrid_many(
+      const std::vector<std::vector<float>>& vectors, const std::vector<std::string>& queries,
+      const SearchParams& params, const HybridParams& hybrid = {}) const = 0;
 
   // ---- maintenance ----
   virtual Status save() = 0;

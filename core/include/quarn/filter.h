@@ -46,4 +46,16 @@ struct Filter {
   bool index_answers_exactly() const;
 };
 
+// Document filter tree, on the words of records' documents. Contains matches a record whose
+// document holds every term of `value` (terms as the keyword index makes them: "cat" does not
+// match "concatenate"); NotContains is its complement, so a record without a document matches
+// it. And and Or join one or more subtrees. A value without terms fails the call that uses it
+// with InvalidArgument.
+struct DocumentFilter {
+  enum class Op { Contains, NotContains, And, Or };
+  Op op = Op::Contains;
+  std::string value;                     // Contains, NotContains
+  std::vector<DocumentFilter> children;  // And, Or
+};
+
 }  // namespace quarn

@@ -283,6 +283,10 @@ Status DbImpl::upsert_block_logged(ItemBlock block, const BatchOptions& options)
 Result<std::size_t> DbImpl::delete_many_logged(const std::vector<std::string>& ids) {
   if (auto refused = refuse_write()) return std::move(*refused);
   auto id_guard = lock_id_map_for_write();
+  return delete_ids_held(ids);
+}
+
+Result<std::size_t> DbImpl::delete_ids_held(const std::vector<std::string>& ids) {
   std::lock_guard wal_guard(wal_mutex_);
   TableGuard guard(*this);
   std::vector<const std::string*> present;

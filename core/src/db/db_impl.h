@@ -17,6 +17,7 @@
 #include "db/document_table.h"
 #include "db/id_table.h"
 #include "db/keyword_mirror.h"
+#include "filter/filter_index.h"
 #include "filter/metadata_index.h"
 #include "hnsw/hnsw.h"
 #include "db/save_queue.h"
@@ -51,6 +52,8 @@ class DbImpl final : public Database {
   Result<std::pair<std::vector<float>, std::optional<Json>>> get(const std::string& id) const override;
   Result<Record> get_record(const std::string& id) const override;
   std::vector<std::string> ids() const override;
+  Result<std::vector<std::string>> ids_matching(const Filter* filter, const DocumentFilter* document_filter,
+                                                std::size_t offset, std::optional<std::size_t> limit) const override;
   std::vector<std::string> ids_matching(const Filter* filter, std::size_t offset,
                                         std::optional<std::size_t> limit) const override;
   bool contains(const std::string& id) const override;
@@ -73,13 +76,23 @@ class DbImpl final : public Database {
   Status add_block(ItemBlock block, const BatchOptions& options = {}) override;
   Status upsert_block(ItemBlock block, const BatchOptions& options = {}) override;
   Result<std::size_t> delete_many(const std::vector<std::string>& ids) override;
+  Result<std::size_t> delete_where(const Filter& filter) override;
 
   // ---- search ----
   Result<std::vector<SearchResult>> search(std::span<const float> query, const SearchParams& params) const override;
   Result<std::vector<std::vector<SearchResult>>> search_many(const std::vector<std::vector<float>>& queries,
                                                              const SearchParams& params) const override;
   std::size_t count(const Filter* filter) const override;
+  Result<std::size_t> count(const Filter* filter, const DocumentFilter* document_filter) const override;
   Result<std::vector<SearchResult>> search_keyword(std::string_view query, const SearchParams& params) const override;
+  KeywordSettings keyword_settings() const override;
+  CollectionStatistics keyword_statistics(std::string_view query) const override;
+  Result<std::vector<std::vector<SearchResult>>> search_keyword_many(const std::vector<std::string>& queries,
+                                                                     const SearchParams& params) const override;
+  Result<std::vector<std::vector<SearchResult>>> search_hybrid_many(const std::vector<std::vector<float>>& vectors,
+                                                                    const std::vector<std::string>& queries,
+                                                                    const SearchParams& params,
+                                                                    const HybridParams& hybrid) const override;
   Result<std::vector<SearchResult>> search_hybrid(std::span<const float> vector, std::string_view query,
                                                   const SearchParams& params,
                                                   const HybridParams& hybrid = {}) const override;
@@ -157,25 +170,38 @@ class DbImpl final : public Database {
     bool walk = false;
     std::size_t matches = 0;
   };
-  FilterPlan plan_filtered(const Filter& filter, const SlotSet* candidates) const;
+  // Where a filtered search looks: `candidates` (every slot when none), each passing `test`
+  // (the metadata filter, or null when the candidates need no look at the metadata).
+  struct Narrowing {
+    std::optional<Candidates> candidates;
+    const Filter* test = nullptr;
+  };
+  // The metadata index's candidates for `filter` cut to the records whose documents pass
+  // `document_filter`; caller holds the index, slot-table, metadata and metadata-index locks shared.
+  Result<Narrowing> narrow(const Filter* filter, const DocumentFilter* document_filter) const;
+  // The live slots whose documents pass `filter`; caller holds the locks as for narrow.
+  Result<SlotSet> document_slots(const DocumentFilter& filter) const;
+  FilterPlan plan_filtered(const Filter* test, const SlotSet* candidates) const;
   // Filtered k-nearest search among `candidates` (every slot when null); caller holds the index,
   // slot-table and metadata locks shared, and the metadata-index lock too when the candidates
   // are a set inside the index. `entry` is the query's layer-0 entry from the index's
   // descent_order, or kNoEntryPoint for a walk that descends on its own.
   std::vector<Candidate> search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                         const Filter& filter, const SlotSet* candidates, const FilterPlan& plan,
+                                         const Filter* test, const SlotSet* candidates, const FilterPlan& plan,
                                          Slot entry) const;
-  std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
+  std::vector<Candidate> scan_filtered(std::span<const float> query, std::size_t k, const Filter* test,
                                        const SlotSet* candidates) const;
   // Graph walk that accepts only matching records, giving way to scan_filtered when it scores
   // more than `matches` nodes or finds fewer than k.
   std::vector<Candidate> walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                       const Filter& filter, const SlotSet* candidates, std::size_t matches,
+                                       const Filter* test, const SlotSet* candidates, std::size_t matches,
                                        Slot entry) const;
   // Calls fn(slot) for every live slot whose record matches the filter (every live slot without
   // one), in ascending slot order, until fn returns false. Holds the index, slot-table, metadata
   // and metadata-index locks shared meanwhile, so fn may read the slot's id and metadata.
-  void visit_matching(const Filter* filter, const std::function<bool(Slot)>& fn) const;
+  // A document filter too (when not null) narrows them; a malformed one fails before any call.
+  Status visit_matching(const Filter* filter, const DocumentFilter* document_filter,
+                        const std::function<bool(Slot)>& fn) const;
   // Matching live records estimated from a fixed sample of slots (for filters the metadata
   // index cannot answer).
   std::size_t estimate_matches(const Filter& filter) const;
@@ -201,6 +227,10 @@ class DbImpl final : public Database {
   Status add_block_logged(ItemBlock block, const BatchOptions& options);
   Status upsert_block_logged(ItemBlock block, const BatchOptions& options);
   Result<std::size_t> delete_many_logged(const std::vector<std::string>& ids);
+  Result<std::size_t> delete_where_logged(const Filter& filter);
+  // Deletes the live ones of `ids` (each once) as one logged batch; caller holds id_map_lock_
+  // exclusively.
+  Result<std::size_t> delete_ids_held(const std::vector<std::string>& ids);
   // In sync mode, waits until every record logged so far is on the disk; otherwise nothing.
   Status commit();
   // Syncs the log (and its directory entry when the file is new); how many records that covers.

@@ -44,20 +44,20 @@ std::size_t scan_tile_size(std::size_t queries) {
 
 }  // namespace
 
-DbImpl::FilterPlan DbImpl::plan_filtered(const Filter& filter, const SlotSet* candidates) const {
+DbImpl::FilterPlan DbImpl::plan_filtered(const Filter* test, const SlotSet* candidates) const {
   const std::size_t live = index_->live_count();
   if (dim_ * live < kScanLimit) return {};
-  // The index's candidate set bounds the matching records; other filters are estimated.
-  const std::size_t matches = candidates != nullptr ? std::min(candidates->size(), live) : estimate_matches(filter);
+  // The candidate set bounds the matching records; other filters are estimated.
+  const std::size_t matches = candidates != nullptr ? std::min(candidates->size(), live) : estimate_matches(*test);
   return {matches > kFilterScanFloats / std::max<std::size_t>(dim_, 1), matches};
 }
 
 std::vector<Candidate> DbImpl::search_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                                 const Filter& filter, const SlotSet* candidates,
+                                                 const Filter* test, const SlotSet* candidates,
                                                  const FilterPlan& plan, Slot entry) const {
   if (index_->entry_point() == kNoEntryPoint || k == 0) return {};
-  if (!plan.walk) return scan_filtered(query, k, filter, candidates);
-  return walk_filtered(query, k, ef, filter, candidates, plan.matches, entry);
+  if (!plan.walk) return scan_filtered(query, k, test, candidates);
+  return walk_filtered(query, k, ef, test, candidates, plan.matches, entry);
 }
 
 std::size_t DbImpl::estimate_matches(const Filter& filter) const {
@@ -78,13 +78,11 @@ std::size_t DbImpl::estimate_matches(const Filter& filter) const {
   return std::min(index.live_count(), static_cast<std::size_t>(share * static_cast<double>(index.live_count())));
 }
 
-std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::size_t k, const Filter& filter,
+std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::size_t k, const Filter* test,
                                                const SlotSet* candidates) const {
   const HnswIndex& index = *index_;
   const std::size_t nodes = index.node_count();
   std::vector<Candidate> pairs;
-  // An exact candidate set needs no second look at the metadata.
-  const bool exact = candidates != nullptr && filter.index_answers_exactly();
   // Distances are computed only for records that pass the filter, in slot order, as the graph
   // walks score them. Matching rows lie scattered in the store, so each is hinted a few rows
   // before it is scored: the scan waits on memory once per few rows instead of once per row.
@@ -96,7 +94,7 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
   auto score = [&](Slot s) { pairs.push_back({s, index.query_distance(query, norm, s)}); };
   auto consider = [&](Slot s) {
     if (s >= nodes) return false;
-    if (index.is_deleted(s) || (!exact && !filter.matches(metadata_at(s)))) return true;
+    if (index.is_deleted(s) || (test != nullptr && !test->matches(metadata_at(s)))) return true;
     index.prefetch_row(s);
     if (waiting < kAhead) {
       ahead[(first + waiting++) % kAhead] = s;
@@ -124,7 +122,7 @@ std::vector<Candidate> DbImpl::scan_filtered(std::span<const float> query, std::
 }
 
 std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::size_t k, std::size_t ef,
-                                               const Filter& filter, const SlotSet* candidates,
+                                               const Filter* test, const SlotSet* candidates,
                                                std::size_t matches, Slot entry) const {
   const HnswIndex& index = *index_;
   auto walk = [&](const std::function<bool(Slot)>& accept) {
@@ -133,8 +131,7 @@ std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::
   };
   std::optional<std::vector<Candidate>> found;
   if (candidates != nullptr) {
-    const bool exact = filter.index_answers_exactly();
-    auto passes = [&](Slot s) { return exact || filter.matches(metadata_at(s)); };
+    auto passes = [&](Slot s) { return test == nullptr || test->matches(metadata_at(s)); };
     if (candidates->dense()) {
       // A bitmap answers membership as fast as a flat mark would.
       found = walk([&](Slot s) { return candidates->contains(s) && passes(s); });
@@ -149,10 +146,10 @@ std::vector<Candidate> DbImpl::walk_filtered(std::span<const float> query, std::
       found = walk([&](Slot s) { return marked[s] != 0 && passes(s); });
     }
   } else {
-    found = walk([&](Slot s) { return filter.matches(metadata_at(s)); });
+    found = walk([&](Slot s) { return test->matches(metadata_at(s)); });
   }
   if (found.has_value()) return std::move(*found);
-  return scan_filtered(query, k, filter, candidates);
+  return scan_filtered(query, k, test, candidates);
 }
 
 std::vector<SearchResult> DbImpl::assemble(const std::vector<Candidate>& pairs, const SearchParams& params) const {
@@ -181,14 +178,15 @@ Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, c
   const std::size_t k = std::min(params.k, live);
   const std::size_t ef = std::min(params.ef_search.value_or(default_ef(k)), std::max<std::size_t>(live, 1));
   std::vector<Candidate> pairs;
-  if (params.filter == nullptr) {
+  if (params.filter == nullptr && params.document_filter == nullptr) {
     pairs = index_->search(query, k, ef);
   } else {
     // Held for the whole search: the candidates may be a set inside the index.
     std::shared_lock meta_index_guard(metadata_index_lock_);
-    const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
-    const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
-    pairs = search_filtered(query, k, ef, *params.filter, narrowed, plan_filtered(*params.filter, narrowed),
+    auto narrowing = narrow(params.filter, params.document_filter);
+    if (!narrowing.ok()) return std::move(narrowing).error();
+    const SlotSet* narrowed = narrowing->candidates ? &narrowing->candidates->get() : nullptr;
+    pairs = search_filtered(query, k, ef, narrowing->test, narrowed, plan_filtered(narrowing->test, narrowed),
                             kNoEntryPoint);
   }
   return assemble(pairs, params);
@@ -208,7 +206,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
   const std::size_t live = index_->live_count();
   const std::size_t k = std::min(params.k, live);
   const std::size_t ef = std::min(params.ef_search.value_or(default_ef(k)), std::max<std::size_t>(live, 1));
-  if (params.filter == nullptr) {
+  if (params.filter == nullptr && params.document_filter == nullptr) {
     if (index_->entry_point() == kNoEntryPoint) return results;
     if (index_->batch_scan_applies()) {
       // Tiles of queries share each pass over the store.
@@ -231,9 +229,11 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
     return results;
   }
   std::shared_lock meta_index_guard(metadata_index_lock_);
-  const std::optional<Candidates> candidates = resolve_from_index(*params.filter, metadata_index_);
-  const SlotSet* narrowed = candidates ? &candidates->get() : nullptr;
-  const FilterPlan plan = plan_filtered(*params.filter, narrowed);
+  auto narrowing = narrow(params.filter, params.document_filter);
+  if (!narrowing.ok()) return std::move(narrowing).error();
+  const SlotSet* narrowed = narrowing->candidates ? &narrowing->candidates->get() : nullptr;
+  const Filter* test = narrowing->test;
+  const FilterPlan plan = plan_filtered(test, narrowed);
   const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
   // Walks run in descent order from shared descents; scans in query order.
   HnswIndex::DescentOrder d;
@@ -241,22 +241,23 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
   parallel_for(queries.size(), [&](std::size_t j) {
     const std::size_t i = d.order.empty() ? j : d.order[j];
     const Slot entry = d.entries.empty() ? kNoEntryPoint : d.entries[i];
-    results[i] = assemble(search_filtered(spans[i], k, ef, *params.filter, narrowed, plan, entry),
-                          params);
+    results[i] = assemble(search_filtered(spans[i], k, ef, test, narrowed, plan, entry), params);
   });
   return results;
 }
 
-std::size_t DbImpl::count(const Filter* filter) const {
-  if (filter == nullptr) {
+std::size_t DbImpl::count(const Filter* filter) const { return count(filter, nullptr).value(); }
+
+Result<std::size_t> DbImpl::count(const Filter* filter, const DocumentFilter* document_filter) const {
+  if (filter == nullptr && document_filter == nullptr) {
     std::shared_lock index_guard(index_lock_);
     return index_->live_count();
   }
   std::size_t n = 0;
-  visit_matching(filter, [&](Slot) {
+  QUARN_TRY(visit_matching(filter, document_filter, [&](Slot) {
     ++n;
     return true;
-  });
+  }));
   return n;
 }
 

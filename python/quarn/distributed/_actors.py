@@ -24,31 +24,42 @@ def _reply(fn, *args, **kwargs):
         return ("err", error)
 
 
-def _hits(results) -> list:
+def _hits(results, include_documents: bool = False) -> list:
+    if include_documents:
+        return [(r.id, r.distance, r.metadata, r.document) for r in results]
     return [(r.id, r.distance, r.metadata) for r in results]
 
 
 def _search(db, method: str, queries, k: int = 10, **params):
     """The searches, with answers shaped for the caller's merge."""
+    documents = params.get("include_documents", False)
     if method == "search":
-        return _nearest.hit_lists(lambda rows, want: [_hits(db.search(rows[0], want, **params))],
+        return _nearest.hit_lists(lambda rows, want: [_hits(db.search(rows[0], want, **params), documents)],
                                   [queries], k, len(db))[0]
     if method == "search_many":
-        return _nearest.hit_lists(lambda rows, want: [_hits(r) for r in db.search_many(rows, want, **params)],
+        return _nearest.hit_lists(lambda rows, want: [_hits(r, documents) for r in db.search_many(rows, want, **params)],
                                   queries, k, len(db))
+    if method == "keyword_statistics_many":
+        return [db._keyword_statistics(q) for q in queries]
+    if method == "search_keyword_many":
+        # queries: (query, the collection's statistics of it) pairs
+        return _nearest.hit_lists(
+            lambda rows, want: [_hits(db._search_keyword_collection(q, st, want, **params), True) for q, st in rows],
+            queries, k, len(db))
     size = len(db)
     return (*_nearest.hit_arrays(lambda rows, want: db.search_many_arrays(rows, want, **params), queries, k, size),
             size)
 
 
-_SEARCHES = ("search", "search_many", "search_many_arrays")
+_SEARCHES = ("search", "search_many", "search_many_arrays", "keyword_statistics_many", "search_keyword_many")
 
 
 def _records(db, ids: list, include_vectors: bool = True):
-    """The present records among ids, each once, in the order given: (ids, vectors or None, metadatas)."""
+    """The present records among ids, each once, in the order given: (ids, vectors or None, metadatas,
+    documents)."""
     present = list(dict.fromkeys(i for i in ids if i in db))
-    vectors, metadatas = db.get_many(present, include_vectors)
-    return present, vectors, metadatas
+    vectors, metadatas, documents = db.get_many(present, include_vectors, include_documents=True)
+    return present, vectors, metadatas, documents
 
 
 def _open_retrying(open_fn, timeout: float):
@@ -111,7 +122,7 @@ class ShardActor:
         restore them if a batch has to be undone."""
         return _reply(_records, self._db, ids, include_vectors)
 
-    def restore(self, remove: list, ids: list, vectors, metadatas: list):
+    def restore(self, remove: list, ids: list, vectors, metadatas: list, documents: list):
         """Undoes a batch: deletes the ids it created and writes back the records it replaced or deleted."""
         if "restore" in self._faults:
             return ("err", self._faults.pop("restore"))
@@ -120,7 +131,8 @@ class ShardActor:
             if remove:
                 self._db.delete_many(remove)
             if ids:
-                self._db.upsert_many(ids, np.ascontiguousarray(vectors, dtype=np.float32), metadatas)
+                self._db.upsert_many(ids, np.ascontiguousarray(vectors, dtype=np.float32), metadatas,
+                                     documents=documents)
 
         return _reply(run)
 

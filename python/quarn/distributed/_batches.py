@@ -14,15 +14,16 @@ from quarn.distributed._errors import MAYBE_APPLIED, NOTHING_WRITTEN, PartialWri
 from quarn.distributed._routing import split
 
 
-def write_many(shards, checks, method: str, ids, vectors, metadatas) -> None:
+def write_many(shards, checks, method: str, ids, vectors, metadatas, documents=None) -> None:
     """add_many or upsert_many of the whole batch."""
-    checks.write(method, ids, vectors, metadatas)
+    checks.write(method, ids, vectors, metadatas, documents=documents)
     ids = [str(i) for i in ids]
     if not ids:
         return
     dim = checks.db.dim
     matrix = np.ascontiguousarray(np.asarray(vectors, dtype=np.float32)).reshape(len(ids), dim)
     metadatas = [None] * len(ids) if metadatas is None else metadatas
+    documents = [None] * len(ids) if documents is None else list(documents)
     groups = split(ids, shards.count)
     parts = {s: [ids[p] for p in positions] for s, positions in groups.items()}
     undo: dict
@@ -32,19 +33,20 @@ def write_many(shards, checks, method: str, ids, vectors, metadatas) -> None:
         if clashes:
             first = next(i for i in ids if i in clashes)
             raise ValueError(f"id '{first}' already exists, use upsert instead")
-        undo = {s: (sorted(set(parts[s])), [], np.empty((0, dim), np.float32), []) for s in parts}
+        undo = {s: (sorted(set(parts[s])), [], np.empty((0, dim), np.float32), [], []) for s in parts}
     else:
         before = shards.each(lambda s, w: w.records.remote(parts[s]), method, parts, NOTHING_WRITTEN, True)
         undo = {}
-        for s, (present, old_vectors, old_metas) in before.items():
+        for s, (present, old_vectors, old_metas, old_documents) in before.items():
             created = sorted(set(parts[s]) - set(present))
-            undo[s] = (created, present, old_vectors, old_metas)
+            undo[s] = (created, present, old_vectors, old_metas, old_documents)
     refs = {}
     for s, positions in groups.items():
         # One contiguous float32 block per shard: it travels through the object store and
         # reaches the actor as a read-only array, with no Python object per row.
         block = ray.put(np.ascontiguousarray(matrix[positions]))
-        refs[s] = shards.writers[s].call.remote(method, parts[s], block, [metadatas[p] for p in positions])
+        refs[s] = shards.writers[s].call.remote(method, parts[s], block, [metadatas[p] for p in positions],
+                                                documents=[documents[p] for p in positions])
     settle(shards, method, refs, parts, undo)
 
 

@@ -44,17 +44,17 @@ class ArgumentChecks:
         return {"dim": self.db.dim, "metric": self.db.metric, "m": self.db.m,
                 "ef_construction": self.db.ef_construction, "quantize": bool(self._quantize)}
 
-    def write(self, method: str, *args) -> None:
+    def write(self, method: str, *args, **kwargs) -> None:
         """Raises what a single database's ``method`` raises for these arguments before it writes."""
         try:
-            getattr(self.db, method)(*args)
+            getattr(self.db, method)(*args, **kwargs)
         except ValueError as error:
             if type(error) is not ValueError or str(error) != self._refusal:
                 raise
 
-    def read(self, method: str, *args):
+    def read(self, method: str, *args, **kwargs):
         """The answer of the empty database, or the error a single database raises for these arguments."""
-        return getattr(self.db, method)(*args)
+        return getattr(self.db, method)(*args, **kwargs)
 
     def close(self) -> None:
         self.db.close()

@@ -7,7 +7,8 @@ from typing import Iterator, Literal, Optional
 
 import ray
 
-from quarn.distributed import _batches, _reads
+from quarn import _text as _embedding
+from quarn.distributed import _batches, _keyword, _reads, _text
 from quarn.distributed._checks import ArgumentChecks
 from quarn.distributed._errors import MAYBE_APPLIED, NO_PARTIAL
 from quarn.distributed._manifest import PARAMETERS, check_new_layout, create_manifest, read_manifest
@@ -15,7 +16,7 @@ from quarn.distributed._routing import shard_of
 from quarn.distributed._shards import Shards
 
 
-class ShardedDatabase:
+class ShardedDatabase(_text.ShardedTextMethods):
     """A quarn collection split over ``shards`` Ray actors, with the calls of ``quarn.Database``.
 
     ``root``: directory of the manifest and of ``shard-NNN``; on several machines it must be on a
@@ -25,15 +26,18 @@ class ShardedDatabase:
     shard that serve searches and reopen after every ``save``. ``address``: Ray cluster to join
     when Ray is not initialised yet (None starts or finds a local one). ``actor_options``: extra
     ``.options()`` for every actor (the default asks for no CPUs and spreads actors over nodes).
-    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit).
+    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit). ``embedding``: the
+    collection's embedding function for add_texts and search_text, recorded in ``root``, as for
+    ``Database``; the driver embeds.
     """
 
     def __init__(self, root, shards: Optional[int] = None, dim: Optional[int] = None, metric: Optional[str] = None,
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
-                 durability: str = "flush"):
+                 durability: str = "flush", embedding=None):
         root = os.path.abspath(os.fspath(root))
+        fn, dim, metric = _embedding.prepare(root, embedding, dim, metric)
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
             raise ValueError("replicas must be a non-negative int")
         self._closed = True
@@ -63,6 +67,11 @@ class ShardedDatabase:
             checks.close()
             raise
         self._closed = False
+        try:
+            self._text = _embedding.open_embedding(root, self.dim, self.metric, False, fn)
+        except BaseException:
+            self.close()
+            raise
 
     # ---- properties ---------------------------------------------------------------------------
 
@@ -133,20 +142,21 @@ class ShardedDatabase:
         call = {shard: lambda: shards.writers[shard].call.remote(method, id, *args, **kwargs)}
         return shards.gather(call, method, NO_PARTIAL if read else MAYBE_APPLIED, retry=read)[shard]
 
-    def add(self, id: str, vector, metadata: Optional[dict] = None) -> None:
+    def add(self, id: str, vector, metadata: Optional[dict] = None, document: Optional[str] = None) -> None:
         self._open()
-        self._checks.write("add", id, vector, metadata)
-        return self._one("add", id, vector, metadata)
+        self._checks.write("add", id, vector, metadata, document)
+        return self._one("add", id, vector, metadata, document)
 
-    def upsert(self, id: str, vector, metadata: Optional[dict] = None) -> None:
+    def upsert(self, id: str, vector, metadata: Optional[dict] = None, document: Optional[str] = None) -> None:
         self._open()
-        self._checks.write("upsert", id, vector, metadata)
-        return self._one("upsert", id, vector, metadata)
+        self._checks.write("upsert", id, vector, metadata, document)
+        return self._one("upsert", id, vector, metadata, document)
 
-    def update(self, id: str, vector=None, metadata: Optional[dict] = None) -> None:
+    def update(self, id: str, vector=None, metadata: Optional[dict] = None, document=...) -> None:
+        """document: a str replaces the record's document, None removes it, omitted (or ...) keeps it."""
         self._open()
-        self._checks.write("update", id, vector, metadata)
-        return self._one("update", id, vector=vector, metadata=metadata)
+        self._checks.write("update", id, vector, metadata, document)
+        return self._one("update", id, vector=vector, metadata=metadata, document=document)
 
     def get(self, id: str):
         self._open()
@@ -165,29 +175,66 @@ class ShardedDatabase:
 
     # ---- batch writes ---------------------------------------------------------------------------
 
-    def add_many(self, ids, vectors, metadatas: Optional[list] = None) -> None:
+    def add_many(self, ids, vectors, metadatas: Optional[list] = None, *, documents: Optional[list] = None) -> None:
         """Add new records in one all-or-nothing batch, split by shard and written in parallel."""
-        _batches.write_many(self._open(), self._checks, "add_many", ids, vectors, metadatas)
+        _batches.write_many(self._open(), self._checks, "add_many", ids, vectors, metadatas, documents)
 
-    def upsert_many(self, ids, vectors, metadatas: Optional[list] = None) -> None:
+    def upsert_many(self, ids, vectors, metadatas: Optional[list] = None, *,
+                    documents: Optional[list] = None) -> None:
         """Add or replace records in one all-or-nothing batch; for an id given twice the last occurrence wins."""
-        _batches.write_many(self._open(), self._checks, "upsert_many", ids, vectors, metadatas)
+        _batches.write_many(self._open(), self._checks, "upsert_many", ids, vectors, metadatas, documents)
 
     def delete_many(self, ids) -> int:
         """Delete the ids in one all-or-nothing batch; returns how many were there."""
         return _batches.delete_many(self._open(), self._checks, ids)
 
+    def delete_where(self, where_filter: dict) -> int:
+        """Delete every record matching a metadata filter; returns how many. Each shard deletes in one
+        batch, and a failure on one undoes the others, as for delete_many."""
+        return _text.delete_where(self._open(), self._checks, where_filter)
+
     # ---- reads across shards --------------------------------------------------------------------
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
-               max_distance: Optional[float] = None) -> list:
+               max_distance: Optional[float] = None, *, include_documents: bool = False,
+               where_document: Optional[dict] = None) -> list:
         """Search for the k nearest neighbors on every shard and merge them into one ascending list."""
-        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance)
+        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance,
+                             include_documents, where_document)
 
     def search_many(self, vectors, k: int = 10, ef_search: Optional[int] = None,
-                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None) -> list:
+                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None, *,
+                    include_documents: bool = False, where_document: Optional[dict] = None) -> list:
         """Search multiple queries on every shard in parallel. Returns list of list of SearchResult."""
-        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance)
+        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance,
+                                  include_documents, where_document)
+
+    def search_keyword(self, query: str, k: int = 10, where_filter: Optional[dict] = None,
+                       where_document: Optional[dict] = None) -> list:
+        """BM25 keyword search over the whole collection: every shard scores with the collection's statistics,
+        so scores and ranking are those of one database holding every record (equal scores ordered by id)."""
+        return _keyword.search_keyword(self._open(), self._checks, query, k, where_filter, where_document)
+
+    def search_keyword_many(self, queries, k: int = 10, where_filter: Optional[dict] = None,
+                            where_document: Optional[dict] = None) -> list:
+        """search_keyword for each query; a list of lists of SearchResult."""
+        return _keyword.search_keyword_many(self._open(), self._checks, queries, k, where_filter, where_document)
+
+    def search_hybrid(self, vector=None, query: Optional[str] = None, k: int = 10, ef_search: Optional[int] = None,
+                      where_filter: Optional[dict] = None, where_document: Optional[dict] = None,
+                      fusion: str = "rrf", weight: float = 0.5) -> list:
+        """search and search_keyword over the collection fused into one ranking, as quarn.Database fuses them;
+        with an embedding function, text alone will do, as for quarn.Database."""
+        vector, query = self._hybrid_pair(vector, query)
+        return _keyword.search_hybrid(self._open(), self._checks, vector, query, k, ef_search, where_filter,
+                                      where_document, fusion, weight)
+
+    def search_hybrid_many(self, vectors, queries, k: int = 10, ef_search: Optional[int] = None,
+                           where_filter: Optional[dict] = None, where_document: Optional[dict] = None,
+                           fusion: str = "rrf", weight: float = 0.5) -> list:
+        """search_hybrid for each row of vectors with the query at the same position."""
+        return _keyword.search_hybrid_many(self._open(), self._checks, vectors, queries, k, ef_search, where_filter,
+                                           where_document, fusion, weight)
 
     def search_many_arrays(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                            where_filter: Optional[dict] = None, max_distance: Optional[float] = None):
@@ -196,24 +243,28 @@ class ShardedDatabase:
         return _reads.search_many_arrays(self._open(), self._checks, vectors, k, ef_search, where_filter,
                                          max_distance)
 
-    def get_many(self, ids, include_vectors: bool = True) -> tuple:
+    def get_many(self, ids, include_vectors: bool = True, include_documents: bool = False) -> tuple:
         """(vectors, metadatas) of ids in their order: a float32 array of shape (len(ids), dim), or None, and a
-        list; an id that is not there raises ValueError naming its position in ids."""
-        return _reads.get_many(self._open(), self._checks, ids, include_vectors)
+        list; with include_documents a third list of their documents (str or None). An id that is not there
+        raises ValueError naming its position in ids."""
+        return _reads.get_many(self._open(), self._checks, ids, include_vectors, include_documents)
 
-    def count(self, where_filter: Optional[dict] = None) -> int:
+    def count(self, where_filter: Optional[dict] = None, *, where_document: Optional[dict] = None) -> int:
         """Count vectors matching a filter, or all vectors if no filter."""
         shards = self._open()
-        return sum(shards.each(lambda s, w: w.call.remote("count", where_filter), "count", retry=True).values())
+        self._checks.read("count", where_filter, where_document=where_document)
+        return sum(shards.each(lambda s, w: w.call.remote("count", where_filter, where_document=where_document),
+                               "count", retry=True).values())
 
     def __len__(self) -> int:
         shards = self._open()
         return sum(shards.each(lambda s, w: w.call.remote("len"), "len", retry=True).values())
 
-    def ids(self, where: Optional[dict] = None, limit: Optional[int] = None, offset: int = 0) -> list:
+    def ids(self, where: Optional[dict] = None, limit: Optional[int] = None, offset: int = 0, *,
+            where_document: Optional[dict] = None) -> list:
         """Ids of the records matching ``where`` (all without one): shard by shard, each shard's in the order they
         were first added; the first ``offset`` of that list are skipped and at most ``limit`` returned."""
-        return _reads.ids(self._open(), self._checks, where, limit, offset)
+        return _reads.ids(self._open(), self._checks, where, limit, offset, where_document)
 
     def records(self, batch_size: int = 1024, include_vectors: bool = True) -> Iterator:
         """Every record as ``quarn.Record(id, vector, metadata)``, in the order of ``ids()``, read batch_size at a

@@ -32,20 +32,26 @@ def _block(vectors, dim: int):
     return ray.put(np.ascontiguousarray(np.asarray(vectors, dtype=np.float32)).reshape(-1, dim))
 
 
-def search(shards, checks, vector, k, ef_search, where_filter, max_distance) -> list:
-    checks.read("search", vector, k, ef_search, where_filter, max_distance)
+def search(shards, checks, vector, k, ef_search, where_filter, max_distance, include_documents=False,
+           where_document=None) -> list:
+    checks.read("search", vector, k, ef_search, where_filter, max_distance, False, include_documents,
+                where_document=where_document)
     query = np.asarray(vector, dtype=np.float32)
     k = operator.index(k)
     parts = fan_out(shards, "search", query, k, ef_search=ef_search, where_filter=where_filter,
-                    max_distance=max_distance)
+                    max_distance=max_distance, include_documents=bool(include_documents),
+                    where_document=where_document)
     return merge(parts, k)
 
 
-def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance) -> list:
-    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance)
+def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance, include_documents=False,
+                where_document=None) -> list:
+    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance, False, include_documents,
+                where_document=where_document)
     k = operator.index(k)
     parts = fan_out(shards, "search_many", _block(vectors, checks.db.dim), k, ef_search=ef_search,
-                    where_filter=where_filter, max_distance=max_distance)
+                    where_filter=where_filter, max_distance=max_distance, include_documents=bool(include_documents),
+                    where_document=where_document)
     return [merge([part[q] for part in parts], k) for q in range(len(parts[0]))]
 
 
@@ -58,14 +64,15 @@ def search_many_arrays(shards, checks, vectors, k, ef_search, where_filter, max_
     return quarn.SearchArrays(*merge_arrays([part[:3] for part in parts], k, size))
 
 
-def get_many(shards, checks, ids, include_vectors) -> tuple:
+def get_many(shards, checks, ids, include_vectors, include_documents=False) -> tuple:
     """The records of ids in their order; the first id missing, counted over all of ids, is named."""
     checks.write("delete_many", ids)
-    checks.read("get_many", [], include_vectors)
+    checks.read("get_many", [], include_vectors, include_documents)
+    include_documents = bool(include_documents)
     ids = [str(i) for i in ids]
     groups = split(ids, shards.count)
     calls = {s: (lambda s=s: shards.writers[s].call.remote("get_many", [ids[p] for p in groups[s]],
-                                                            include_vectors)) for s in groups}
+                                                            include_vectors, include_documents)) for s in groups}
     replies = shards.replies(calls, "get_many", retry=True)
     missing = []
     for s, (status, value) in replies.items():
@@ -82,26 +89,32 @@ def get_many(shards, checks, ids, include_vectors) -> tuple:
         raise ValueError(f"ids[{position}]{rest}")
     vectors = np.zeros((len(ids), checks.db.dim), np.float32) if include_vectors else None
     metadatas: list = [None] * len(ids)
+    documents: list = [None] * len(ids)
     for s, positions in groups.items():
-        part_vectors, part_metadatas = replies[s][1]
+        part_vectors, part_metadatas, *part_documents = replies[s][1]
         if vectors is not None:
             vectors[positions] = part_vectors
         for position, metadata in zip(positions, part_metadatas):
             metadatas[position] = metadata
-    return vectors, metadatas
+        for position, document in zip(positions, part_documents[0] if part_documents else ()):
+            documents[position] = document
+    return (vectors, metadatas, documents) if include_documents else (vectors, metadatas)
 
 
-def ids(shards, checks, where, limit, offset) -> list:
+def ids(shards, checks, where, limit, offset, where_document=None) -> list:
     """Ids matching where, shard by shard; offset and limit count over that whole list."""
-    checks.read("ids", where, limit, offset)
+    checks.read("ids", where, limit, offset, where_document=where_document)
     offset = 0 if offset is None else operator.index(offset)
     limit = None if limit is None else operator.index(limit)
     if offset == 0 and limit is None:
-        values = shards.each(lambda s, w: w.call.remote("ids", where), "ids", retry=True)
+        values = shards.each(lambda s, w: w.call.remote("ids", where, where_document=where_document), "ids",
+                             retry=True)
         return [i for s in range(shards.count) for i in values[s]]
-    counts = shards.each(lambda s, w: w.call.remote("count", where), "ids", retry=True)
+    counts = shards.each(lambda s, w: w.call.remote("count", where, where_document=where_document), "ids",
+                         retry=True)
     plan = page([counts[s] for s in range(shards.count)], offset, limit)
-    values = shards.each(lambda s, w: w.call.remote("ids", where, plan[s][1], plan[s][0]), "ids", plan, retry=True)
+    values = shards.each(lambda s, w: w.call.remote("ids", where, plan[s][1], plan[s][0],
+                                                    where_document=where_document), "ids", plan, retry=True)
     return [i for s in sorted(plan) for i in values[s]]
 
 
@@ -120,7 +133,7 @@ def records(shards, checks, batch_size: int, include_vectors: bool) -> Iterator[
             ahead = (s, shards.writers[s].records.remote(part, include_vectors))
         if pending is not None:
             s, ref = pending
-            present, vectors, metadatas = shards.get(s, ref, "records")
+            present, vectors, metadatas, _ = shards.get(s, ref, "records")
             for row, (id_, metadata) in enumerate(zip(present, metadatas)):
                 yield quarn.Record(id_, vectors[row] if vectors is not None else None, metadata)
         pending = ahead

@@ -10,12 +10,29 @@ from typing import NamedTuple, Optional
 import numpy as np
 
 
-class SearchResult(NamedTuple):
-    """One hit of a sharded search; unpacks and indexes like ``quarn.SearchResult``."""
-
+class _Hit(NamedTuple):
     id: str
     distance: float
     metadata: Optional[dict]
+
+
+class SearchResult(_Hit):
+    """One hit of a sharded search; unpacks and indexes like ``quarn.SearchResult`` (id, distance,
+    metadata), with ``.document`` filled when the search asked for documents."""
+
+    _document: Optional[str]
+
+    def __new__(cls, id: str, distance: float, metadata: Optional[dict], document: Optional[str] = None):
+        hit = super().__new__(cls, id, distance, metadata)
+        hit._document = document
+        return hit
+
+    @property
+    def document(self) -> Optional[str]:
+        return self.__dict__.get("_document")
+
+    def __reduce__(self):
+        return (SearchResult, (self.id, self.distance, self.metadata, self._document))
 
     def __repr__(self) -> str:
         return f"SearchResult(id='{self.id}', distance={self.distance:.4f})"
