@@ -36,8 +36,8 @@ class StoreDatabase:
         self._owned = database is None
         self._db: Optional[Database] = database
         if path is not None:
-            try:
-                self._db = Database(path, **open_args)
+            try:  # opens what is there; creates only when open_args holds dim
+                self._db = Database(path, metric=metric, **open_args)
             except ValueError as error:
                 if not str(error).startswith(_NOT_FOUND) or open_args.get("read_only"):
                     raise

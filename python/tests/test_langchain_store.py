@@ -14,7 +14,7 @@ from langchain_core.vectorstores.utils import maximal_marginal_relevance  # noqa
 from langchain_tests.integration_tests import VectorStoreIntegrationTests  # noqa: E402
 
 import quarn  # noqa: E402
-from quarn.langchain import QuarnVectorStore, to_where  # noqa: E402
+from quarn.langchain import QuarnVectorStore  # noqa: E402
 
 
 # The suite's async tests need the asyncio mark; marking the functions in place keeps them the
@@ -86,12 +86,6 @@ def test_unsupported_filters_are_refused_by_name(shop, filter, error, words):
         shop.similarity_search("item a", k=3, filter=filter)
     for word in words:
         assert word in str(raised.value)
-
-
-def test_filter_translation_leaves_quarn_syntax_unchanged():
-    nested = {"$and": [{"a": {"$in": [1, 2]}}, {"$or": [{"b": None}, {"c": {"$exists": True}}]}]}
-    assert to_where(nested) == nested
-    assert to_where(None) is None
 
 
 def brute_force_mmr(query, vectors, k, lambda_mult):
@@ -170,6 +164,12 @@ def test_a_new_path_is_created_at_the_first_write_and_reopens(tmp_path):
                                         Document(id=ids[1], page_content="second", metadata={})]
     assert reopened.similarity_search("second", k=1)[0].id == ids[1]
     reopened.close()
+
+
+def test_dim_given_creates_the_database_at_once_with_the_metric(tmp_path):
+    store = QuarnVectorStore(EMBED, tmp_path / "eager", metric="dot", dim=8, m=8)
+    assert (store.database.dim, store.database.metric, store.database.m) == (8, "dot_product", 8)
+    store.close()
 
 
 def test_a_database_passed_in_is_used_and_left_open(tmp_path):

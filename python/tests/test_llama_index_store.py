@@ -127,10 +127,6 @@ def test_unsupported_filters_are_refused_by_name(shop, filters, words):
         assert word in str(raised.value)
 
 
-def test_no_filters_or_an_empty_list_filter_nothing(shop):
-    assert to_where(None) is None and to_where(Fs(filters=[])) is None
-
-
 def test_text_and_hybrid_modes_search_the_node_texts(tmp_path):
     store = QuarnVectorStore(tmp_path / "modes")
     texts = {"1": "the quick brown fox", "2": "lazy dogs sleep", "3": "brown bears fish"}
@@ -185,7 +181,7 @@ def test_nodes_round_trip_with_relationships_and_metadata(tmp_path):
 
 def test_an_empty_path_answers_before_the_first_write(tmp_path):
     store = QuarnVectorStore(tmp_path / "empty")
-    assert store.client is None and store.get_nodes() == []
+    assert store.client is None and store.get_nodes() == [] and to_where(Fs(filters=[])) is None
     assert store.query(VectorStoreQuery(query_embedding=[1.0], similarity_top_k=3)).ids == []
     store.delete("doc")
     assert not (tmp_path / "empty").exists()
@@ -217,4 +213,18 @@ def test_node_ids_restrict_the_search_to_those_nodes(tmp_path, metric):
                                          node_ids=[f"n{i}" for i in range(30)]))
     assert engine.ids == exact.ids == [f"n{i}" for i in np.argsort(distance, kind="stable")]
     assert np.allclose(engine.similarities, exact.similarities, atol=1e-5)
+    store.close()
+
+
+@pytest.mark.asyncio
+async def test_async_forms_write_query_and_delete(tmp_path):
+    store = QuarnVectorStore(tmp_path / "async")
+    nodes = [TextNode(id_=f"n{i}", text=f"t{i}", embedding=[1.0, float(i)],
+                      relationships={NodeRelationship.SOURCE: RelatedNodeInfo(node_id=f"doc{i % 2}")})
+             for i in range(4)]
+    assert await store.async_add(nodes) == ["n0", "n1", "n2", "n3"]
+    result = await store.aquery(VectorStoreQuery(query_embedding=[1.0, 3.0], similarity_top_k=2, doc_ids=["doc0"]))
+    assert result.ids == ["n2", "n0"]
+    await store.adelete("doc0")
+    assert store.client.ids() == ["n1", "n3"]
     store.close()

@@ -1,5 +1,6 @@
 """QuarnVectorStore: a LlamaIndex vector store kept in a quarn database."""
 
+import asyncio
 import os
 from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Union
 
@@ -38,7 +39,8 @@ class QuarnVectorStore(BasePydanticVectorStore):
     `query_str`) and HYBRID (both fused: weighted by `alpha` when it is given, by reciprocal rank
     otherwise), with `filters` (EQ, NE, GT, GTE, LT, LTE, IN, NIN under AND, OR and NOT) and
     `doc_ids`; `node_ids` (DEFAULT mode) restricts the search to those nodes. Similarities are larger for nearer nodes: the cosine similarity, the inner product
-    or 1 / (1 + squared Euclidean distance) by the metric; the fused or BM25 score otherwise."""
+    or 1 / (1 + squared Euclidean distance) by the metric; the fused or BM25 score otherwise.
+    The async forms of add, delete and query run the engine on a worker thread."""
 
     stores_text: bool = True
     flat_metadata: bool = False
@@ -80,11 +82,17 @@ class QuarnVectorStore(BasePydanticVectorStore):
         self._store.write(ids, vectors, metadatas, texts)
         return ids
 
+    async def async_add(self, nodes: Sequence[BaseNode], **kwargs: Any) -> List[str]:
+        return await asyncio.to_thread(self.add, nodes, **kwargs)
+
     def delete(self, ref_doc_id: str, **delete_kwargs: Any) -> None:
         """Delete every node that came from the document ref_doc_id."""
         db = self._store.database
         if db is not None:
             self._store.delete(db.ids(where={REF_DOC_ID: ref_doc_id}))
+
+    async def adelete(self, ref_doc_id: str, **delete_kwargs: Any) -> None:
+        await asyncio.to_thread(self.delete, ref_doc_id, **delete_kwargs)
 
     def delete_nodes(
         self,
@@ -142,6 +150,9 @@ class QuarnVectorStore(BasePydanticVectorStore):
                                     fusion="weighted", weight=query.alpha)
         raise ValueError(f"query mode {mode.value!r} is not supported by quarn; "
                          "it answers 'default', 'text_search' and 'hybrid'")
+
+    async def aquery(self, query: VectorStoreQuery, **kwargs: Any) -> VectorStoreQueryResult:
+        return await asyncio.to_thread(self.query, query, **kwargs)
 
     def _nearest_among(self, db: Database, query: VectorStoreQuery, where: Optional[Dict[str, Any]]) -> list:
         """The query's nearest nodes among query.node_ids, by exact distances."""
