@@ -26,7 +26,7 @@ BLOCKED = textwrap.dedent("""
      "langchain_core quarn.langchain needs langchain-core: pip install 'quarn[langchain]'"),
     ("try:\n    import quarn.llama_index\nexcept ModuleNotFoundError as e:\n    print(e.name, e)",
      "llama_index quarn.llama_index needs llama-index-core: pip install 'quarn[llama-index]'"),
-])
+], ids=["quarn", "quarn.langchain", "quarn.llama_index"])
 def test_quarn_imports_without_the_frameworks(code, output):
     result = subprocess.run([sys.executable, "-c", BLOCKED + code], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
