@@ -88,8 +88,14 @@ class QuarnVectorStore(BasePydanticVectorStore):
     def delete(self, ref_doc_id: str, **delete_kwargs: Any) -> None:
         """Delete every node that came from the document ref_doc_id."""
         db = self._store.database
-        if db is not None:
-            self._store.delete(db.ids(where={REF_DOC_ID: ref_doc_id}))
+        if db is None:
+            return
+        where = {REF_DOC_ID: ref_doc_id}
+        delete_where = getattr(db, "delete_where", None)
+        if delete_where is not None:  # one logged batch: no window between finding and deleting
+            delete_where(where)
+        else:
+            self._store.delete(db.ids(where=where))
 
     async def adelete(self, ref_doc_id: str, **delete_kwargs: Any) -> None:
         await asyncio.to_thread(self.delete, ref_doc_id, **delete_kwargs)
