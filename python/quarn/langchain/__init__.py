@@ -3,9 +3,9 @@
 
 try:
     import langchain_core  # noqa: F401
-except ModuleNotFoundError as error:
+except ModuleNotFoundError:  # the original error stays attached as the context
     raise ModuleNotFoundError("quarn.langchain needs langchain-core: pip install 'quarn[langchain]'",
-                              name=error.name) from error
+                              name="langchain_core")
 
 from quarn.langchain._filters import to_where
 from quarn.langchain._store import QuarnVectorStore

@@ -3,9 +3,9 @@
 
 try:
     import llama_index.core  # noqa: F401
-except ModuleNotFoundError as error:
+except ModuleNotFoundError:  # the original error stays attached as the context
     raise ModuleNotFoundError("quarn.llama_index needs llama-index-core: pip install 'quarn[llama-index]'",
-                              name=error.name) from error
+                              name="llama_index")
 
 from quarn.llama_index._filters import to_where
 from quarn.llama_index._store import QuarnVectorStore

@@ -38,8 +38,9 @@ class QuarnVectorStore(BasePydanticVectorStore):
     `query` answers the modes DEFAULT (nearest vectors), TEXT_SEARCH (BM25 over the texts, from
     `query_str`) and HYBRID (both fused: weighted by `alpha` when it is given, by reciprocal rank
     otherwise), with `filters` (EQ, NE, GT, GTE, LT, LTE, IN, NIN under AND, OR and NOT) and
-    `doc_ids`; `node_ids` (DEFAULT mode) restricts the search to those nodes. Similarities are larger for nearer nodes: the cosine similarity, the inner product
-    or 1 / (1 + squared Euclidean distance) by the metric; the fused or BM25 score otherwise.
+    `doc_ids`; `node_ids` (DEFAULT mode) restricts the search to those nodes, exactly.
+    Similarities are larger for nearer nodes: the cosine similarity, the inner product or
+    1 / (1 + squared Euclidean distance) by the metric; the fused or BM25 score otherwise.
     The async forms of add, delete and query run the engine on a worker thread."""
 
     stores_text: bool = True
