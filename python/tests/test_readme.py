@@ -41,6 +41,9 @@ def test_every_python_block_runs_as_written(tmp_path):
     blocks = python_blocks(README.read_text())
     if importlib.util.find_spec("ray") is None:  # the sharding block needs Ray
         blocks = [(line, source) for line, source in blocks if "import ray" not in source]
+    for module in ("langchain_core", "llama_index"):  # the framework stores' blocks need their framework
+        if importlib.util.find_spec(module) is None:
+            blocks = [(line, source) for line, source in blocks if f"from {module}" not in source]
     (tmp_path / "blocks.json").write_text(json.dumps(blocks))
     (tmp_path / "driver.py").write_text(DRIVER)
     result = subprocess.run([sys.executable, "driver.py", "blocks.json"], cwd=tmp_path, capture_output=True,
