@@ -92,9 +92,11 @@ class Bm25sKeyword:
     def search_batch(self, queries, query_tokens):
         known = [self._known(t) for t in query_tokens]
         keep = [i for i, t in enumerate(known) if t]
+        out = [None] * len(queries)
+        if not keep:
+            return out
         docs, scores = self.retriever.retrieve([known[i] for i in keep], k=K, n_threads=1,
                                                show_progress=False, backend_selection=self.backend)
-        out = [None] * len(queries)
         for row, i in enumerate(keep):
             out[i] = (docs[row:row + 1], scores[row:row + 1])
         return out

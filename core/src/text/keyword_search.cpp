@@ -134,9 +134,27 @@ std::vector<KeywordHit> Search::max_score(bool block_max) {
   std::vector<double> block_prefix(order.size());
   std::size_t essential = 0;
   double threshold = top_.threshold();
+  // With one list left to drive the walk, a block of it whose bound (plus the bounds of the
+  // other terms) cannot beat the threshold is passed over whole. Each block is judged once.
+  std::size_t judged_block = kNoSlot;
+  std::size_t judged_essential = order.size();
   while (true) {
     while (essential < order.size() && !can_beat(prefix[essential], threshold)) ++essential;
     if (essential == order.size()) break;
+    if (essential + 1 == order.size()) {
+      QueryTerm& t = terms_[order.back()];
+      const std::size_t b = t.cursor.block();
+      if (b >= t.list->block_count()) break;
+      if (b != judged_block || essential != judged_essential) {
+        judged_block = b;
+        judged_essential = essential;
+        const double rest = essential > 0 ? prefix[essential - 1] : 0.0;
+        if (!can_beat(block_bound(t, b) + rest, threshold)) {
+          t.cursor.seek(t.list->block_lasts()[b] + 1);
+          continue;
+        }
+      }
+    }
     std::uint32_t slot = kNoSlot;
     for (std::size_t i = essential; i < order.size(); ++i) slot = std::min(slot, terms_[order[i]].cursor.slot());
     if (slot == kNoSlot) break;
@@ -166,7 +184,9 @@ std::vector<KeywordHit> Search::max_score(bool block_max) {
         t.cursor.seek(slot);
         if (t.cursor.slot() == slot) partial += contribution(t, slot);
       }
-      if (complete) {
+      // The summed partial already tells most documents apart from the top k without the
+      // score in its canonical order.
+      if (complete && can_beat(partial, threshold)) {
         top_.push({slot, score(slot)});
         threshold = top_.threshold();
       }
