@@ -42,6 +42,17 @@ class Search {
     }
     return sum;
   }
+  // With one list driving the walk: true when `slot` cannot beat the threshold even with every
+  // other term at its best. Multiplies instead of dividing, with a margin far above rounding.
+  bool hopeless(const std::vector<std::size_t>& order, std::size_t essential, const std::vector<double>& prefix,
+                std::uint32_t slot, double threshold) const {
+    if (essential + 1 != order.size()) return false;
+    const QueryTerm& t = terms_[order.back()];
+    const double need = threshold - (essential > 0 ? prefix[essential - 1] : 0.0);
+    if (need <= 0.0) return false;
+    const double f = static_cast<double>(t.cursor.tf());
+    return t.weight * f * (1.0 + 1e-6) < need * (f + scorer_.norm(lengths_[slot]));
+  }
   // Best score a term can give inside block `b` of its list.
   double block_bound(const QueryTerm& t, std::size_t b) const {
     if (b >= t.list->block_count()) return 0.0;
@@ -158,7 +169,7 @@ std::vector<KeywordHit> Search::max_score(bool block_max) {
     std::uint32_t slot = kNoSlot;
     for (std::size_t i = essential; i < order.size(); ++i) slot = std::min(slot, terms_[order[i]].cursor.slot());
     if (slot == kNoSlot) break;
-    if (allowed(slot)) {
+    if (allowed(slot) && !hopeless(order, essential, prefix, slot, threshold)) {
       double partial = 0.0;
       for (std::size_t i = essential; i < order.size(); ++i) {
         const QueryTerm& t = terms_[order[i]];
