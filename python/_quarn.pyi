@@ -215,3 +215,7 @@ class Database:
         _exc_val: Optional[BaseException] = None,
         _exc_tb: Optional[TracebackType] = None,
     ) -> Literal[False]: ...
+
+def tokenize(text: str) -> List[str]:
+    """The terms the keyword index makes of text with the default settings, in order
+    and with repeats: runs of Unicode letters and digits, case-folded."""

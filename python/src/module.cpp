@@ -1,6 +1,10 @@
-// Entry point of the extension module _quarn: the classes Database and SearchResult.
+// Entry point of the extension module _quarn: the classes Database and SearchResult, and tokenize.
 #include "database_object.h"
 #include "search_result.h"
+
+namespace quarn_py {
+PyMethodDef* text_tokenize_methods();  // text_tokenize.cpp
+}
 
 namespace {
 
@@ -28,7 +32,8 @@ extern "C" PYBIND11_EXPORT PyObject* PyInit__quarn() {
   PyObject* module = PyModule_Create(&quarn_module);
   if (module == nullptr) return nullptr;
   if (!add_type(module, "Database", quarn_py::database_type()) ||
-      !add_type(module, "SearchResult", quarn_py::search_result_type())) {
+      !add_type(module, "SearchResult", quarn_py::search_result_type()) ||
+      PyModule_AddFunctions(module, quarn_py::text_tokenize_methods()) < 0) {
     Py_DECREF(module);
     return nullptr;
   }

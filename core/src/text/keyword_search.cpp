@@ -42,6 +42,17 @@ class Search {
     }
     return sum;
   }
+  // With one list driving the walk: true when `slot` cannot beat the threshold even with every
+  // other term at its best. Multiplies instead of dividing, with a margin far above rounding.
+  bool hopeless(const std::vector<std::size_t>& order, std::size_t essential, const std::vector<double>& prefix,
+                std::uint32_t slot, double threshold) const {
+    if (essential + 1 != order.size()) return false;
+    const QueryTerm& t = terms_[order.back()];
+    const double need = threshold - (essential > 0 ? prefix[essential - 1] : 0.0);
+    if (need <= 0.0) return false;
+    const double f = static_cast<double>(t.cursor.tf());
+    return t.weight * f * (1.0 + 1e-6) < need * (f + scorer_.norm(lengths_[slot]));
+  }
   // Best score a term can give inside block `b` of its list.
   double block_bound(const QueryTerm& t, std::size_t b) const {
     if (b >= t.list->block_count()) return 0.0;
@@ -134,13 +145,31 @@ std::vector<KeywordHit> Search::max_score(bool block_max) {
   std::vector<double> block_prefix(order.size());
   std::size_t essential = 0;
   double threshold = top_.threshold();
+  // With one list left to drive the walk, a block of it whose bound (plus the bounds of the
+  // other terms) cannot beat the threshold is passed over whole. Each block is judged once.
+  std::size_t judged_block = kNoSlot;
+  std::size_t judged_essential = order.size();
   while (true) {
     while (essential < order.size() && !can_beat(prefix[essential], threshold)) ++essential;
     if (essential == order.size()) break;
+    if (essential + 1 == order.size()) {
+      QueryTerm& t = terms_[order.back()];
+      const std::size_t b = t.cursor.block();
+      if (b >= t.list->block_count()) break;
+      if (b != judged_block || essential != judged_essential) {
+        judged_block = b;
+        judged_essential = essential;
+        const double rest = essential > 0 ? prefix[essential - 1] : 0.0;
+        if (!can_beat(block_bound(t, b) + rest, threshold)) {
+          t.cursor.seek(t.list->block_lasts()[b] + 1);
+          continue;
+        }
+      }
+    }
     std::uint32_t slot = kNoSlot;
     for (std::size_t i = essential; i < order.size(); ++i) slot = std::min(slot, terms_[order[i]].cursor.slot());
     if (slot == kNoSlot) break;
-    if (allowed(slot)) {
+    if (allowed(slot) && !hopeless(order, essential, prefix, slot, threshold)) {
       double partial = 0.0;
       for (std::size_t i = essential; i < order.size(); ++i) {
         const QueryTerm& t = terms_[order[i]];
@@ -166,7 +195,9 @@ std::vector<KeywordHit> Search::max_score(bool block_max) {
         t.cursor.seek(slot);
         if (t.cursor.slot() == slot) partial += contribution(t, slot);
       }
-      if (complete) {
+      // The summed partial already tells most documents apart from the top k without the
+      // score in its canonical order.
+      if (complete && can_beat(partial, threshold)) {
         top_.push({slot, score(slot)});
         threshold = top_.threshold();
       }

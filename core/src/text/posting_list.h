@@ -47,6 +47,8 @@ class PostingList {
     explicit Cursor(const PostingList* list);
     std::uint32_t slot() const { return slot_; }
     std::uint32_t tf() const { return tfs_[pos_]; }
+    // Index of the block the cursor stands in (block_count() past the end).
+    std::size_t block() const { return block_; }
     void next();
     // Moves to the first slot >= target (never backwards).
     void seek(std::uint32_t target);
