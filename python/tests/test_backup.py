@@ -50,10 +50,14 @@ def test_backup_under_concurrent_writes_is_a_point_of_each_writers_history(tmp_p
     histories = {p: [] for p in "abc"}
     done = {p: 0 for p in "abc"}
     errors = []
+    taken = []
 
     def write(p):
+        # Writers go on past their steps until two backups were taken beside them, so a slow
+        # machine still copies a database that is being written.
         try:
-            for i in range(steps_per_writer):
+            i = 0
+            while i < steps_per_writer or (len(taken) < 2 and i < 50 * steps_per_writer):
                 id_ = f"{p}{i % 31}"
                 vector = (float(ord(p)), float(i), 0.0, 1.0)
                 if p == "a" and i % 4 == 0:
@@ -71,13 +75,13 @@ def test_backup_under_concurrent_writes_is_a_point_of_each_writers_history(tmp_p
                 done[p] = i + 1
                 if p == "b" and i % 50 == 0:
                     db.save()
+                i += 1
         except Exception as err:  # reported by the main thread
             errors.append(err)
 
     writers = [threading.Thread(target=write, args=(p,)) for p in "abc"]
     for w in writers:
         w.start()
-    taken = []
     while any(w.is_alive() for w in writers):
         before = dict(done)
         dest = tmp_path / f"copy{len(taken)}"
