@@ -82,6 +82,8 @@ void set_file_observer(FileObserver fresh) {
   observer_installed.store(static_cast<bool>(observer), std::memory_order_release);
 }
 
+int file_fault(FileOp op, const std::string& path, const std::string& target) { return injected(op, path, target); }
+
 void set_file_fault_hook(FileFaultHook fresh) {
   std::lock_guard guard(hook_mutex);
   hook = std::move(fresh);

@@ -21,6 +21,10 @@ const char* file_op_name(FileOp op);
 // made. Meant for tests; an empty hook (the default) injects nothing.
 using FileFaultHook = std::function<int(FileOp op, const std::string& path, const std::string& target)>;
 void set_file_fault_hook(FileFaultHook hook);
+// The errno the fault hook asks this call to fail with, or 0: for the file layer's helpers beside
+// this file (file_copy.cpp) that make system calls of their own. Reading a directory's entries
+// counts as Read, resolving a path or an fstat as Stat, removing an empty directory as Unlink.
+int file_fault(FileOp op, const std::string& path, const std::string& target = {});
 
 // What a file call did, reported after it was made: for tests that model what a disk keeps
 // (a power-cut simulation). Write reports each piece the kernel took, at the file offset it went

@@ -37,6 +37,7 @@ Result<std::vector<DirectoryEntry>> list_directory(const std::string& dir) {
   }
   std::vector<DirectoryEntry> entries;
   for (;;) {
+    if (int err = file_fault(FileOp::Read, dir)) return QuarnError::io_errno(err, dir);
     errno = 0;
     const dirent* entry = ::readdir(stream.get());
     if (entry == nullptr) {
@@ -47,6 +48,8 @@ Result<std::vector<DirectoryEntry>> list_directory(const std::string& dir) {
     if (name == "." || name == "..") continue;
     bool regular = entry->d_type == DT_REG;
     if (entry->d_type == DT_UNKNOWN) {
+      const std::string path = join_path(dir, name);
+      if (int err = file_fault(FileOp::Stat, path)) return QuarnError::io_errno(err, path);
       struct stat st {};
       regular = ::fstatat(::dirfd(stream.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
     }
@@ -56,6 +59,7 @@ Result<std::vector<DirectoryEntry>> list_directory(const std::string& dir) {
 }
 
 Status remove_directory(const std::string& dir) {
+  if (int err = file_fault(FileOp::Unlink, dir)) return QuarnError::io_errno(err, dir);
   if (::rmdir(dir.c_str()) != 0) return QuarnError::io_errno(errno, dir);
   return Status::success();
 }
@@ -64,6 +68,7 @@ Result<std::string> resolve_path(const std::string& path) {
   std::string head = path.empty() ? std::string(".") : path;
   std::string tail;
   for (;;) {
+    if (int err = file_fault(FileOp::Stat, head)) return QuarnError::io_errno(err, head);
     char resolved[PATH_MAX];
     if (::realpath(head.c_str(), resolved) != nullptr) return tail.empty() ? std::string(resolved) : join_path(resolved, tail);
     if (errno != ENOENT) return QuarnError::io_errno(errno, head);
@@ -78,6 +83,7 @@ Result<std::string> resolve_path(const std::string& path) {
 }
 
 Result<FileIdentity> identity_of(const FileHandle& file) {
+  if (int err = file_fault(FileOp::Stat, file.path())) return QuarnError::io_errno(err, file.path());
   struct stat st {};
   if (::fstat(file.get(), &st) != 0) return QuarnError::io_errno(errno, file.path());
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),

@@ -10,8 +10,9 @@
 namespace quarn {
 
 // Directory listings, whole-path resolution and byte copies between open files: what a copy of
-// a database directory needs beyond file.h. Opens, reads, writes, syncs and directory creation
-// go through file.h and so through its fault hook.
+// a database directory needs beyond file.h. Every call asks file.h's fault hook first: listing a
+// directory as Read (each entry), resolving a path and an fstat as Stat, removing a directory as
+// Unlink.
 
 struct DirectoryEntry {
   std::string name;

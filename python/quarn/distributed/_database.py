@@ -8,7 +8,7 @@ from typing import Iterator, Literal, Optional
 import ray
 
 from quarn import _text as _embedding
-from quarn.distributed import _batches, _keyword, _reads, _text
+from quarn.distributed import _backup, _batches, _keyword, _reads, _text
 from quarn.distributed._checks import ArgumentChecks
 from quarn.distributed._errors import MAYBE_APPLIED, NO_PARTIAL
 from quarn.distributed._manifest import PARAMETERS, check_new_layout, create_manifest, read_manifest
@@ -290,6 +290,14 @@ class ShardedDatabase(_text.ShardedTextMethods):
     def sync(self) -> None:
         """Syncs every shard's log to the disk, in parallel."""
         self._open().each(lambda s, w: w.call.remote("sync"), "sync")
+
+    def backup(self, dest) -> None:
+        """Copy the collection into the new directory ``dest`` (it must not exist, or be an empty directory)
+        while writers go on: each shard's backup, made in parallel, in its own directory under ``dest``, plus
+        the manifest. Each shard's copy is that shard at one moment during the call, holding every write
+        acknowledged before the call began. ``dest`` appears only once every shard is copied; the same
+        ValueErrors as ``Database.backup`` for a bad ``dest``, and nothing is left there after a failure."""
+        _backup.backup(self._open(), self._root, dest)
 
     def compact(self) -> None:
         """Rebuild every shard's index with only live vectors, in parallel."""
