@@ -150,3 +150,15 @@ def test_reopen_answers_alike_whether_the_saved_index_is_used_or_rebuilt(tmp_pat
         assert answers(again) == expected
     with quarn.Database(path, read_only=True) as reader:
         assert answers(reader) == expected
+
+
+def test_a_backup_keeps_the_settings_and_the_saved_index(tmp_path):
+    db = corpus_db(str(tmp_path / "db"), n=60, keyword={"stop_words": "english", "b": 0.5})
+    db.save()
+    expected = answers(db)
+    db.backup(str(tmp_path / "copy"))
+    db.close()
+    assert {"keyword.json", "keyword.bin"} <= set(os.listdir(tmp_path / "copy"))
+    with quarn.Database(str(tmp_path / "copy")) as copy:
+        assert copy.keyword == {**DEFAULTS, "stop_words": "english", "b": 0.5}
+        assert answers(copy) == expected
