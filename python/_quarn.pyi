@@ -16,6 +16,8 @@ _Metadata: TypeAlias = Dict[str, Any]
 _WhereFilter: TypeAlias = Dict[str, Any]
 # {"$contains": str}, {"$not_contains": str}, {"$and": [...]} or {"$or": [...]}.
 _WhereDocument: TypeAlias = Dict[str, Any]
+# {"stemmer": "english" | None, "stop_words": "english" | None, "k1": float, "b": float}
+_KeywordSettings: TypeAlias = Dict[str, Any]
 _PathLike: TypeAlias = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 @final
@@ -52,6 +54,7 @@ class Database:
         read_only: bool = False,
         *,
         durability: Literal["flush", "sync"] = "flush",
+        keyword: Optional[_KeywordSettings] = None,
     ) -> Self: ...
     def add(
         self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
@@ -204,6 +207,8 @@ class Database:
     def read_only(self) -> bool: ...
     @property
     def durability(self) -> Literal["flush", "sync"]: ...
+    @property
+    def keyword(self) -> Dict[str, Any]: ...
     @property
     def closed(self) -> bool: ...
     def __len__(self) -> int: ...

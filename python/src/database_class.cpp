@@ -18,11 +18,13 @@ PyTypeObject* the_type = nullptr;
 
 constexpr const char* kNotFound = "database not found \u2014 specify dim to create a new one";
 
-// Open-only mode words every failure as "database not found", except the two that say what to
-// do about a database that is there: another writer holds it, or its snapshot is incomplete
-// (damage to the directory as a whole, which names no single file).
+// Open-only mode words every failure as "database not found", except those that say what to
+// do about a database that is there: another writer holds it, its snapshot is incomplete
+// (damage to the directory as a whole, which names no single file), or the arguments do not
+// fit it (keyword settings other than its own).
 [[noreturn]] void raise_open_error(const quarn::QuarnError& error, bool open_only) {
   const bool passes = error.kind() == quarn::QuarnError::Kind::Locked ||
+                      error.kind() == quarn::QuarnError::Kind::InvalidArgument ||
                       (error.kind() == quarn::QuarnError::Kind::Corrupt && error.file().empty());
   if (open_only && !passes) raise(PyExc_ValueError, kNotFound);
   raise_engine(error);
@@ -37,10 +39,42 @@ quarn::Durability durability_arg(PyObject* obj) {
   raise(PyExc_ValueError, "durability must be 'flush' or 'sync', got '" + word.value_or("") + "'");
 }
 
+// keyword={"stemmer": "english" | None, "stop_words": "english" | None, "k1": float, "b": float},
+// every key optional (missing ones keep their defaults).
+std::optional<quarn::KeywordSettings> keyword_arg(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return std::nullopt;
+  if (!PyDict_Check(obj)) raise(PyExc_ValueError, "keyword must be a dict of settings, not '" + type_name(obj) + "'");
+  quarn::KeywordSettings settings;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t pos = 0;
+  while (PyDict_Next(obj, &pos, &key, &value)) {
+    std::string name;
+    if (!PyUnicode_Check(key) || !utf8_of(key, name)) {
+      PyErr_Clear();
+      raise(PyExc_ValueError, "keyword settings are named by str");
+    }
+    if (name == "stemmer" || name == "stop_words") {
+      std::string word;
+      const bool english = PyUnicode_Check(value) && utf8_of(value, word) && word == "english";
+      PyErr_Clear();
+      if (value != Py_None && !english) raise(PyExc_ValueError, "keyword " + name + " must be 'english' or None");
+      (name == "stemmer" ? settings.english_stemming : settings.english_stop_words) = english;
+    } else if (name == "k1" || name == "b") {
+      const std::optional<float> number = optional_float_arg(value, name == "k1" ? "k1" : "b");
+      if (!number) raise(PyExc_ValueError, "keyword " + name + " must be a number");
+      (name == "k1" ? settings.k1 : settings.b) = *number;
+    } else {
+      raise(PyExc_ValueError, "unknown keyword setting '" + name + "'; use stemmer, stop_words, k1 or b");
+    }
+  }
+  return settings;
+}
+
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
-                                           "quantize", "read_only", "durability", nullptr};
+                                           "quantize", "read_only", "durability", "keyword", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
@@ -49,8 +83,9 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* quantize_obj = nullptr;
     PyObject* read_only_obj = nullptr;
     PyObject* durability_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOOO$O:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
-               &quantize_obj, &read_only_obj, &durability_obj);
+    PyObject* keyword_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO$OO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj, &read_only_obj, &durability_obj, &keyword_obj);
     const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -60,6 +95,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.quantize = quantize_obj != nullptr && bool_arg(quantize_obj, "quantize");
     options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
     options.durability = durability_arg(durability_obj);
+    options.keyword = keyword_arg(keyword_obj);
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (!opened.ok()) {
@@ -147,6 +183,19 @@ PyObject* get_read_only(PyObject* self, void*) {
 PyObject* get_durability(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) {
     return std::string(db.durability() == quarn::Durability::Sync ? "sync" : "flush");
+  });
+}
+
+PyObject* get_keyword(PyObject* self, void*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    const quarn::KeywordSettings s = db->keyword_settings();
+    py::dict out;
+    out["stemmer"] = s.english_stemming ? py::object(py::str("english")) : py::object(py::none());
+    out["stop_words"] = s.english_stop_words ? py::object(py::str("english")) : py::object(py::none());
+    out["k1"] = py::float_(static_cast<double>(s.k1));
+    out["b"] = py::float_(static_cast<double>(s.b));
+    return out.release().ptr();
   });
 }
 
@@ -266,16 +315,21 @@ PyGetSetDef db_getset[] = {
     {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
     {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},
     {"durability", get_durability, nullptr, "'flush' or 'sync', as chosen when opening.", nullptr},
+    {"keyword", get_keyword, nullptr, "The keyword index's settings, as stored: a dict of stemmer, stop_words, k1, b.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
     "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False, "
-    "*, durability='flush')\n--\n\n"
+    "*, durability='flush', keyword=None)\n--\n\n"
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
     "when missing; without dim it must exist. read_only opens a reader beside the writer.\n"
-    "durability='sync' returns from each write only once its log record is on the disk.";
+    "durability='sync' returns from each write only once its log record is on the disk.\n"
+    "keyword: the keyword index's settings, chosen at creation and stored ({\"stemmer\": \"english\",\n"
+    "\"stop_words\": \"english\", \"k1\": 1.2, \"b\": 0.75}, any key left out keeps its default);\n"
+    "given at a reopen they must equal the stored ones (ValueError naming both).";
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;

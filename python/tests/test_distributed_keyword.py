@@ -132,3 +132,29 @@ def test_bad_keyword_arguments_raise_what_one_database_raises(pair):
             errors.append((type(raised.value), str(raised.value)))
         assert errors[0] == errors[1]
     assert sharded.search_keyword_many([]) == []
+
+
+def test_keyword_settings_reach_every_shard_and_are_kept_in_the_manifest(tmp_path):
+    root = str(tmp_path / "stemmed")
+    ids = [f"c{i}" for i in range(12)]
+    docs = ["The cats are running" if i % 2 else "a dog sleeps" for i in range(12)]
+    vectors = np.random.default_rng(1).random((12, DIM)).astype(np.float32)
+    single = quarn.Database(str(tmp_path / "single"), dim=DIM, keyword={"stemmer": "english", "stop_words": "english"})
+    single.add_many(ids, vectors, documents=docs)
+    with ShardedDatabase(root, shards=SHARDS, dim=DIM, keyword={"stemmer": "english", "stop_words": "english"}) as db:
+        db.add_many(ids, vectors, documents=docs)
+        assert db.manifest["keyword"]["stemmer"] == "english"
+        assert plain(db.search_keyword("cat runs", k=20)) == keyword_reference(single, "cat runs", 20)
+        assert db.search_keyword("the are") == []
+    with pytest.raises(ValueError, match="differ from the database's"):
+        ShardedDatabase(root, keyword={})
+    again = ShardedDatabase(root)
+    assert again.keyword == single.keyword
+    assert plain(again.search_keyword("cat runs", k=20)) == keyword_reference(single, "cat runs", 20)
+    again.close()
+    single.close()
+    plain_root = str(tmp_path / "plain")
+    ShardedDatabase(plain_root, shards=2, dim=DIM).close()
+    reopened = ShardedDatabase(plain_root)
+    assert "keyword" not in reopened.manifest  # a collection without settings keeps its old manifest
+    reopened.close()

@@ -19,8 +19,13 @@ std::optional<std::string> KeywordMirror::differs_from(const DocumentTable& tabl
 }
 
 void KeywordMirror::documents_replaced(const DocumentTable& table) {
-  index_.clear();
-  for (const auto& [slot, document] : table.entries()) index_.set_document(slot, document);
+  if (preloaded_) {
+    index_ = std::move(*preloaded_);
+    preloaded_.reset();
+  } else {
+    index_.clear();
+    for (const auto& [slot, document] : table.entries()) index_.set_document(slot, document);
+  }
   if (next_ != nullptr) next_->documents_replaced(table);
 }
 

@@ -4,6 +4,7 @@
 
 #include "db/db_impl.h"
 #include "util/file.h"
+#include "storage/keyword_settings.h"
 #include "storage/snapshot_format.h"
 
 namespace quarn {
@@ -89,6 +90,11 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
   const Storage storage = Storage::make(path);
   const std::string wal_path = join_path(path, wal_format::kFileName);
   const bool create = options.dim.has_value() && !options.read_only;
+  // Keyword settings that could never be used are refused before anything is created.
+  if (options.keyword) {
+    auto usable = KeywordIndex::create(keyword_index_options(*options.keyword));
+    if (!usable.ok()) return std::move(usable).error();
+  }
 
   Metric metric = Metric::Cosine;
   if (create) {
@@ -139,6 +145,20 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
 
     std::unique_ptr<DbImpl> db;
     bool write_creation_snapshot = false;
+    // The keyword settings: the stored ones (defaults without keyword.json) for a database that
+    // exists, which settings given at this open must equal; the given ones for a new one.
+    auto stored = read_keyword_settings(path);
+    if (!stored.ok()) return std::move(stored).error();
+    KeywordSettings keyword_settings;
+    if (*stored) {
+      auto parsed = keyword_settings_from_json(**stored, join_path(path, keyword_settings_format::kFileName));
+      if (!parsed.ok()) return std::move(parsed).error();
+      keyword_settings = *parsed;
+    }
+    if (files.complete() && options.keyword && !(*options.keyword == keyword_settings)) {
+      return QuarnError::invalid_argument("keyword settings " + describe(*options.keyword) +
+                                          " differ from the database's " + describe(keyword_settings));
+    }
     if (files.complete()) {
       const bool quantize = (create && options.quantize) || files.quantized;
       auto loaded = storage.load();
@@ -147,6 +167,7 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
       const std::size_t slots = index.node_count();
       const std::size_t dim = index.dim();
       db.reset(new DbImpl(storage, wal_path, std::move(loaded->index), dim, quantize));
+      db->keyword_.reset(KeywordIndex::create(keyword_index_options(keyword_settings)).value());
       // The loader guarantees distinct ids and distinct live slots below the node count.
       db->id_to_slot_.reserve(loaded->records.size());
       db->slot_to_id_.assign(slots, std::string());
@@ -160,6 +181,10 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
       DocumentTable::Map documents;
       for (DocumentRecord& d : loaded->documents) {
         documents.emplace_hint(documents.end(), d.slot, std::move(d.document));
+      }
+      // The saved keyword index when it belongs to these documents; else it is rebuilt.
+      if (auto saved = load_keyword_file(path, documents, keyword_index_options(keyword_settings))) {
+        db->keyword_.preload(std::move(*saved));
       }
       db->documents_.replace_all(std::move(documents));
     } else if (files.any_snapshot_file()) {
@@ -179,6 +204,14 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
       }
       db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
                         options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
+      // Stored before the snapshot that makes the database exist; a file left by a creation
+      // that died before its snapshot is replaced, or removed for the defaults.
+      keyword_settings = options.keyword.value_or(KeywordSettings{});
+      const bool defaults = keyword_settings == KeywordSettings{};
+      Status stored_settings = write_keyword_settings(
+          path, defaults ? std::nullopt : std::optional<Json>(keyword_settings_json(keyword_settings)));
+      if (!stored_settings.ok()) return std::move(stored_settings).error();
+      db->keyword_.reset(KeywordIndex::create(keyword_index_options(keyword_settings)).value());
       write_creation_snapshot = true;
     } else {
       return QuarnError::database_not_found(path);

@@ -157,6 +157,9 @@ Status DbImpl::save_locked() {
   }
   QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
   QUARN_TRY(sync_directory(storage_.dir));
+  // The keyword index goes beside the snapshot only to spare the next open its rebuild: one that
+  // cannot be written, or a crash before it is, leaves a file the open finds stale and rebuilds.
+  (void)save_keyword_file(storage_.dir, keyword_.index(), documents_.entries());
   return wal_.reset();
 }
 

@@ -19,14 +19,15 @@ import quarn
 
 
 class ArgumentChecks:
-    def __init__(self, dim, metric=None, m=None, ef_construction=None, quantize=False, durability="flush"):
+    def __init__(self, dim, metric=None, m=None, ef_construction=None, quantize=False, durability="flush",
+                 keyword=None):
         """Creates the scratch database, with the engine's own errors for bad creation parameters."""
         self._dir = tempfile.mkdtemp(prefix="quarn-checks-")
         self._cleanup = weakref.finalize(self, shutil.rmtree, self._dir, True)
         path = os.path.join(self._dir, "db")
         try:
             quarn.Database(path, dim=dim, metric=metric, m=m, ef_construction=ef_construction,
-                           quantize=quantize).close()
+                           quantize=quantize, keyword=keyword).close()
             self.db = quarn.Database(path, read_only=True, durability=durability)
         except BaseException:
             self._cleanup()
@@ -42,7 +43,8 @@ class ArgumentChecks:
     def parameters(self) -> dict:
         """The parameters the engine gave the scratch database, for the manifest."""
         return {"dim": self.db.dim, "metric": self.db.metric, "m": self.db.m,
-                "ef_construction": self.db.ef_construction, "quantize": bool(self._quantize)}
+                "ef_construction": self.db.ef_construction, "quantize": bool(self._quantize),
+                "keyword": self.db.keyword}
 
     def write(self, method: str, *args, **kwargs) -> None:
         """Raises what a single database's ``method`` raises for these arguments before it writes."""

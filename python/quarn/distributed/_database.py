@@ -7,6 +7,7 @@ from typing import Iterator, Literal, Optional
 
 import ray
 
+import quarn
 from quarn import _text as _embedding
 from quarn.distributed import _backup, _batches, _keyword, _reads, _text
 from quarn.distributed._checks import ArgumentChecks
@@ -14,6 +15,11 @@ from quarn.distributed._errors import MAYBE_APPLIED, NO_PARTIAL
 from quarn.distributed._manifest import PARAMETERS, check_new_layout, create_manifest, read_manifest
 from quarn.distributed._routing import shard_of
 from quarn.distributed._shards import Shards
+
+
+def _check_keyword(checks, keyword: dict) -> None:
+    """Raises what a database with the collection's keyword settings raises when reopened with others."""
+    quarn.Database(checks.db.path, keyword=keyword, read_only=True).close()
 
 
 class ShardedDatabase(_text.ShardedTextMethods):
@@ -26,8 +32,9 @@ class ShardedDatabase(_text.ShardedTextMethods):
     shard that serve searches and reopen after every ``save``. ``address``: Ray cluster to join
     when Ray is not initialised yet (None starts or finds a local one). ``actor_options``: extra
     ``.options()`` for every actor (the default asks for no CPUs and spreads actors over nodes).
-    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit). ``embedding``: the
-    collection's embedding function for add_texts and search_text, recorded in ``root``, as for
+    ``max_restarts``: how often Ray may restart a dead actor (-1: without limit). ``keyword``: the
+    keyword settings of every shard, as for ``quarn.Database``, kept in the manifest. ``embedding``:
+    the collection's embedding function for add_texts and search_text, recorded in ``root``, as for
     ``Database``; the driver embeds.
     """
 
@@ -35,7 +42,7 @@ class ShardedDatabase(_text.ShardedTextMethods):
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
-                 durability: str = "flush", embedding=None):
+                 durability: str = "flush", keyword: Optional[dict] = None, embedding=None):
         root = os.path.abspath(os.fspath(root))
         fn, dim, metric = _embedding.prepare(root, embedding, dim, metric)
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
@@ -44,14 +51,21 @@ class ShardedDatabase(_text.ShardedTextMethods):
         manifest = read_manifest(root, shards)
         if manifest is None:
             count = check_new_layout(root, shards, dim)
-            checks = ArgumentChecks(dim, metric, m, ef_construction, quantize, durability)
+            checks = ArgumentChecks(dim, metric, m, ef_construction, quantize, durability, keyword)
             try:
                 manifest = create_manifest(root, count, checks.parameters())
             except BaseException:
                 checks.close()
                 raise
         else:
-            checks = ArgumentChecks(manifest["dim"], manifest["metric"], durability=durability)
+            checks = ArgumentChecks(manifest["dim"], manifest["metric"], durability=durability,
+                                    keyword=manifest.get("keyword"))
+            if keyword is not None:
+                try:
+                    _check_keyword(checks, keyword)  # refused as one database refuses others
+                except BaseException:
+                    checks.close()
+                    raise
         self._checks = checks
         self._root = root
         self._manifest = manifest
@@ -60,6 +74,7 @@ class ShardedDatabase(_text.ShardedTextMethods):
                 ray.init(address=address, ignore_reinit_error=True)
             params = {key: manifest[key] for key in PARAMETERS}
             params["durability"] = durability  # chosen per open, never stored in the manifest
+            params["keyword"] = manifest.get("keyword")
             self._shards = Shards(root, manifest["shards"], params, replicas,
                                   max_restarts=max_restarts, actor_options=actor_options,
                                   restart_timeout=restart_timeout)
@@ -90,6 +105,11 @@ class ShardedDatabase(_text.ShardedTextMethods):
     @property
     def metric(self) -> str:
         return self._manifest["metric"]
+
+    @property
+    def keyword(self) -> dict:
+        """The keyword settings of every shard, as stored (see quarn.Database's keyword)."""
+        return self._checks.db.keyword
 
     @property
     def manifest(self) -> dict:

@@ -69,7 +69,7 @@ def fuse(vector_hits: list, keyword_hits: list, k: int, fusion: str, weight: flo
         vector_scores = [1.0 / (RRF_K + r + 1) for r in range(len(vector_hits))]
         keyword_scores = [1.0 / (RRF_K + r + 1) for r in range(len(keyword_hits))]
     else:
-        w = float(np.float32(weight))
+        w = 0.5 if weight is None else float(np.float32(weight))  # the engine holds it as a float32
         vector_scores = [s * w for s in _min_max(vector_hits)]
         keyword_scores = [s * (1.0 - w) for s in _min_max(keyword_hits)]
     fused: dict = {}

@@ -53,8 +53,15 @@ def check_new_layout(root: str, shards, dim) -> int:
     return shards
 
 
+# The keyword settings every shard is created with; a manifest holds them only when they are not
+# the defaults, so a collection that never chose any has the manifest it always had.
+DEFAULT_KEYWORD = {"stemmer": None, "stop_words": None, "k1": 1.2000000476837158, "b": 0.75}
+
+
 def create_manifest(root: str, shards: int, parameters: dict) -> dict:
     manifest = {"format": FORMAT, "shards": shards, "hash": HASH, **{key: parameters[key] for key in PARAMETERS}}
+    if parameters.get("keyword", DEFAULT_KEYWORD) != DEFAULT_KEYWORD:
+        manifest["keyword"] = parameters["keyword"]
     os.makedirs(root, exist_ok=True)
     _write_json_atomically(os.path.join(root, MANIFEST), manifest)
     return manifest
