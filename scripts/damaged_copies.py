@@ -6,8 +6,9 @@ from the undamaged database's without an error.
 
 A damaged copy is opened with quarn.Database(path); an open that succeeds is compared, record by
 record (vector, metadata, document), with the undamaged database, then verify_files() runs. A
-torn tail of the log (its last record cut short or flipped) is dropped quietly by design: such an
-open serves the records before it, which is counted apart. Every other difference is a silent
+torn tail of the log is dropped quietly by design: a log cut anywhere (it then ends in a record cut
+short, as a crash leaves it; cut at a record boundary it is simply shorter) or with its last record
+flipped serves the records before it, which is counted apart. Every other difference is a silent
 serve. Exit status 1 when there is any.
 """
 import argparse
@@ -37,12 +38,14 @@ def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cases", type=int, default=3000)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--rows", type=int, default=400,
+                        help="records in the snapshot; above about 1,900 vectors.bin has blocks an open does not read")
     args = parser.parse_args(argv)
     rng = random.Random(args.seed)
     work = tempfile.mkdtemp()
     try:
         pristine = os.path.join(work, "pristine")
-        make_pristine(pristine)
+        make_pristine(pristine, args.rows)
         with quarn.Database(pristine, read_only=True) as db:
             truth = contents(db)
         files = sorted(f for f in os.listdir(pristine) if f != "writer.lock")
@@ -80,32 +83,34 @@ def main(argv=None) -> int:
             if served == truth:
                 counts["same"] += 1
                 continue
-            if name == "wal.quarn" and at >= last_record:
-                torn[name] += 1  # the last record cut short or flipped: dropped by design
+            if name == "wal.quarn" and (truncate or at >= last_record):
+                # A log cut anywhere ends in a torn record, as a crash leaves it; the last record
+                # flipped is the same: both dropped quietly by design.
+                torn["cut" if truncate else "last record flipped"] += 1
                 continue
-            silent[name] += 1
+            silent[f"{name} {'cut' if truncate else 'flipped'}"] += 1
             if check["problems"]:
                 counts["different, found by verify_files"] += 1
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"cases {args.cases} over {len(files)} files {files}")
     print(f"  refused with an error: {counts['refused']}, opened with the same contents: {counts['same']}")
-    print(f"  torn tail of the log dropped quietly (by design): {sum(torn.values())}")
+    print(f"  torn tail of the log dropped quietly (by design): {sum(torn.values())} {dict(torn)}")
     print(f"  served different contents without an error: {sum(silent.values())} {dict(silent)}"
           f" (of them found by verify_files: {counts['different, found by verify_files']})")
     return 1 if silent else 0
 
 
-def make_pristine(path: str) -> None:
+def make_pristine(path: str, rows: int) -> None:
     """A saved database with a log of records after the save, left unsaved."""
     rng = np.random.default_rng(5)
     db = quarn.Database(path, dim=DIM, metric="euclidean", quantize=True)
-    db.add_many([f"r{i}" for i in range(400)], rng.random((400, DIM), dtype=np.float32),
-                [{"i": i} for i in range(400)])
-    for i in range(0, 400, 3):
+    db.add_many([f"r{i}" for i in range(rows)], rng.random((rows, DIM), dtype=np.float32),
+                [{"i": i} for i in range(rows)])
+    for i in range(0, rows, 3):
         db.update(f"r{i}", document=f"doc {i}")
     db.save()
-    for i in range(400, 410):
+    for i in range(rows, rows + 10):
         db.add(f"r{i}", rng.random(DIM, dtype=np.float32), {"i": i})
     db.add_many([f"b{i}" for i in range(5)], rng.random((5, DIM), dtype=np.float32))
     db.update("r3", metadata={"i": -3})
