@@ -42,8 +42,9 @@ for _ in range(repeats):
     t = time.perf_counter()
     other.knn_query(data[:1], k=10)
     firsts.append(time.perf_counter() - t)
+import importlib.metadata
 print(json.dumps({"load_s": statistics.median(loads), "first_search_s": statistics.median(firsts),
-                  "version": getattr(hnswlib, "__version__", "?")}))
+                  "version": importlib.metadata.version("hnswlib")}))
 """
 
 
