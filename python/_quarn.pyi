@@ -4,7 +4,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, U
 
 import numpy as np
 import numpy.typing as npt
-from typing_extensions import Literal, Self, TypeAlias, disjoint_base, final
+from typing_extensions import Literal, Self, TypeAlias, TypedDict, disjoint_base, final
 
 # A real NumPy array of any float, integer or boolean dtype, as the engine accepts at run time.
 _RealArray: TypeAlias = npt.NDArray[Union[np.floating[Any], np.integer[Any], np.bool_]]
@@ -19,6 +19,25 @@ _WhereDocument: TypeAlias = Dict[str, Any]
 # {"stemmer": "english" | None, "stop_words": "english" | None, "k1": float, "b": float}
 _KeywordSettings: TypeAlias = Dict[str, Any]
 _PathLike: TypeAlias = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+class _RecoveryNote(TypedDict):
+    """One thing an open left out or found damaged (Database.recovery_report)."""
+
+    file: str
+    kind: Literal["torn_tail", "damage", "checksum"]
+    offset: int
+    bytes: int
+    records: int
+    message: str
+
+class _FileCheck(TypedDict):
+    """What Database.verify_files found."""
+
+    checked: bool
+    generation: Optional[int]
+    files: int
+    bytes: int
+    problems: List[str]
 
 @final
 class SearchResult(Tuple[str, float, Optional[_Metadata]]):
@@ -55,6 +74,7 @@ class Database:
         *,
         durability: Literal["flush", "sync"] = "flush",
         keyword: Optional[_KeywordSettings] = None,
+        recover: bool = False,
     ) -> Self: ...
     def add(
         self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
@@ -183,6 +203,7 @@ class Database:
     def backup(self, dest: _PathLike) -> None: ...
     def compact(self) -> None: ...
     def verify(self) -> List[str]: ...
+    def verify_files(self) -> _FileCheck: ...
     def enable_quantized_search(self) -> None: ...
     def disable_quantized_search(self) -> None: ...
     def stats(self) -> Dict[str, Union[int, float, bool]]: ...
@@ -209,6 +230,7 @@ class Database:
     def durability(self) -> Literal["flush", "sync"]: ...
     @property
     def keyword(self) -> Dict[str, Any]: ...
+    def recovery_report(self) -> List[_RecoveryNote]: ...
     @property
     def closed(self) -> bool: ...
     def __len__(self) -> int: ...

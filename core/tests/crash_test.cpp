@@ -453,6 +453,10 @@ TEST_P(InterruptedSave, CompleteTemporariesAreRolledForwardAtEveryRenameStep) {
   Moves all_renamed = {{"vectors.bin", "vectors.bin"}, {"graph.quarn", "graph.quarn"}, {"documents.bin", "documents.bin"}};
   if (quantize) all_renamed.push_back({"vectors.sq8", "vectors.sq8"});
 
+  // A save makes manifest.tmp before its first rename and renames it last.
+  for (Moves* moves : {&all_temps, &vectors_renamed, &codes_renamed, &documents_renamed, &all_renamed}) {
+    moves->push_back({"manifest.quarn", "manifest.tmp"});
+  }
   for (const auto& [name, moves] : std::vector<std::pair<std::string, Moves>>{
            {"all temporaries written", all_temps},
            {"vectors.bin renamed", vectors_renamed},
@@ -471,9 +475,10 @@ TEST_P(InterruptedSave, CompleteTemporariesAreRolledForwardAtEveryRenameStep) {
     EXPECT_EQ(read_bytes(work + "/graph.quarn"), read_bytes(after + "/graph.quarn")) << name;
     EXPECT_EQ(read_bytes(work + "/vectors.bin"), read_bytes(after + "/vectors.bin")) << name;
     EXPECT_EQ(read_bytes(work + "/documents.bin"), read_bytes(after + "/documents.bin")) << name;
-    for (const char* temp : {"graph.tmp", "vectors.tmp", "vectors.sq8.tmp", "documents.tmp"}) {
+    for (const char* temp : {"graph.tmp", "vectors.tmp", "vectors.sq8.tmp", "documents.tmp", "manifest.tmp"}) {
       EXPECT_FALSE(fs::exists(work + "/" + temp)) << name << ": " << temp;
     }
+    EXPECT_EQ(read_bytes(work + "/manifest.quarn"), read_bytes(after + "/manifest.quarn")) << name;
     expect_recovered(name);
   }
 }

@@ -32,7 +32,7 @@ TEST(OpenModes, CreateMakesTheDirectoryWithEveryMissingParent) {
   // The parameters are on the disk from the creation on: an empty snapshot, and the lock file.
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(path)) names.insert(entry.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"graph.quarn", "vectors.bin", "writer.lock"}));
+  EXPECT_EQ(names, (std::set<std::string>{"graph.quarn", "manifest.quarn", "vectors.bin", "writer.lock"}));
   EXPECT_EQ(db->dim(), 3u);
   EXPECT_EQ(db->metric_name(), "cosine");
   EXPECT_FALSE(db->quantize_setting());
@@ -213,12 +213,29 @@ TEST_F(OpenReplay, LogCutAtEveryOffsetOfItsLastRecordReplaysEveryEarlierRecord) 
   EXPECT_EQ(reopen_with_log(log), states[5]);
 }
 
-TEST_F(OpenReplay, FlippedPayloadByteInRecordKAppliesOnlyTheRecordsBeforeIt) {
+// A flipped byte in the last record is a torn tail; in an earlier one it is damage, which fails
+// the open naming the log and the record's offset, and recover opens the records before it.
+TEST_F(OpenReplay, FlippedPayloadByteInRecordKFailsTheOpenUnlessLastOrRecovered) {
   for (std::size_t k = 0; k < ends.size(); ++k) {
     const std::size_t start = k == 0 ? 0 : ends[k - 1];
     std::vector<std::uint8_t> damaged = log;
     damaged[start + 5] ^= 0x40;  // first payload byte
-    EXPECT_EQ(reopen_with_log(damaged), states[k]) << "record " << k + 1;
+    if (k + 1 == ends.size()) {
+      EXPECT_EQ(reopen_with_log(damaged), states[k]) << "record " << k + 1;
+      continue;
+    }
+    write_bytes(dir.wal_path(), damaged);
+    const QuarnError error = open_fails(dir.path(), open_only());
+    EXPECT_EQ(error.kind(), QuarnError::Kind::Corrupt);
+    EXPECT_EQ(error.file(), dir.wal_path());
+    EXPECT_NE(error.text().find("byte offset " + std::to_string(start) + " "), std::string::npos) << error.text();
+    OpenOptions recover;
+    recover.recover = true;
+    auto db = open_ok(dir.path(), recover);
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(read_state(*db), states[k]) << "record " << k + 1;
+    ASSERT_EQ(db->recovery_report().size(), 1u);
+    EXPECT_EQ(db->recovery_report()[0].kind, "damage");
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -361,18 +362,45 @@ TEST_F(WalReplay, TornLastRecordKeepsEveryEarlierRecord) {
   EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"r1", "r2", "r3"}));
 }
 
-TEST_F(WalReplay, FlippedPayloadByteEndsTheLogAtThatRecord) {
+// A flipped byte in the last record is a torn tail, dropped quietly; in an earlier one, with a
+// readable record after it, the read fails naming the damaged record's offset, and a read with
+// recover keeps the records before it and says what it left out.
+TEST_F(WalReplay, FlippedByteBeforeTheLastRecordIsDamageNotATornTail) {
   const std::vector<std::size_t> offsets = write_three();
   const Bytes whole = file_bytes(path_);
+  const std::vector<std::string> all = {"r1", "r2", "r3"};
   for (std::size_t k = 0; k < 3; ++k) {
-    for (std::size_t at = offsets[k] + 5; at < offsets[k + 1] - 4; ++at) {
+    const std::vector<std::string> before(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(k));
+    for (std::size_t at = offsets[k]; at < offsets[k + 1]; ++at) {
       Bytes damaged = whole;
       damaged[at] ^= 0x20;
       write_bytes(path_, damaged);
       Wal wal(path_);
-      const std::vector<std::string> all = {"r1", "r2", "r3"};
-      EXPECT_EQ(ids(read_ok(wal)), std::vector<std::string>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(k)))
-          << "record " << k << " byte " << at;
+      std::optional<WalDrop> dropped;
+      auto strict = wal.read_all(false, &dropped);
+      if (k == 2) {
+        ASSERT_TRUE(strict.ok()) << "byte " << at;
+        EXPECT_EQ(ids(*strict), before);
+        ASSERT_TRUE(dropped.has_value());
+        EXPECT_FALSE(dropped->damage);
+        EXPECT_EQ(dropped->offset, offsets[2]);
+        continue;
+      }
+      ASSERT_FALSE(strict.ok()) << "record " << k << " byte " << at;
+      EXPECT_EQ(strict.error().kind(), QuarnError::Kind::Corrupt);
+      EXPECT_EQ(strict.error().file(), path_);
+      EXPECT_NE(strict.error().detail().find("byte offset " + std::to_string(offsets[k]) + " "), std::string::npos)
+          << strict.error().text();
+      dropped.reset();
+      auto recovered = wal.read_all(true, &dropped);
+      ASSERT_TRUE(recovered.ok());
+      EXPECT_EQ(ids(*recovered), before) << "record " << k << " byte " << at;
+      ASSERT_TRUE(dropped.has_value());
+      EXPECT_TRUE(dropped->damage);
+      EXPECT_EQ(dropped->damage_offset, offsets[k]);
+      EXPECT_EQ(dropped->offset, offsets[k]);
+      EXPECT_EQ(dropped->bytes, whole.size() - offsets[k]);
+      EXPECT_EQ(dropped->records, 2 - k) << "byte " << at;
     }
   }
 }
@@ -510,13 +538,54 @@ TEST_F(WalBatch, ABatchIsAppliedWholeOrNotAtAll) {
   }
 }
 
-TEST_F(WalBatch, DamagedRecordInsideABatchDropsTheBatchAndWhatFollows) {
+TEST_F(WalBatch, DamagedRecordInsideABatchFailsTheReadOrDropsTheBatchAndWhatFollows) {
   std::vector<std::size_t> at;
   Bytes log = write_log(at);
   log[at[3] + 6] ^= 0x20;  // a payload byte of b2
   write_bytes(path_, log);
   Wal wal(path_);
-  EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"r0"}));
+  auto strict = wal.read_all();
+  ASSERT_FALSE(strict.ok());
+  EXPECT_EQ(strict.error().kind(), QuarnError::Kind::Corrupt);
+  std::optional<WalDrop> dropped;
+  auto recovered = wal.read_all(true, &dropped);
+  ASSERT_TRUE(recovered.ok());
+  EXPECT_EQ(ids(*recovered), (std::vector<std::string>{"r0"}));
+  ASSERT_TRUE(dropped.has_value());
+  // b1 (read, but its batch is incomplete), b3 and r4
+  EXPECT_EQ(dropped->records, 3u);
+  EXPECT_EQ(dropped->offset, at[1]);
+  EXPECT_EQ(dropped->damage_offset, at[3]);
+}
+
+// Damage in the length field makes the damaged frame look longer than the file: still damage
+// when whole records follow, found by trying every later byte.
+TEST_F(WalBatch, LengthFieldPointingPastTheEndIsDamageWhenRecordsFollow) {
+  std::vector<std::size_t> at;
+  Bytes log = write_log(at);
+  log[at[0] + 4] ^= 0x80;  // the high byte of r0's length
+  write_bytes(path_, log);
+  Wal wal(path_);
+  auto strict = wal.read_all();
+  ASSERT_FALSE(strict.ok());
+  EXPECT_NE(strict.error().detail().find("byte offset 0 "), std::string::npos) << strict.error().text();
+  std::optional<WalDrop> dropped;
+  auto recovered = wal.read_all(true, &dropped);
+  ASSERT_TRUE(recovered.ok());
+  EXPECT_TRUE(recovered->empty());
+  EXPECT_EQ(dropped->records, 4u);  // b1, b2, b3, r4
+}
+
+// What recover keeps is what the next append keeps: it cuts the file at the damage.
+TEST_F(WalBatch, AppendAfterARecoveredReadCutsTheDamagedRest) {
+  std::vector<std::size_t> at;
+  Bytes log = write_log(at);
+  log[at[0] + 6] ^= 0x01;
+  write_bytes(path_, log);
+  Wal wal(path_);
+  ASSERT_TRUE(wal.read_all(true).ok());
+  ASSERT_TRUE(wal.append(WalDelete{"after"}).ok());
+  EXPECT_EQ(ids(read_ok(wal)), (std::vector<std::string>{"after"}));
 }
 
 TEST_F(WalBatch, RollbackCutsTheFileBackToTheBatchStart) {

@@ -23,7 +23,11 @@ constexpr const char* kNotFound = "database not found \u2014 specify dim to crea
 // (damage to the directory as a whole, which names no single file), or the arguments do not
 // fit it (keyword settings other than its own).
 [[noreturn]] void raise_open_error(const quarn::QuarnError& error, bool open_only) {
-  const bool passes = error.kind() == quarn::QuarnError::Kind::Locked ||
+  // Damage a checksum found (in the log, or against the manifest) says where it is, and that
+  // recover=True opens what can be saved: it is never worded as a missing database.
+  const bool checksum = error.kind() == quarn::QuarnError::Kind::Corrupt &&
+                        error.detail().find("fails its checksum") != std::string::npos;
+  const bool passes = error.kind() == quarn::QuarnError::Kind::Locked || checksum ||
                       error.kind() == quarn::QuarnError::Kind::InvalidArgument ||
                       (error.kind() == quarn::QuarnError::Kind::Corrupt && error.file().empty());
   if (open_only && !passes) raise(PyExc_ValueError, kNotFound);
@@ -74,7 +78,7 @@ std::optional<quarn::KeywordSettings> keyword_arg(PyObject* obj) {
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
-                                           "quantize", "read_only", "durability", "keyword", nullptr};
+                                           "quantize", "read_only", "durability", "keyword", "recover", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
@@ -84,8 +88,10 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* read_only_obj = nullptr;
     PyObject* durability_obj = nullptr;
     PyObject* keyword_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOOO$OO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
-               &quantize_obj, &read_only_obj, &durability_obj, &keyword_obj);
+    PyObject* recover_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO$OOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj, &read_only_obj, &durability_obj, &keyword_obj,
+               &recover_obj);
     const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -96,6 +102,7 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
     options.durability = durability_arg(durability_obj);
     options.keyword = keyword_arg(keyword_obj);
+    options.recover = recover_obj != nullptr && bool_arg(recover_obj, "recover");
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (!opened.ok()) {
@@ -195,6 +202,24 @@ PyObject* get_keyword(PyObject* self, void*) {
     out["stop_words"] = s.english_stop_words ? py::object(py::str("english")) : py::object(py::none());
     out["k1"] = py::float_(static_cast<double>(s.k1));
     out["b"] = py::float_(static_cast<double>(s.b));
+    return out.release().ptr();
+  });
+}
+
+PyObject* get_recovery_report(PyObject* self, void*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    py::list out;
+    for (const quarn::RecoveryNote& note : db->recovery_report()) {
+      py::dict entry;
+      entry["file"] = py::str(note.file);
+      entry["kind"] = py::str(note.kind);
+      entry["offset"] = py::int_(note.offset);
+      entry["bytes"] = py::int_(note.bytes);
+      entry["records"] = py::int_(note.records);
+      entry["message"] = py::str(note.message);
+      out.append(entry);
+    }
     return out.release().ptr();
   });
 }
@@ -317,19 +342,24 @@ PyGetSetDef db_getset[] = {
     {"durability", get_durability, nullptr, "'flush' or 'sync', as chosen when opening.", nullptr},
     {"keyword", get_keyword, nullptr, "The keyword index's settings, as stored: a dict of stemmer, stop_words, k1, b.",
      nullptr},
+    {"recovery_report", get_recovery_report, nullptr,
+     "What the open left out or found damaged, as dicts with file, kind ('torn_tail', 'damage' or\n"
+     "'checksum'), offset, bytes, records and message; empty when it read everything.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
     "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False, "
-    "*, durability='flush', keyword=None)\n--\n\n"
+    "*, durability='flush', keyword=None, recover=False)\n--\n\n"
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
     "when missing; without dim it must exist. read_only opens a reader beside the writer.\n"
     "durability='sync' returns from each write only once its log record is on the disk.\n"
     "keyword: the keyword index's settings, chosen at creation and stored ({\"stemmer\": \"english\",\n"
     "\"stop_words\": \"english\", \"k1\": 1.2, \"b\": 0.75}, any key left out keeps its default);\n"
-    "given at a reopen they must equal the stored ones (ValueError naming both).";
+    "given at a reopen they must equal the stored ones (ValueError naming both).\n"
+    "recover=True opens what can be saved from a damaged directory (see recovery_report).";
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;

@@ -85,6 +85,30 @@ const PyMethodDef kVerify = no_args_method(
     "Check that the id map, the tables, the metadata index and the graph agree; a list of\n"
     "the disagreements found (empty when consistent).");
 
+PyObject* verify_files(PyObject* self, PyObject*) {
+  return guarded([&] {
+    auto db = engine_of(self);
+    const quarn::FileCheck checked = take(without_gil([&] { return db->verify_files(); }));
+    py::list problems;
+    for (const std::string& p : checked.problems) problems.append(py::str(p));
+    py::dict out;
+    out["checked"] = py::bool_(checked.checked);
+    out["generation"] = checked.checked ? py::object(py::int_(checked.generation)) : py::object(py::none());
+    out["files"] = py::int_(checked.files);
+    out["bytes"] = py::int_(checked.bytes);
+    out["problems"] = problems;
+    return out.release().ptr();
+  });
+}
+
+const PyMethodDef kVerifyFiles = no_args_method(
+    "verify_files", verify_files,
+    "verify_files($self)\n--\n\n"
+    "Check every block of the snapshot files on the disk against the checksums of their\n"
+    "manifest, and the log for damage before its end. A dict: checked (False for a directory\n"
+    "saved before manifests existed: nothing to check against), generation (None then), files\n"
+    "and bytes checked, and problems (empty when sound).");
+
 PyObject* enable_quantized_search(PyObject* self, PyObject*) {
   return guarded([&] {
     auto db = engine_of(self);
@@ -150,7 +174,8 @@ const PyMethodDef kStats = no_args_method(
 }  // namespace
 
 std::vector<PyMethodDef> maintenance_methods() {
-  return {kSave, kSync, kBackup, kCompact, kVerify, kEnableQuantizedSearch, kDisableQuantizedSearch, kStats};
+  return {kSave,  kSync, kBackup, kCompact, kVerify, kVerifyFiles, kEnableQuantizedSearch, kDisableQuantizedSearch,
+          kStats};
 }
 
 }  // namespace quarn_py

@@ -56,7 +56,7 @@ def test_database_without_documents_writes_the_files_it_always_wrote(path, expli
     with open(os.path.join(path, "wal.quarn"), "rb") as f:
         assert f.read().hex() == GOLDEN_WAL
     db.save()
-    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin", "writer.lock"]
+    assert sorted(os.listdir(path)) == ["graph.quarn", "manifest.quarn", "vectors.bin", "writer.lock"]
     with open(os.path.join(path, "vectors.bin"), "rb") as f:
         assert f.read().hex() == GOLDEN_VECTORS
     with open(os.path.join(path, "graph.quarn"), "rb") as f:

@@ -31,7 +31,7 @@ def test_dim_by_position_creates_directory_with_parents_and_defaults(tmp_path):
     assert (db.dim, db.metric, len(db), db.total_slots, db.deleted_count) == (3, "cosine", 0, 0, 0)
     assert db.quantized_search is False
     # The parameters are on the disk from the creation on, beside the writer's lock file.
-    assert sorted(os.listdir(where)) == ["graph.quarn", "vectors.bin", "writer.lock"]
+    assert sorted(os.listdir(where)) == ["graph.quarn", "manifest.quarn", "vectors.bin", "writer.lock"]
 
 
 @pytest.mark.parametrize(

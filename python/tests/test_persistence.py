@@ -24,7 +24,7 @@ def test_save_writes_the_snapshot_and_reopen_restores_everything(path):
     db.add_many(["a", "b", "c"], [[1, 0, 0], [0, 1, 0], [0, 0, 1]], [{"k": 1}, None, {"k": [1, 2]}])
     db.delete("b")
     assert db.save() is None
-    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin", "writer.lock"]
+    assert sorted(os.listdir(path)) == ["graph.quarn", "manifest.quarn", "vectors.bin", "writer.lock"]
     assert os.path.getsize(os.path.join(path, "vectors.bin")) == 4 * 3 * (3 + 1)
 
     db.close()
@@ -49,7 +49,7 @@ def test_context_manager_returns_itself_and_saves_even_when_the_block_raises(pat
     with quarn.Database(path, dim=2) as db:
         assert isinstance(db, quarn.Database)
         db.add("a", [1, 2])
-    assert set(os.listdir(path)) == {"graph.quarn", "vectors.bin", "writer.lock"}
+    assert set(os.listdir(path)) == {"graph.quarn", "manifest.quarn", "vectors.bin", "writer.lock"}
     assert db.closed
 
     outer = quarn.Database(path)
@@ -117,7 +117,7 @@ def test_a_never_saved_database_reopens_with_its_own_parameters(path):
         db.add("a", [1, 0], {{"k": "v"}})
         db.add_many(["b", "c"], [[0, 1], [1, 1]])
     """)
-    assert sorted(os.listdir(path)) == ["graph.quarn", "vectors.bin", "wal.quarn", "writer.lock"]
+    assert sorted(os.listdir(path)) == ["graph.quarn", "manifest.quarn", "vectors.bin", "wal.quarn", "writer.lock"]
     # Open-only finds it, and other arguments lose against what was created: no logged record
     # is skipped for a dimension the open chose, no metric silently changes.
     for arguments in ({}, {"dim": 3}, {"dim": 2, "metric": "dot"}):

@@ -141,6 +141,34 @@ struct OpenOptions {
   // At creation, the keyword settings to store; at a reopen, when given, they must equal the
   // stored ones (InvalidArgument naming both otherwise). Absent: the stored ones (or defaults).
   std::optional<KeywordSettings> keyword;
+  // Open what can be saved from a damaged directory instead of failing: the log's records
+  // before a damaged one, snapshot files whose checksums fail but which still parse, a
+  // snapshot without its damaged manifest. What was left out or found damaged is listed in
+  // Database::recovery_report().
+  bool recover = false;
+};
+
+// One thing an open left out of a database or found damaged in it.
+struct RecoveryNote {
+  std::string file;  // the file's name in the directory, e.g. "wal.quarn"
+  // "torn_tail": the log's last record or batch was cut short (also without recover);
+  // "damage": the log from a damaged record on, with readable records after it;
+  // "checksum": a snapshot file or the manifest failed its checks and was used anyway, or ignored.
+  std::string kind;
+  std::uint64_t offset = 0;   // where what was left out begins (the damaged record for "damage")
+  std::uint64_t bytes = 0;    // bytes left out
+  std::uint64_t records = 0;  // readable records among them
+  std::string message;
+};
+
+// What verify_files found: whether a manifest names the snapshot's generation (no manifest:
+// unchecked), and the problems with the files on the disk.
+struct FileCheck {
+  bool checked = false;
+  std::uint64_t generation = 0;
+  std::uint64_t files = 0;  // snapshot files whose every block was checked
+  std::uint64_t bytes = 0;  // bytes checked
+  std::vector<std::string> problems;
 };
 
 struct Stats {
@@ -280,6 +308,13 @@ class Database {
   // Verifies that the id map, slot table, metadata table, metadata index and live count agree
   // (for tests); returns a description of the first disagreement, or nothing.
   virtual std::optional<std::string> check_invariants() const = 0;
+  // Checks every block of the snapshot files on the disk against the manifest of their
+  // generation, which files are there, and the log for damage before its end (which a reader
+  // opening it now would meet); a save meanwhile makes it check the new generation.
+  virtual Result<FileCheck> verify_files() const = 0;
+  // What the open left out or found damaged (recover, or a torn tail of the log); empty when
+  // it read everything.
+  virtual const std::vector<RecoveryNote>& recovery_report() const = 0;
 
  protected:
   Database() = default;

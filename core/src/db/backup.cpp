@@ -105,11 +105,11 @@ struct HeldFile {
 };
 
 // The files a copy needs, by name, with their identities. The writer's lock belongs to the
-// source and a partial graph is never complete; the other temporaries count only beside
-// graph.tmp, which a later open may still complete into a snapshot.
+// source and a partial graph or manifest is never complete; the other temporaries count only
+// beside graph.tmp or manifest.tmp, which a later open may still complete into a snapshot.
 struct SourceFiles {
   std::map<std::string, FileIdentity> files;
-  // graph.tmp is there: a save is between its renames, or one died there.
+  // graph.tmp or manifest.tmp is there: a save is between its renames, or one died there.
   bool save_pending = false;
 };
 
@@ -117,13 +117,13 @@ Result<SourceFiles> list_source(const Storage& storage) {
   auto entries = list_directory(storage.dir);
   if (!entries.ok()) return std::move(entries).error();
   SourceFiles source;
-  source.save_pending = path_exists(storage.graph_temp_path);
+  source.save_pending = path_exists(storage.graph_temp_path) || path_exists(storage.manifest_temp_path);
   for (const DirectoryEntry& entry : *entries) {
     if (!entry.regular_file || entry.name == kWriterLockFile) continue;
     const std::string path = join_path(storage.dir, entry.name);
-    if (path == storage.graph_partial_path) continue;
+    if (path == storage.graph_partial_path || path == storage.manifest_partial_path) continue;
     const bool temporary = path == storage.vectors_temp_path || path == storage.quantized_temp_path ||
-                           path == storage.documents_temp_path;
+                           path == storage.documents_temp_path || path == storage.manifest_temp_path;
     if (temporary && !source.save_pending) continue;
     auto identity = file_identity(path);
     if (!identity.ok()) return std::move(identity).error();

@@ -109,7 +109,7 @@ class DbImpl final : public Database {
   bool quantized_search() const override;
 
   // Applies the records of wal.quarn (used by open).
-  Status replay_wal();
+  Status replay_wal(bool recover = false);
 
   // Attaches a listener told of every document change after the keyword index (null detaches
   // it); it hears the current documents at once.
@@ -118,6 +118,8 @@ class DbImpl final : public Database {
   // Verifies that the id map, slot table, metadata table, metadata index and live count agree
   // (for tests); returns a description of the first disagreement, or nothing.
   std::optional<std::string> check_invariants() const override;
+  Result<FileCheck> verify_files() const override;
+  const std::vector<RecoveryNote>& recovery_report() const override { return recovery_report_; }
 
  private:
   DbImpl(Storage storage, std::string wal_path, std::unique_ptr<HnswIndex> index, std::size_t dim, bool quantize);
@@ -280,6 +282,7 @@ class DbImpl final : public Database {
   std::size_t dim_;
   bool quantize_;
   bool read_only_ = false;
+  std::vector<RecoveryNote> recovery_report_;
   // Open with an exclusive flock for a writer, closed for a read-only database.
   FileHandle writer_lock_;
 };

@@ -5,6 +5,8 @@
 #include "db/db_impl.h"
 #include "util/file.h"
 #include "storage/keyword_settings.h"
+#include "storage/manifest.h"
+#include "storage/manifest_format.h"
 #include "storage/snapshot_format.h"
 
 namespace quarn {
@@ -83,6 +85,18 @@ std::optional<std::size_t> logged_dimension(const std::vector<WalEntry>& entries
   return std::nullopt;
 }
 
+using ManifestRead = Result<std::optional<Manifest>>;
+
+bool same_manifest(const ManifestRead& a, const ManifestRead& b) {
+  if (a.ok() != b.ok()) return false;
+  return a.ok() ? *a == *b : a.error().text() == b.error().text();
+}
+
+std::string base_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
@@ -137,8 +151,18 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     if (!finished.ok()) return std::move(finished).error();
   }
 
-  // Loads the snapshot and replays the log. Returns the database, or the failure.
-  auto load = [&]() -> Result<std::unique_ptr<Database>> {
+  // Loads the snapshot, checked against `manifest` (the directory's, read before), and replays
+  // the log. Returns the database, or the failure.
+  auto load = [&](const ManifestRead& manifest) -> Result<std::unique_ptr<Database>> {
+    std::vector<RecoveryNote> notes;
+    std::vector<QuarnError> tolerated;
+    ManifestCheck check{nullptr, options.recover ? &tolerated : nullptr};
+    if (manifest.ok() && manifest->has_value()) {
+      check.manifest = &**manifest;
+    } else if (!manifest.ok()) {
+      if (!options.recover) return manifest.error();
+      notes.push_back({manifest_format::kFileName, "checksum", 0, 0, 0, manifest.error().text() + "; not used"});
+    }
     auto found = find_files(storage, wal_path);
     if (!found.ok()) return std::move(found).error();
     const SnapshotFiles files = *found;
@@ -161,8 +185,11 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     }
     if (files.complete()) {
       const bool quantize = (create && options.quantize) || files.quantized;
-      auto loaded = storage.load();
+      auto loaded = storage.load(check);
       if (!loaded.ok()) return std::move(loaded).error();
+      for (const QuarnError& e : tolerated) {
+        notes.push_back({base_name(e.file()), "checksum", 0, 0, 0, e.text() + "; used anyway"});
+      }
       HnswIndex& index = *loaded->index;
       const std::size_t slots = index.node_count();
       const std::size_t dim = index.dim();
@@ -219,8 +246,9 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     db->read_only_ = options.read_only;
     db->durability_ = options.durability;
     db->writer_lock_ = std::move(writer_lock);
+    db->recovery_report_ = std::move(notes);
 
-    Status replayed = db->replay_wal();
+    Status replayed = db->replay_wal(options.recover);
     if (!replayed.ok()) return std::move(replayed).error();
     // A new database is saved at once, so that its parameters are on the disk from the start and
     // a later open, with or without them, finds the database as it was created.
@@ -231,19 +259,32 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     return std::unique_ptr<Database>(std::move(db));
   };
 
-  if (!options.read_only) return load();
-  // A reader is not excluded by the writer's lock: a save may rename its files between the
-  // reader's loads of graph.quarn and vectors.bin, or delete the log before the reader reads it.
-  // Every such save replaces graph.quarn, so a load is kept only when graph.quarn is the same
-  // file before and after it; otherwise it is tried again.
-  constexpr int kReaderAttempts = 50;
+  if (!options.read_only) return load(read_manifest(storage.manifest_path));
+  // A reader is not excluded by the writer's lock: a save may rename its files while the reader
+  // opens them, or delete the log before the reader reads it. A save's renames all happen while
+  // manifest.tmp or graph.tmp stands, and it replaces the manifest after them (and graph.quarn
+  // before), so a load is kept only when no save was renaming before or after it and the
+  // manifest and graph.quarn are the same before and after it; otherwise it is tried again. A
+  // save that died mid-way leaves its temporaries for the writer: the last attempt is kept.
+  constexpr int kReaderAttempts = 200;
+  auto save_renaming = [&] { return path_exists(storage.manifest_temp_path) || path_exists(storage.graph_temp_path); };
   for (int attempt = 1;; ++attempt) {
-    auto before = file_identity(storage.graph_path);
-    auto result = load();
-    auto after = file_identity(storage.graph_path);
-    const bool stable = before.ok() && after.ok() && *before == *after;
-    if (stable || attempt == kReaderAttempts) return result;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool last = attempt == kReaderAttempts;
+    if (!save_renaming() || last) {
+      auto before = file_identity(storage.graph_path);
+      ManifestRead manifest = read_manifest(storage.manifest_path);
+      // A save that died after its renames left the manifest of its files as manifest.tmp.
+      if (last && path_exists(storage.manifest_temp_path) && !path_exists(storage.graph_temp_path)) {
+        auto result = load(read_manifest(storage.manifest_temp_path));
+        if (result.ok()) return result;
+      }
+      auto result = load(manifest);
+      auto after = file_identity(storage.graph_path);
+      const bool stable = !save_renaming() && before.ok() && after.ok() && *before == *after &&
+                          same_manifest(manifest, read_manifest(storage.manifest_path));
+      if (stable || last) return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 

@@ -18,12 +18,23 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 
 }  // namespace
 
-Status DbImpl::replay_wal() {
+Status DbImpl::replay_wal(bool recover) {
+  std::optional<WalDrop> dropped;
   Result<std::vector<WalEntry>> entries = [&] {
     std::lock_guard guard(wal_mutex_);
-    return wal_.read_all();
+    return wal_.read_all(recover, &dropped);
   }();
   if (!entries.ok()) return std::move(entries).error();
+  if (dropped) {
+    const std::string what = dropped->damage ? "the log from the damaged record at byte offset " +
+                                                   std::to_string(dropped->damage_offset) + " on"
+                                             : "the log's torn tail";
+    recovery_report_.push_back({wal_format::kFileName, dropped->damage ? "damage" : "torn_tail", dropped->offset,
+                                dropped->bytes, dropped->records,
+                                "left out " + what + ": " + std::to_string(dropped->bytes) + " bytes from offset " +
+                                    std::to_string(dropped->offset) + ", " + std::to_string(dropped->records) +
+                                    " readable records"});
+  }
   // A run of Insert records for ids that are not live is applied as one batch insert: the same
   // slots, ids and contents as applying them one by one (a repeated id keeps the slot of its
   // first record and the contents of its last), built by the parallel batch path.

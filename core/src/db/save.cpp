@@ -10,6 +10,10 @@
 #include "util/file.h"
 #include "util/pool.h"
 #include "quantize/quantizer.h"
+#include "storage/documents_format.h"
+#include "storage/manifest.h"
+#include "storage/manifest_format.h"
+#include "storage/snapshot_format.h"
 
 namespace quarn {
 
@@ -17,19 +21,22 @@ static_assert(std::endian::native == std::endian::little, "snapshot files hold l
 
 namespace {
 
-// One temporary of a save: its path and what writes its contents.
+// One temporary of a save: its path, the name it will have, and what writes its contents.
 struct TempFile {
   const std::string& path;
+  const char* name;
   std::function<Status(BufferedWriter&)> fill;
 };
 
 // Creates or truncates every file and fills them side by side, one pool item per file: most of a
-// save is the kernel copying bytes into fresh page-cache pages, which overlaps across files. Then
-// syncs and closes them one at a time, in order, so every file is on the disk before any rename
-// can make it current. The first failure in file order is returned.
-Status write_files(std::span<const TempFile> files) {
+// save is the kernel copying bytes into fresh page-cache pages, which overlaps across files. Each
+// file's block checksums are taken from those pages once it is written. Then syncs and closes
+// them one at a time, in order, so every file is on the disk before any rename can make it
+// current. The first failure in file order is returned.
+Result<std::vector<ManifestFile>> write_files(std::span<const TempFile> files) {
   std::vector<std::optional<BufferedWriter>> writers(files.size());
   std::vector<Status> filled(files.size());
+  std::vector<ManifestFile> sums(files.size());
   parallel_for(files.size(), [&](std::size_t i) {
     auto file = FileHandle::create_truncate(files[i].path);
     if (!file.ok()) {
@@ -39,13 +46,23 @@ Status write_files(std::span<const TempFile> files) {
     BufferedWriter& out = writers[i].emplace(std::move(*file));
     filled[i] = files[i].fill(out);
     if (filled[i].ok()) filled[i] = out.flush();
+    if (!filled[i].ok()) return;
+    auto sum = checksum_file(files[i].path, files[i].name, manifest_format::kBlockSize);
+    if (sum.ok()) sums[i] = std::move(*sum);
+    else filled[i] = std::move(sum).error();
   });
   for (const Status& s : filled) QUARN_TRY(s);
   for (auto& out : writers) {
     QUARN_TRY(out->sync());
     QUARN_TRY(out->close());
   }
-  return Status::success();
+  return sums;
+}
+
+// The generation after the one the directory's manifest names (1 without a readable one).
+std::uint64_t next_generation(const std::string& manifest_path) {
+  auto current = read_manifest(manifest_path);
+  return current.ok() && current->has_value() ? (*current)->generation + 1 : 1;
 }
 
 // The save's deletion of the log may not reach the disk before a power cut, and the log then
@@ -109,7 +126,8 @@ Status DbImpl::save_locked() {
   QUARN_TRY(storage_.finish_interrupted_save());
   for (const std::string* stale :
        {&storage_.graph_temp_path, &storage_.graph_partial_path, &storage_.vectors_temp_path,
-        &storage_.quantized_temp_path, &storage_.documents_temp_path}) {
+        &storage_.quantized_temp_path, &storage_.documents_temp_path, &storage_.manifest_partial_path,
+        &storage_.manifest_temp_path}) {
     (void)remove_file(*stale);
   }
 
@@ -117,12 +135,12 @@ Status DbImpl::save_locked() {
   const std::span<const float> floats(store.data(), store.float_count());
   const std::vector<float>& norms = index_->norms();
   std::vector<TempFile> files;
-  files.push_back({storage_.vectors_temp_path, [&](BufferedWriter& out) -> Status {
+  files.push_back({storage_.vectors_temp_path, snapshot_format::kVectorsFile, [&](BufferedWriter& out) -> Status {
                      QUARN_TRY(out.write(floats.data(), floats.size_bytes()));
                      return out.write(norms.data(), norms.size() * sizeof(float));
                    }});
   if (quantize_) {
-    files.push_back({storage_.quantized_temp_path, [&](BufferedWriter& out) -> Status {
+    files.push_back({storage_.quantized_temp_path, snapshot_format::kQuantizedFile, [&](BufferedWriter& out) -> Status {
                        const ScalarQuantizer quantizer = ScalarQuantizer::train(floats, dim_);
                        const std::vector<std::uint8_t> codes = quantizer.quantize_batch(floats, dim_);
                        QUARN_TRY(quantizer.save(out));
@@ -130,16 +148,23 @@ Status DbImpl::save_locked() {
                      }});
   }
   if (!documents.empty()) {
-    files.push_back({storage_.documents_temp_path, [&](BufferedWriter& out) -> Status {
+    files.push_back({storage_.documents_temp_path, documents_format::kFileName, [&](BufferedWriter& out) -> Status {
                        return write_documents_file(out, index_->node_count(), documents);
                      }});
   }
-  files.push_back({storage_.graph_partial_path, [&](BufferedWriter& out) -> Status {
+  files.push_back({storage_.graph_partial_path, snapshot_format::kGraphFile, [&](BufferedWriter& out) -> Status {
                      QUARN_TRY(index_->save_graph(out));
                      return write_metadata_section(out, records);
                    }});
-  QUARN_TRY(write_files(files));
+  auto sums = write_files(files);
+  if (!sums.ok()) return std::move(sums).error();
+  const Manifest manifest{next_generation(storage_.manifest_path), manifest_format::kBlockSize, std::move(*sums)};
+  QUARN_TRY(write_manifest(storage_.manifest_partial_path, manifest));
   QUARN_TRY(sync_log_before_save(wal_.path()));
+  // manifest.tmp stands from before the first snapshot file is replaced until after the last:
+  // a reader that sees neither it nor graph.tmp, and the same manifest before and after its
+  // load, has read one generation.
+  QUARN_TRY(rename_file(storage_.manifest_partial_path, storage_.manifest_temp_path));
   QUARN_TRY(rename_file(storage_.graph_partial_path, storage_.graph_temp_path));
 
   QUARN_TRY(rename_file(storage_.vectors_temp_path, storage_.vectors_path));
@@ -156,6 +181,7 @@ Status DbImpl::save_locked() {
     QUARN_TRY(remove_file(storage_.documents_path));
   }
   QUARN_TRY(rename_file(storage_.graph_temp_path, storage_.graph_path));
+  QUARN_TRY(rename_file(storage_.manifest_temp_path, storage_.manifest_path));
   QUARN_TRY(sync_directory(storage_.dir));
   // The keyword index goes beside the snapshot only to spare the next open its rebuild: one that
   // cannot be written, or a crash before it is, leaves a file the open finds stale and rebuilds.

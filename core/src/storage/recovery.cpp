@@ -1,6 +1,8 @@
 #include <cstring>
 
+#include "storage/documents_format.h"
 #include "storage/graph_parse.h"
+#include "storage/snapshot_format.h"
 #include "storage/storage.h"
 #include "util/bytes.h"
 #include "util/file.h"
@@ -47,6 +49,49 @@ Status sync_file(const std::string& path) {
 }  // namespace
 
 Status Storage::finish_interrupted_save() const {
+  bool rolled_forward = false;
+  QUARN_TRY(finish_snapshot_renames(rolled_forward));
+  return finish_manifest(rolled_forward);
+}
+
+// A save renames manifest.partial to manifest.tmp before graph.tmp appears and manifest.tmp to
+// manifest.quarn after graph.tmp is gone. So beside graph.tmp (a save the renames above could
+// not finish) manifest.tmp names files that are not in place; without it, the save either never
+// began its renames or did them all, and a check of every file tells which.
+Status Storage::finish_manifest(bool rolled_forward) const {
+  (void)remove_file(manifest_partial_path);
+  if (!path_exists(manifest_temp_path)) {
+    if (rolled_forward && path_exists(manifest_path)) QUARN_TRY(remove_file(manifest_path));
+    return Status::success();
+  }
+  bool matches = !path_exists(graph_temp_path);
+  auto manifest = read_manifest(manifest_temp_path);
+  matches = matches && manifest.ok() && manifest->has_value();
+  if (matches) {
+    const Manifest& m = **manifest;
+    for (const auto& [name, path] : {std::pair{snapshot_format::kGraphFile, graph_path},
+                                     std::pair{snapshot_format::kVectorsFile, vectors_path},
+                                     std::pair{snapshot_format::kQuantizedFile, quantized_path},
+                                     std::pair{documents_format::kFileName, documents_path}}) {
+      const ManifestFile* entry = m.find(name);
+      if (entry == nullptr) {
+        matches = matches && !path_exists(path);
+        continue;
+      }
+      auto actual = checksum_file(path, name, m.block_size);
+      matches = matches && actual.ok() && *actual == *entry;
+    }
+  }
+  if (!matches) {
+    QUARN_TRY(remove_file(manifest_temp_path));
+    if (rolled_forward && path_exists(manifest_path)) QUARN_TRY(remove_file(manifest_path));
+    return sync_directory(dir);
+  }
+  QUARN_TRY(rename_file(manifest_temp_path, manifest_path));
+  return sync_directory(dir);
+}
+
+Status Storage::finish_snapshot_renames(bool& rolled_forward) const {
   if (!path_exists(graph_temp_path)) return Status::success();
   auto bytes = read_file(graph_temp_path);
   if (!bytes.ok()) return Status::success();
@@ -90,6 +135,7 @@ Status Storage::finish_interrupted_save() const {
     QUARN_TRY(remove_file(documents_path));
   }
   QUARN_TRY(rename_file(graph_temp_path, graph_path));
+  rolled_forward = true;
   return sync_directory(dir);
 }
 

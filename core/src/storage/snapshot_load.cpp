@@ -4,6 +4,7 @@
 #include "quantize/quantizer.h"
 #include "storage/documents_format.h"
 #include "storage/graph_parse.h"
+#include "storage/manifest_format.h"
 #include "storage/snapshot_format.h"
 #include "storage/storage.h"
 #include "util/bytes.h"
@@ -37,6 +38,9 @@ Storage Storage::make(const std::string& dir) {
   s.quantized_temp_path = join_path(dir, fmt::kQuantizedTemp);
   s.documents_path = join_path(dir, documents_format::kFileName);
   s.documents_temp_path = join_path(dir, documents_format::kTempName);
+  s.manifest_path = join_path(dir, manifest_format::kFileName);
+  s.manifest_temp_path = join_path(dir, manifest_format::kTempName);
+  s.manifest_partial_path = join_path(dir, manifest_format::kPartialName);
   return s;
 }
 
@@ -46,7 +50,7 @@ namespace {
 
 // Reads vectors.sq8 and checks it against the graph: the quantizer must have the graph's
 // dimension and there must be one code row per slot.
-Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGraph& g) {
+Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGraph& g, const ManifestCheck& check) {
   auto bytes = read_file(path);
   if (!bytes.ok()) return std::move(bytes).error().concerning(path);
   ByteReader in(*bytes);
@@ -62,13 +66,14 @@ Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGrap
     return QuarnError::corrupt(
         "vectors.sq8 holds " + std::to_string(in.remaining()) + " codes, expected " + std::to_string(expected), path);
   }
+  QUARN_TRY(check.check(fmt::kQuantizedFile, path, *bytes));
   auto rest = in.rest();
   return QuantizedSearch{std::move(*quantizer), std::vector<std::uint8_t>(rest.begin(), rest.end())};
 }
 
 }  // namespace
 
-Result<Storage::Loaded> Storage::load() const {
+Result<Storage::Loaded> Storage::load(const ManifestCheck& check) const {
   // graph.quarn is parsed in place from a mapping: reading it into a fresh buffer costs a page
   // fault and a copy per page, more than the parse itself. Everything kept is copied out of it.
   auto graph = FileMapping::map_file(graph_path);
@@ -76,9 +81,16 @@ Result<Storage::Loaded> Storage::load() const {
   auto mapping = FileMapping::map_file(vectors_path);
   if (!mapping.ok()) return std::move(mapping).error().concerning(vectors_path);
 
-  ByteReader in(std::span<const std::uint8_t>(graph->data(), graph->file_size()));
+  QUARN_TRY(check.check_present({{fmt::kGraphFile, graph_path},
+                                  {fmt::kVectorsFile, vectors_path},
+                                  {fmt::kQuantizedFile, quantized_path},
+                                  {documents_format::kFileName, documents_path}}));
+  const std::span<const std::uint8_t> graph_bytes(graph->data(), graph->file_size());
+  ByteReader in(graph_bytes);
   auto parsed = storage_detail::parse_graph(in);
   if (!parsed.ok()) return std::move(parsed).error().concerning(graph_path);
+  // Damage that still parses is found here, before it is taken for another file's.
+  QUARN_TRY(check.check(fmt::kGraphFile, graph_path, graph_bytes));
   ParsedGraph& g = *parsed;
   const std::size_t n = g.links.size();
 
@@ -91,9 +103,13 @@ Result<Storage::Loaded> Storage::load() const {
                                vectors_path);
   }
 
+  QUARN_TRY(check.check(fmt::kVectorsFile, vectors_path,
+                        std::span<const std::uint8_t>(mapping->data(), mapping->file_size()),
+                        std::uint64_t{4} * n * g.dim));
+
   std::optional<QuantizedSearch> quantized;
   if (path_exists(quantized_path)) {
-    auto q = read_quantized(quantized_path, g);
+    auto q = read_quantized(quantized_path, g, check);
     if (!q.ok()) return std::move(q).error();
     quantized = std::move(*q);
   }
@@ -108,6 +124,7 @@ Result<Storage::Loaded> Storage::load() const {
     if (!bytes.ok()) return std::move(bytes).error().concerning(documents_path);
     auto parsed_documents = parse_documents_file(*bytes, n, *records);
     if (!parsed_documents.ok()) return std::move(parsed_documents).error().concerning(documents_path);
+    QUARN_TRY(check.check(documents_format::kFileName, documents_path, *bytes));
     documents = std::move(*parsed_documents);
   }
 

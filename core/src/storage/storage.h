@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hnsw/hnsw.h"
+#include "storage/manifest.h"
 #include "quarn/json.h"
 #include "quarn/result.h"
 
@@ -68,6 +69,9 @@ struct Storage {
   std::string quantized_temp_path;
   std::string documents_path;
   std::string documents_temp_path;
+  std::string manifest_path;
+  std::string manifest_temp_path;
+  std::string manifest_partial_path;
 
   static Storage make(const std::string& dir);
   bool snapshot_present() const;
@@ -80,7 +84,9 @@ struct Storage {
   // Parses graph.quarn, maps vectors.bin and installs vectors.sq8 when present. Damaged or
   // hostile files give Corrupt errors naming the file, never a crash.
   // A live slot that no metadata record names has lost its id and is loaded as deleted.
-  Result<Loaded> load() const;
+  // With a manifest, what the load reads anyway is checked against it: graph.quarn,
+  // vectors.sq8 and documents.bin whole, and the norms at the end of vectors.bin.
+  Result<Loaded> load(const ManifestCheck& check = {}) const;
 
   // Completes a save that was interrupted after it had written all of its temporaries: when
   // graph.tmp parses completely and vectors.tmp (or, already renamed, vectors.bin) has the
@@ -88,7 +94,15 @@ struct Storage {
   // documents.tmp is moved when it belongs to graph.tmp; a documents.bin that does not is removed.
   // Anything else is left as it is. The temporaries are synced before their renames and the
   // directory after them. Fails when a sync or a rename fails.
+  // Then a manifest.tmp left by the save becomes manifest.quarn when every file it names matches
+  // it, and is removed otherwise; a manifest.partial is removed. A manifest.quarn left beside
+  // files it does not name by a roll-forward without a matching manifest.tmp is removed: the
+  // directory is unchecked until its next save.
   Status finish_interrupted_save() const;
+
+ private:
+  Status finish_snapshot_renames(bool& rolled_forward) const;
+  Status finish_manifest(bool rolled_forward) const;
 };
 
 }  // namespace quarn

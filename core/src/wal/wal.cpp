@@ -1,6 +1,7 @@
 #include "wal/wal.h"
 
 #include "util/crc32.h"
+#include "util/file_mapping.h"
 
 #include <algorithm>
 #include <array>
@@ -74,6 +75,40 @@ Result<bool> read_payload(LogReader& reader, std::uint32_t length, std::uint64_t
     if (!complete.ok() || !*complete) return complete;
   }
   return true;
+}
+
+bool frame_at(std::span<const std::uint8_t> log, std::uint64_t q, std::uint64_t max_length, std::uint64_t& end) {
+  const std::uint64_t size = log.size();
+  if (size - q < wal_format::kFrameOverhead) return false;
+  const std::uint8_t type = log[q];
+  if (type < wal_format::kInsert || type > wal_format::kUpdateDocument) return false;
+  const std::uint64_t length = load_u32(log.data() + q + 1);
+  if (length > max_length || length > size - q - wal_format::kFrameOverhead) return false;
+  const std::uint32_t crc = crc32(log.subspan(q + 5, length), crc32(log.subspan(q, 1)));
+  if (crc != load_u32(log.data() + q + 5 + length)) return false;
+  end = q + wal_format::kFrameOverhead + length;
+  return true;
+}
+
+// The readable records (batch openers not counted) in log[from, end): frames that pass their
+// checksum, found by following lengths from `natural` (where the damaged frame's length field
+// says the next frame starts) and by trying every later byte. A length above `max_length` is
+// not tried, which bounds the work on damaged bytes.
+std::uint64_t readable_records_after(std::span<const std::uint8_t> log, std::uint64_t from, std::uint64_t natural,
+                                     std::uint64_t max_length) {
+  std::uint64_t count = 0;
+  std::uint64_t q = natural > from && natural < log.size() ? natural : from;
+  std::uint64_t end = 0;
+  while (q < log.size()) {
+    if (frame_at(log, q, max_length, end)) {
+      if (log[q] != wal_format::kBatch) ++count;
+      q = end;
+    } else {
+      q = q == natural ? from : q + 1;
+      natural = UINT64_MAX;
+    }
+  }
+  return count;
 }
 
 }  // namespace
@@ -170,7 +205,7 @@ Status Wal::reset() {
   return Status::success();
 }
 
-Result<std::vector<WalEntry>> Wal::read_all() {
+Result<std::vector<WalEntry>> Wal::read_all(bool recover, std::optional<WalDrop>* dropped) {
   std::vector<WalEntry> entries;
   readable_end_.reset();
   auto present = file_exists(path_);
@@ -190,6 +225,11 @@ Result<std::vector<WalEntry>> Wal::read_all() {
   // An open batch: the records still missing and the decoded ones so far.
   std::uint32_t batch_missing = 0;
   std::vector<WalEntry> batch;
+  // The frame the read stopped at (cut short or failing its checksum), and where its length
+  // field says the next one starts.
+  std::optional<std::uint64_t> bad_frame;
+  std::uint64_t bad_frame_next = 0;
+  std::uint64_t longest = 0;
   for (;;) {
     std::uint8_t header[5];
     auto complete = reader.read_exact(header, sizeof header);
@@ -197,7 +237,10 @@ Result<std::vector<WalEntry>> Wal::read_all() {
     if (!*complete) break;
     const std::uint8_t type = header[0];
     const std::uint32_t length = load_u32(header + 1);
+    const std::uint64_t frame_start = consumed;
     consumed += sizeof header;
+    bad_frame = frame_start;
+    bad_frame_next = frame_start + wal_format::kFrameOverhead + length;
 
     const std::uint64_t left = file_size > consumed ? file_size - consumed : 0;
     complete = read_payload(reader, length, left, payload);
@@ -212,6 +255,8 @@ Result<std::vector<WalEntry>> Wal::read_all() {
 
     const std::uint32_t crc = crc32(payload, crc32(std::span<const std::uint8_t>(&type, 1)));
     if (crc != load_u32(stored)) break;
+    bad_frame.reset();
+    longest = std::max<std::uint64_t>(longest, length);
 
     if (batch_missing > 0) {
       // Inside a batch every frame counts as one of its records, whatever its type.
@@ -231,7 +276,31 @@ Result<std::vector<WalEntry>> Wal::read_all() {
     readable_end = consumed;
     if (auto entry = decode_wal_payload(type, payload)) entries.push_back(std::move(*entry));
   }
-  if (readable_end < file_size) readable_end_ = readable_end;
+  if (readable_end < file_size) {
+    WalDrop drop{false, readable_end, 0, file_size - readable_end, batch.size()};
+    if (bad_frame) {
+      auto mapped = FileMapping::map_file(path_);
+      if (!mapped.ok()) return std::move(mapped).error();
+      const std::span<const std::uint8_t> log(mapped->data(), std::min<std::uint64_t>(mapped->file_size(), file_size));
+      // Records are rarely far longer than the longest one read so far.
+      const std::uint64_t max_length = std::max<std::uint64_t>(2 * longest, std::uint64_t{1} << 16);
+      const std::uint64_t after = readable_records_after(log, *bad_frame + 1, bad_frame_next, max_length);
+      if (after > 0) {
+        if (!recover) {
+          return QuarnError::corrupt("the record at byte offset " + std::to_string(*bad_frame) +
+                                         " fails its checksum, and " + std::to_string(after) +
+                                         " readable records follow it; open with recover=True to keep the " +
+                                         std::to_string(entries.size()) + " records before it",
+                                     path_);
+        }
+        drop.damage = true;
+        drop.damage_offset = *bad_frame;
+        drop.records += after;
+      }
+    }
+    if (dropped != nullptr) *dropped = drop;
+    readable_end_ = readable_end;
+  }
   return entries;
 }
 

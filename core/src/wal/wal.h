@@ -81,6 +81,17 @@ std::optional<std::vector<float>> read_vector(ByteReader& cursor);
 // Outer optional: success; inner: absent for length 0. Also fails on unparsable JSON.
 std::optional<std::optional<Json>> read_metadata(ByteReader& cursor);
 
+// Bytes at the end of the log that a read left out: a torn tail (the last record or batch cut
+// short, or unreadable with nothing readable after it), or, read with recover, everything from a
+// damaged record on, when readable records follow it.
+struct WalDrop {
+  bool damage = false;
+  std::uint64_t offset = 0;          // where the records kept end
+  std::uint64_t damage_offset = 0;   // the damaged frame (damage only)
+  std::uint64_t bytes = 0;           // bytes left out
+  std::uint64_t records = 0;         // readable records among them (an incomplete batch's included)
+};
+
 // The log file writer. The caller holds the database's log mutex for every call.
 class Wal {
  public:
@@ -102,11 +113,13 @@ class Wal {
   // Drops the writer (flushing and closing it) and deletes the file if it exists.
   Status reset();
   // Reads every record: stops at a torn tail or a bad checksum, skips undecodable records, and
-  // drops the records of a batch that is not complete. A missing file has no records. The file
-  // is left as it is, but the bytes from the first torn or damaged record (or incomplete batch)
-  // on are cut off when the next append opens the file, so that records appended after them
-  // stay readable.
-  Result<std::vector<WalEntry>> read_all();
+  // drops the records of a batch that is not complete. A frame that fails its checksum with a
+  // readable frame somewhere after it is damage, not a torn tail: the read fails with Corrupt
+  // naming the file and the frame's offset, unless `recover`, which keeps the records before it.
+  // What was left out goes to `dropped`. A missing file has no records. The file is left as it
+  // is, but the bytes from the first torn or damaged record (or incomplete batch) on are cut off
+  // when the next append opens the file, so that records appended after them stay readable.
+  Result<std::vector<WalEntry>> read_all(bool recover = false, std::optional<WalDrop>* dropped = nullptr);
 
   const std::string& path() const { return path_; }
   bool writer_open() const { return writer_.has_value(); }

@@ -109,7 +109,8 @@ class ShardActor:
             return _reply(lambda: args[0] in self._db)
         if method == "properties":
             return _reply(lambda: {"total_slots": self._db.total_slots, "deleted_count": self._db.deleted_count,
-                                   "quantized_search": self._db.quantized_search})
+                                   "quantized_search": self._db.quantized_search,
+                                   "recovery_report": self._db.recovery_report})
         if method in _SEARCHES:
             return _reply(_search, self._db, method, *args, **kwargs)
         return _reply(getattr(self._db, method), *args, **kwargs)

@@ -36,13 +36,15 @@ class ShardedDatabase(_text.ShardedTextMethods):
     keyword settings of every shard, as for ``quarn.Database``, kept in the manifest. ``embedding``:
     the collection's embedding function for add_texts and search_text, recorded in ``root``, as for
     ``Database``; the driver embeds.
+    ``recover``: each shard's writer opens with ``recover=True`` (see ``recovery_report``).
     """
 
     def __init__(self, root, shards: Optional[int] = None, dim: Optional[int] = None, metric: Optional[str] = None,
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
-                 durability: str = "flush", keyword: Optional[dict] = None, embedding=None):
+                 durability: str = "flush", keyword: Optional[dict] = None, embedding=None,
+                 recover: bool = False):
         root = os.path.abspath(os.fspath(root))
         fn, dim, metric = _embedding.prepare(root, embedding, dim, metric)
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
@@ -75,6 +77,8 @@ class ShardedDatabase(_text.ShardedTextMethods):
             params = {key: manifest[key] for key in PARAMETERS}
             params["durability"] = durability  # chosen per open, never stored in the manifest
             params["keyword"] = manifest.get("keyword")
+            if recover:
+                params["recover"] = True  # likewise; each shard reports what it left out
             self._shards = Shards(root, manifest["shards"], params, replicas,
                                   max_restarts=max_restarts, actor_options=actor_options,
                                   restart_timeout=restart_timeout)
@@ -153,6 +157,12 @@ class ShardedDatabase(_text.ShardedTextMethods):
     @property
     def quantized_search(self) -> bool:
         return all(p["quantized_search"] for p in self._properties())
+
+    @property
+    def recovery_report(self) -> list:
+        """What each shard's open left out or found damaged: the notes of Database.recovery_report,
+        each with its shard number under "shard"."""
+        return [dict(note, shard=s) for s, p in enumerate(self._properties()) for note in p["recovery_report"]]
 
     # ---- single-id calls ------------------------------------------------------------------------
 
@@ -322,6 +332,17 @@ class ShardedDatabase(_text.ShardedTextMethods):
     def compact(self) -> None:
         """Rebuild every shard's index with only live vectors, in parallel."""
         self._open().each(lambda s, w: w.call.remote("compact"), "compact")
+
+    def verify_files(self) -> dict:
+        """Database.verify_files of every shard, in parallel: checked when every shard was, files and
+        bytes summed, problems prefixed with their shard; generation None (each shard counts its own),
+        and each shard's own result under "shards"."""
+        values = self._open().each(lambda s, w: w.call.remote("verify_files"), "verify_files", retry=True)
+        per_shard = [values[s] for s in range(self.shards)]
+        return {"checked": all(r["checked"] for r in per_shard), "generation": None,
+                "files": sum(r["files"] for r in per_shard), "bytes": sum(r["bytes"] for r in per_shard),
+                "problems": [f"shard {s}: {p}" for s, r in enumerate(per_shard) for p in r["problems"]],
+                "shards": per_shard}
 
     def enable_quantized_search(self) -> None:
         self._set_quantized(True)
