@@ -44,6 +44,8 @@ class Database(_text.TextMethods, _quarn.Database):
         read_only: bool = False,
         *,
         durability: Literal["flush", "sync"] = "flush",
+        keyword: Optional[Dict[str, Any]] = None,
+        recover: bool = False,
         embedding: Optional[_text.Embedding] = None,
     ) -> "Database":
         """embedding ("minilm", another registered name, or an EmbeddingFunction) gives the
@@ -51,7 +53,7 @@ class Database(_text.TextMethods, _quarn.Database):
         from it, and it is recorded in the directory, to be used again on every open."""
         fn, dim, metric = _text.prepare(path, embedding, dim, metric)
         self = super().__new__(cls, path, dim, metric, m, ef_construction, quantize, read_only,
-                               durability=durability)
+                               durability=durability, keyword=keyword, recover=recover)
         try:
             self._text = _text.open_embedding(self.path, self.dim, self.metric, self.read_only, fn)
         except BaseException:
