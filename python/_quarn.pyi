@@ -50,6 +50,7 @@ class Database:
         read_only: bool = False,
         *,
         durability: Literal["flush", "sync"] = "flush",
+        vectors_in_memory: Optional[bool] = None,
     ) -> Self: ...
     def add(
         self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
@@ -102,6 +103,8 @@ class Database:
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
         include_documents: bool = False,
+        *,
+        rerank: Optional[int] = None,
     ) -> List[SearchResult]: ...
     def search_many(
         self,
@@ -112,6 +115,8 @@ class Database:
         max_distance: Optional[float] = None,
         include_vectors: bool = False,
         include_documents: bool = False,
+        *,
+        rerank: Optional[int] = None,
     ) -> List[List[SearchResult]]: ...
     def search_keyword(
         self,
@@ -168,6 +173,8 @@ class Database:
     def ef_construction(self) -> int: ...
     @property
     def quantized_search(self) -> bool: ...
+    @property
+    def vectors_in_memory(self) -> bool: ...
     @property
     def read_only(self) -> bool: ...
     @property

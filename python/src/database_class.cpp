@@ -39,8 +39,8 @@ quarn::Durability durability_arg(PyObject* obj) {
 
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
-                                           "quantize", "read_only", "durability", nullptr};
+    static const char* const keywords[] = {"path",     "dim",       "metric",     "m", "ef_construction",
+                                           "quantize", "read_only", "durability", "vectors_in_memory", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
@@ -49,8 +49,9 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* quantize_obj = nullptr;
     PyObject* read_only_obj = nullptr;
     PyObject* durability_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOOO$O:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
-               &quantize_obj, &read_only_obj, &durability_obj);
+    PyObject* in_memory_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO$OO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+               &quantize_obj, &read_only_obj, &durability_obj, &in_memory_obj);
     const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -60,6 +61,9 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.quantize = quantize_obj != nullptr && bool_arg(quantize_obj, "quantize");
     options.read_only = read_only_obj != nullptr && bool_arg(read_only_obj, "read_only");
     options.durability = durability_arg(durability_obj);
+    if (in_memory_obj != nullptr && in_memory_obj != Py_None) {
+      options.vectors_in_memory = bool_arg(in_memory_obj, "vectors_in_memory");
+    }
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (!opened.ok()) {
@@ -134,6 +138,10 @@ PyObject* get_m(PyObject* self, void*) {
 
 PyObject* get_ef_construction(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) { return db.ef_construction(); });
+}
+
+PyObject* get_vectors_in_memory(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.vectors_in_memory(); });
 }
 
 PyObject* get_quantized_search(PyObject* self, void*) {
@@ -262,6 +270,7 @@ PyGetSetDef db_getset[] = {
     {"m", get_m, nullptr, "Links per node above layer 0 (twice that on layer 0), as stored.", nullptr},
     {"ef_construction", get_ef_construction, nullptr, "Beam width of graph construction, as stored.", nullptr},
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
+    {"vectors_in_memory", get_vectors_in_memory, nullptr, "Whether full vectors are held in memory.", nullptr},
     {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
     {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},
     {"durability", get_durability, nullptr, "'flush' or 'sync', as chosen when opening.", nullptr},
@@ -271,10 +280,12 @@ PyGetSetDef db_getset[] = {
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
     "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False, "
-    "*, durability='flush')\n--\n\n"
+    "*, durability='flush', vectors_in_memory=None)\n--\n\n"
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
     "when missing; without dim it must exist. read_only opens a reader beside the writer.\n"
-    "durability='sync' returns from each write only once its log record is on the disk.";
+    "durability='sync' returns from each write only once its log record is on the disk.\n"
+    "vectors_in_memory=False keeps full vectors on disk, read only to re-rank search results;\n"
+    "a writer stores the choice in the directory (None keeps the stored one).";
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;

@@ -41,6 +41,7 @@ struct SearchArgs {
   std::optional<float> max_distance;
   bool include_vectors = false;
   bool include_documents = false;
+  std::optional<std::size_t> rerank;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
 
   quarn::SearchParams params() const {
@@ -50,6 +51,7 @@ struct SearchArgs {
     p.filter = filter ? &*filter : nullptr;
     p.max_distance = max_distance;
     p.include_documents = include_documents;
+    p.rerank = rerank;
     return p;
   }
 };
@@ -64,8 +66,9 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* max_obj = nullptr;
   PyObject* vectors_obj = nullptr;
   PyObject* documents_obj = nullptr;
+  PyObject* rerank_obj = nullptr;
   parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj,
-             &documents_obj);
+             &documents_obj, &rerank_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
@@ -74,15 +77,16 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   out.max_distance = optional_float_arg(max_obj, "max_distance");
   out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
   out.include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
+  out.rerank = optional_unsigned_arg(rerank_obj, "rerank");
   return out;
 }
 
 PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vector",       "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", "include_documents", nullptr};
+    static const char* const keywords[] = {"vector",          "k",       "ef_search", "where_filter", "max_distance",
+                                           "include_vectors", "include_documents", "rerank", nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
     a.filter = parse_optional_filter(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -97,19 +101,22 @@ PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearch = keyword_method(
     "search", search,
     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
-    "include_documents=False)\n"
+    "include_documents=False, *, rerank=None)\n"
     "--\n\n"
     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
     ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
     "filter such as {\"color\": \"red\", \"price\": {\"$lt\": 20}}; max_distance drops farther\n"
-    "hits; include_vectors fills .vector and include_documents .document.");
+    "hits; include_vectors fills .vector and include_documents .document.\n"
+    "rerank: with quantized search, how many of the nearest candidates by code are scored\n"
+    "with their full vectors (at least k); None re-ranks the whole beam, or max(4 * k, 40)\n"
+    "candidates when vectors_in_memory is False.");
 
 PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
-    static const char* const keywords[] = {"vectors",      "k",        "ef_search", "where_filter",
-                                           "max_distance", "include_vectors", "include_documents", nullptr};
+    static const char* const keywords[] = {"vectors",         "k",       "ef_search", "where_filter", "max_distance",
+                                           "include_vectors", "include_documents", "rerank", nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.filter = parse_optional_filter(a.filter_dict);
     const quarn::SearchParams params = a.params();
@@ -133,7 +140,7 @@ PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearchMany = keyword_method(
     "search_many", search_many,
     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-    "include_vectors=False, include_documents=False)\n--\n\n"
+    "include_vectors=False, include_documents=False, *, rerank=None)\n--\n\n"
     "search for each row of vectors, in parallel: a list of lists of SearchResult.");
 
 // Code points of valid UTF-8 (ids come from Python str, so they are); a stray byte becomes U+FFFD.

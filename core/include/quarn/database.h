@@ -35,6 +35,10 @@ struct SearchParams {
   const Filter* filter = nullptr;  // owned by the caller for the duration of the call
   std::optional<float> max_distance;
   bool include_documents = false;
+  // With quantized search, how many of the walk's nearest candidates by code are scored with
+  // their full-precision rows to pick the k returned (at least k is used; 0 is refused).
+  // Absent: the whole beam, or default_rerank(k) when the rows are kept on disk.
+  std::optional<std::size_t> rerank;
 };
 
 // A record's document is an optional UTF-8 string of at most this many bytes; a longer one or
@@ -58,6 +62,8 @@ using DocumentChange = std::optional<std::optional<std::string>>;
 
 // max(200, k + floor(10 * sqrt(k))).
 std::size_t default_ef(std::size_t k);
+// The re-rank depth of a search whose rows are kept on disk: max(4 * k, 40).
+std::size_t default_rerank(std::size_t k);
 
 struct Item {
   std::string id;
@@ -112,6 +118,12 @@ struct OpenOptions {
   bool read_only = false;
   // Chosen per open; not stored.
   Durability durability = Durability::Flush;
+  // false: full-precision rows stay in files and are read only to re-rank a search's final
+  // candidates, while the graph and 8-bit codes (quantized search, always on in this mode) stay
+  // in memory. A writer's open stores the choice in the directory (the file vectors.ondisk,
+  // present only while the mode is on), so an open without it keeps the directory's mode;
+  // true switches the directory back. A read-only open uses it for this open only.
+  std::optional<bool> vectors_in_memory;
 };
 
 struct Stats {
@@ -129,6 +141,8 @@ struct Stats {
   std::size_t memory_quantized_bytes = 0;
   bool uses_brute_force = true;
   bool uses_quantized_search = false;
+  // false while full-precision rows are kept in files (memory_vectors_bytes is then 0).
+  bool vectors_in_memory = true;
 };
 
 // One open database directory. Every call is safe from several threads at once.
@@ -171,6 +185,8 @@ class Database {
   virtual std::size_t total_slots() const = 0;
   virtual std::size_t deleted_count() const = 0;
   virtual bool quantize_setting() const = 0;
+  // Whether full-precision rows are held in memory (OpenOptions::vectors_in_memory).
+  virtual bool vectors_in_memory() const = 0;
   // The graph's parameters, as stored: links per node above layer 0, and the build beam.
   virtual std::size_t m() const = 0;
   virtual std::size_t ef_construction() const = 0;

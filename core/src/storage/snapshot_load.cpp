@@ -68,12 +68,12 @@ Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGrap
 
 }  // namespace
 
-Result<Storage::Loaded> Storage::load() const {
+Result<Storage::Loaded> Storage::load(bool populate) const {
   // graph.quarn is parsed in place from a mapping: reading it into a fresh buffer costs a page
   // fault and a copy per page, more than the parse itself. Everything kept is copied out of it.
   auto graph = FileMapping::map_file(graph_path);
   if (!graph.ok()) return std::move(graph).error().concerning(graph_path);
-  auto mapping = FileMapping::map_file(vectors_path);
+  auto mapping = FileMapping::map_file(vectors_path, populate);
   if (!mapping.ok()) return std::move(mapping).error().concerning(vectors_path);
 
   ByteReader in(std::span<const std::uint8_t>(graph->data(), graph->file_size()));

@@ -80,7 +80,8 @@ struct Storage {
   // Parses graph.quarn, maps vectors.bin and installs vectors.sq8 when present. Damaged or
   // hostile files give Corrupt errors naming the file, never a crash.
   // A live slot that no metadata record names has lost its id and is loaded as deleted.
-  Result<Loaded> load() const;
+  // Without `populate`, vectors.bin is mapped without reading it in (rows read as needed).
+  Result<Loaded> load(bool populate = true) const;
 
   // Completes a save that was interrupted after it had written all of its temporaries: when
   // graph.tmp parses completely and vectors.tmp (or, already renamed, vectors.bin) has the

@@ -52,9 +52,9 @@ class ArgumentChecks:
             if type(error) is not ValueError or str(error) != self._refusal:
                 raise
 
-    def read(self, method: str, *args):
+    def read(self, method: str, *args, **kwargs):
         """The answer of the empty database, or the error a single database raises for these arguments."""
-        return getattr(self.db, method)(*args)
+        return getattr(self.db, method)(*args, **kwargs)
 
     def close(self) -> None:
         self.db.close()

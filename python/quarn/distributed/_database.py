@@ -32,7 +32,7 @@ class ShardedDatabase:
                  m: Optional[int] = None, ef_construction: Optional[int] = None, quantize: bool = False,
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
-                 durability: str = "flush"):
+                 durability: str = "flush", vectors_in_memory: Optional[bool] = None):
         root = os.path.abspath(os.fspath(root))
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
             raise ValueError("replicas must be a non-negative int")
@@ -56,6 +56,8 @@ class ShardedDatabase:
                 ray.init(address=address, ignore_reinit_error=True)
             params = {key: manifest[key] for key in PARAMETERS}
             params["durability"] = durability  # chosen per open, never stored in the manifest
+            # Stored by each shard in its own directory, as by a single database.
+            params["vectors_in_memory"] = vectors_in_memory
             self._shards = Shards(root, manifest["shards"], params, replicas,
                                   max_restarts=max_restarts, actor_options=actor_options,
                                   restart_timeout=restart_timeout)
@@ -180,14 +182,16 @@ class ShardedDatabase:
     # ---- reads across shards --------------------------------------------------------------------
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
-               max_distance: Optional[float] = None) -> list:
+               max_distance: Optional[float] = None, *, rerank: Optional[int] = None) -> list:
         """Search for the k nearest neighbors on every shard and merge them into one ascending list."""
-        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance)
+        return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance, rerank)
 
     def search_many(self, vectors, k: int = 10, ef_search: Optional[int] = None,
-                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None) -> list:
+                    where_filter: Optional[dict] = None, max_distance: Optional[float] = None, *,
+                    rerank: Optional[int] = None) -> list:
         """Search multiple queries on every shard in parallel. Returns list of list of SearchResult."""
-        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance)
+        return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance,
+                                  rerank)
 
     def search_many_arrays(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                            where_filter: Optional[dict] = None, max_distance: Optional[float] = None):
@@ -273,6 +277,7 @@ class ShardedDatabase:
         totals["uses_brute_force"] = all(st["uses_brute_force"] for st in per_shard)
         totals["uses_quantized_search"] = all(st["uses_quantized_search"] for st in per_shard)
         totals["reachable_layer0"] = sum(st["reachable_layer0"] for st in per_shard)
+        totals["vectors_in_memory"] = all(st["vectors_in_memory"] for st in per_shard)
         return {"shards": per_shard, "totals": totals}
 
     def _inject_fault(self, shard: int, method: str, error: Optional[Exception]) -> None:

@@ -32,20 +32,20 @@ def _block(vectors, dim: int):
     return ray.put(np.ascontiguousarray(np.asarray(vectors, dtype=np.float32)).reshape(-1, dim))
 
 
-def search(shards, checks, vector, k, ef_search, where_filter, max_distance) -> list:
-    checks.read("search", vector, k, ef_search, where_filter, max_distance)
+def search(shards, checks, vector, k, ef_search, where_filter, max_distance, rerank=None) -> list:
+    checks.read("search", vector, k, ef_search, where_filter, max_distance, rerank=rerank)
     query = np.asarray(vector, dtype=np.float32)
     k = operator.index(k)
     parts = fan_out(shards, "search", query, k, ef_search=ef_search, where_filter=where_filter,
-                    max_distance=max_distance)
+                    max_distance=max_distance, rerank=rerank)
     return merge(parts, k)
 
 
-def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance) -> list:
-    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance)
+def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance, rerank=None) -> list:
+    checks.read("search_many", vectors, k, ef_search, where_filter, max_distance, rerank=rerank)
     k = operator.index(k)
     parts = fan_out(shards, "search_many", _block(vectors, checks.db.dim), k, ef_search=ef_search,
-                    where_filter=where_filter, max_distance=max_distance)
+                    where_filter=where_filter, max_distance=max_distance, rerank=rerank)
     return [merge([part[q] for part in parts], k) for q in range(len(parts[0]))]
 
 
