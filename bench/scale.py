@@ -82,6 +82,7 @@ def mixture(n: int, dim: int, seed: int, clusters: int = 100) -> np.ndarray:
 
 
 def make_set(kind: str, n: int, cache: str) -> str:
+    os.makedirs(cache, exist_ok=True)
     path = os.path.join(cache, f"scale-{kind}-{n}.npz")
     if not os.path.exists(path):
         if kind == "clustered":
