@@ -86,6 +86,8 @@ class VectorStore {
   // Copies the mapped vector floats into an owned array and releases the map; no-op when owned
   // or on disk.
   void ensure_owned();
+  // Owned array (converting a map first); a store on disk has none.
+  CacheAlignedFloats& owned();
   // Room for `floats` floats in all, so that data() stays put while they are appended.
   Status reserve(std::size_t floats);
   Status append(std::span<const float> floats);

@@ -33,6 +33,11 @@ void VectorStore::ensure_owned() {
   repr_ = Owned{std::move(data)};  // drops the map
 }
 
+CacheAlignedFloats& VectorStore::owned() {
+  ensure_owned();
+  return std::get<Owned>(repr_).data;
+}
+
 Status VectorStore::reserve(std::size_t floats) {
   ensure_owned();
   if (auto* disk = std::get_if<OnDisk>(&repr_)) return disk->rows.reserve(floats);
