@@ -75,6 +75,7 @@ class Database:
         durability: Literal["flush", "sync"] = "flush",
         keyword: Optional[_KeywordSettings] = None,
         recover: bool = False,
+        vectors_in_memory: Optional[bool] = None,
     ) -> Self: ...
     def add(
         self, id: str, vector: _VectorLike, metadata: Optional[_Metadata] = None, document: Optional[str] = None
@@ -130,6 +131,7 @@ class Database:
         include_documents: bool = False,
         *,
         where_document: Optional[_WhereDocument] = None,
+        rerank: Optional[int] = None,
     ) -> List[SearchResult]: ...
     def search_many(
         self,
@@ -142,6 +144,7 @@ class Database:
         include_documents: bool = False,
         *,
         where_document: Optional[_WhereDocument] = None,
+        rerank: Optional[int] = None,
     ) -> List[List[SearchResult]]: ...
     def search_keyword(
         self,
@@ -224,6 +227,8 @@ class Database:
     def ef_construction(self) -> int: ...
     @property
     def quantized_search(self) -> bool: ...
+    @property
+    def vectors_in_memory(self) -> bool: ...
     @property
     def read_only(self) -> bool: ...
     @property

@@ -159,10 +159,16 @@ bool execute(Database& db, const Op& op) {
   return false;
 }
 
+constexpr std::uint64_t kRowsOnDiskSeeds = 30;
+
 // The worker: runs ops from `start` until killed, writing each finished seq to `ack_fd`. With
 // `save_every_op` it saves after every op, so that most kills land inside a save.
 int run_worker(const std::string& dir, std::uint64_t seed, std::uint64_t start, bool save_every_op, int ack_fd) {
-  auto outcome = Database::open(dir, create_options(kDim, "cosine", /*quantize=*/seed % 2 == 1));
+  OpenOptions options = create_options(kDim, "cosine", /*quantize=*/seed % 2 == 1);
+  // Seeds from kRowsOnDiskSeeds on keep the rows in files (the mode is then stored, so the
+  // checking opens use it too).
+  if (seed >= kRowsOnDiskSeeds) options.vectors_in_memory = false;
+  auto outcome = Database::open(dir, options);
   if (!outcome.ok()) {
     std::fprintf(stderr, "worker open failed: %s\n", outcome.error().text().c_str());
     return 2;
@@ -333,6 +339,12 @@ TEST(CrashKill, AcknowledgedWritesSurviveKillsBetweenAndDuringSaves) {
 TEST(CrashKill, AcknowledgedWritesSurviveKillsInsideSaves) {
   const int rounds = small_scale() ? 5 : 16;
   for (std::uint64_t seed : {21u, 22u}) crash_rounds(seed, /*save_every_op=*/true, rounds);
+}
+
+TEST(CrashKill, AcknowledgedWritesSurviveKillsWithRowsOnDisk) {
+  const int rounds = small_scale() ? 4 : 10;
+  crash_rounds(kRowsOnDiskSeeds + 1, /*save_every_op=*/false, rounds);
+  crash_rounds(kRowsOnDiskSeeds + 2, /*save_every_op=*/true, rounds);
 }
 
 // ---- every intermediate state of a save, built by hand ----

@@ -46,6 +46,7 @@ class Database(_text.TextMethods, _quarn.Database):
         durability: Literal["flush", "sync"] = "flush",
         keyword: Optional[Dict[str, Any]] = None,
         recover: bool = False,
+        vectors_in_memory: Optional[bool] = None,
         embedding: Optional[_text.Embedding] = None,
     ) -> "Database":
         """embedding ("minilm", another registered name, or an EmbeddingFunction) gives the
@@ -53,7 +54,8 @@ class Database(_text.TextMethods, _quarn.Database):
         from it, and it is recorded in the directory, to be used again on every open."""
         fn, dim, metric = _text.prepare(path, embedding, dim, metric)
         self = super().__new__(cls, path, dim, metric, m, ef_construction, quantize, read_only,
-                               durability=durability, keyword=keyword, recover=recover)
+                               durability=durability, keyword=keyword, recover=recover,
+                               vectors_in_memory=vectors_in_memory)
         try:
             self._text = _text.open_embedding(self.path, self.dim, self.metric, self.read_only, fn)
         except BaseException:

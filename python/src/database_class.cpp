@@ -78,7 +78,8 @@ std::optional<quarn::KeywordSettings> keyword_arg(PyObject* obj) {
 PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     static const char* const keywords[] = {"path",     "dim",       "metric", "m", "ef_construction",
-                                           "quantize", "read_only", "durability", "keyword", "recover", nullptr};
+                                           "quantize", "read_only", "durability", "keyword", "recover",
+                                           "vectors_in_memory", nullptr};
     PyObject* path_obj = nullptr;
     PyObject* dim_obj = nullptr;
     PyObject* metric_obj = nullptr;
@@ -89,9 +90,10 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* durability_obj = nullptr;
     PyObject* keyword_obj = nullptr;
     PyObject* recover_obj = nullptr;
-    parse_args(args, kwargs, "O|OOOOOO$OOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
+    PyObject* in_memory_obj = nullptr;
+    parse_args(args, kwargs, "O|OOOOOO$OOOO:Database", keywords, &path_obj, &dim_obj, &metric_obj, &m_obj, &ef_obj,
                &quantize_obj, &read_only_obj, &durability_obj, &keyword_obj,
-               &recover_obj);
+               &recover_obj, &in_memory_obj);
     const std::string path = path_arg(path_obj, "path");
     quarn::OpenOptions options;
     options.dim = optional_unsigned_arg(dim_obj, "dim");
@@ -103,6 +105,9 @@ PyObject* db_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     options.durability = durability_arg(durability_obj);
     options.keyword = keyword_arg(keyword_obj);
     options.recover = recover_obj != nullptr && bool_arg(recover_obj, "recover");
+    if (in_memory_obj != nullptr && in_memory_obj != Py_None) {
+      options.vectors_in_memory = bool_arg(in_memory_obj, "vectors_in_memory");
+    }
 
     auto opened = without_gil([&] { return quarn::Database::open(path, options); });
     if (!opened.ok()) {
@@ -177,6 +182,10 @@ PyObject* get_m(PyObject* self, void*) {
 
 PyObject* get_ef_construction(PyObject* self, void*) {
   return read_property(self, [](const quarn::Database& db) { return db.ef_construction(); });
+}
+
+PyObject* get_vectors_in_memory(PyObject* self, void*) {
+  return read_property(self, [](const quarn::Database& db) { return db.vectors_in_memory(); });
 }
 
 PyObject* get_quantized_search(PyObject* self, void*) {
@@ -337,6 +346,7 @@ PyGetSetDef db_getset[] = {
     {"m", get_m, nullptr, "Links per node above layer 0 (twice that on layer 0), as stored.", nullptr},
     {"ef_construction", get_ef_construction, nullptr, "Beam width of graph construction, as stored.", nullptr},
     {"quantized_search", get_quantized_search, nullptr, "Whether quantized search is currently enabled.", nullptr},
+    {"vectors_in_memory", get_vectors_in_memory, nullptr, "Whether full vectors are held in memory.", nullptr},
     {"read_only", get_read_only, nullptr, "Whether the database was opened with read_only=True.", nullptr},
     {"closed", get_closed, nullptr, "Whether close() has been called.", nullptr},
     {"durability", get_durability, nullptr, "'flush' or 'sync', as chosen when opening.", nullptr},
@@ -352,14 +362,16 @@ PyGetSetDef db_getset[] = {
 // The class text signature comes from this docstring; the class docstring itself is empty.
 constexpr const char* kClassDoc =
     "Database(path, dim=None, metric=None, m=None, ef_construction=None, quantize=False, read_only=False, "
-    "*, durability='flush', keyword=None, recover=False)\n--\n\n"
+    "*, durability='flush', keyword=None, recover=False, vectors_in_memory=None)\n--\n\n"
     "A vector database in the directory `path` (str or os.PathLike). With dim it is created\n"
     "when missing; without dim it must exist. read_only opens a reader beside the writer.\n"
     "durability='sync' returns from each write only once its log record is on the disk.\n"
     "keyword: the keyword index's settings, chosen at creation and stored ({\"stemmer\": \"english\",\n"
     "\"stop_words\": \"english\", \"k1\": 1.2, \"b\": 0.75}, any key left out keeps its default);\n"
     "given at a reopen they must equal the stored ones (ValueError naming both).\n"
-    "recover=True opens what can be saved from a damaged directory (see recovery_report).";
+    "recover=True opens what can be saved from a damaged directory (see recovery_report).\n"
+    "vectors_in_memory=False keeps full vectors on disk, read only to re-rank search results;\n"
+    "a writer stores the choice in the directory (None keeps the stored one).";
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE;

@@ -159,6 +159,7 @@ PyObject* stats(PyObject* self, PyObject*) {
     out["uses_quantized_search"] = py::bool_(s.uses_quantized_search);
     // Live vectors a layer-0 walk from the entry point can reach (all of them in a sound graph).
     out["reachable_layer0"] = py::int_(s.reachable_layer0);
+    out["vectors_in_memory"] = py::bool_(s.vectors_in_memory);
     return out.release().ptr();
   });
 }
@@ -169,7 +170,7 @@ const PyMethodDef kStats = no_args_method(
     "Get graph-level statistics for diagnostics.\n"
     "Returns a dict with keys: num_vectors, num_deleted, num_layers, avg_degree_layer0,\n"
     "max_degree_layer0, min_degree_layer0, memory_vectors_bytes, memory_graph_bytes,\n"
-    "memory_quantized_bytes, uses_brute_force, uses_quantized_search.");
+    "memory_quantized_bytes, uses_brute_force, uses_quantized_search, vectors_in_memory.");
 
 }  // namespace
 

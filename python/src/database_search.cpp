@@ -43,6 +43,7 @@ struct SearchArgs {
   std::optional<float> max_distance;
   bool include_vectors = false;
   bool include_documents = false;
+  std::optional<std::size_t> rerank;
   PyObject* filter_dict = nullptr;  // borrowed from the call's arguments
   PyObject* document_obj = nullptr;  // likewise
 
@@ -59,6 +60,7 @@ struct SearchArgs {
     p.document_filter = document_filter ? &*document_filter : nullptr;
     p.max_distance = max_distance;
     p.include_documents = include_documents;
+    p.rerank = rerank;
     return p;
   }
 };
@@ -74,8 +76,9 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   PyObject* vectors_obj = nullptr;
   PyObject* documents_obj = nullptr;
   PyObject* document_filter_obj = nullptr;
+  PyObject* rerank_obj = nullptr;
   parse_args(args, kwargs, format, keywords, &input_obj, &k_obj, &ef_obj, &filter_obj, &max_obj, &vectors_obj,
-             &documents_obj, &document_filter_obj);
+             &documents_obj, &document_filter_obj, &rerank_obj);
   input = Input::extract(input_obj, keywords[0]);
   SearchArgs out;
   if (k_obj != nullptr) out.k = unsigned_arg(k_obj, "k");
@@ -85,6 +88,7 @@ SearchArgs search_args(PyObject* args, PyObject* kwargs, const char* format, con
   out.max_distance = optional_float_arg(max_obj, "max_distance");
   out.include_vectors = vectors_obj != nullptr && bool_arg(vectors_obj, "include_vectors");
   out.include_documents = documents_obj != nullptr && bool_arg(documents_obj, "include_documents");
+  out.rerank = optional_unsigned_arg(rerank_obj, "rerank");
   return out;
 }
 
@@ -94,9 +98,9 @@ PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
                                            "ef_search",       "where_filter",
                                            "max_distance",    "include_vectors",
                                            "include_documents", "where_document",
-                                           nullptr};
+                                           "rerank",          nullptr};
     VectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$OO:search", keywords, input);
     std::vector<float> query = std::move(input).to_vec();
     a.parse_filters();
     const quarn::SearchParams params = a.params();
@@ -111,7 +115,7 @@ PyObject* search(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearch = keyword_method(
     "search", search,
     "search($self, vector, k=10, ef_search=None, where_filter=None, max_distance=None, include_vectors=False, "
-    "include_documents=False, *, where_document=None)\n"
+    "include_documents=False, *, where_document=None, rerank=None)\n"
     "--\n\n"
     "The k nearest records as a list of SearchResult (.id, .distance, .metadata, .vector,\n"
     ".document), nearest first. ef_search widens the graph beam; where_filter is a metadata\n"
@@ -119,7 +123,10 @@ const PyMethodDef kSearch = keyword_method(
     "hits; include_vectors fills .vector and include_documents .document. where_document keeps\n"
     "records by the words of their documents: {\"$contains\": \"word\"}, {\"$not_contains\": ...},\n"
     "{\"$and\": [...]}, {\"$or\": [...]}; a record holds a value when its document has every one\n"
-    "of its words (whole words after case folding, not substrings).");
+    "of its words (whole words after case folding, not substrings).\n"
+    "rerank: with quantized search, how many of the nearest candidates by code are scored\n"
+    "with their full vectors (at least k); None re-ranks the whole beam, or max(4 * k, 40)\n"
+    "candidates when vectors_in_memory is False.");
 
 PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
@@ -127,9 +134,9 @@ PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
                                            "ef_search",       "where_filter",
                                            "max_distance",    "include_vectors",
                                            "include_documents", "where_document",
-                                           nullptr};
+                                           "rerank",          nullptr};
     BatchVectorInput input;
-    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$O:search_many", keywords, input);
+    SearchArgs a = search_args(args, kwargs, "O|OOOOOO$OO:search_many", keywords, input);
     std::vector<std::vector<float>> queries = std::move(input).to_vecs();
     a.parse_filters();
     const quarn::SearchParams params = a.params();
@@ -153,7 +160,7 @@ PyObject* search_many(PyObject* self, PyObject* args, PyObject* kwargs) {
 const PyMethodDef kSearchMany = keyword_method(
     "search_many", search_many,
     "search_many($self, vectors, k=10, ef_search=None, where_filter=None, max_distance=None, "
-    "include_vectors=False, include_documents=False, *, where_document=None)\n--\n\n"
+    "include_vectors=False, include_documents=False, *, where_document=None, rerank=None)\n--\n\n"
     "search for each row of vectors, in parallel: a list of lists of SearchResult.");
 
 // Code points of valid UTF-8 (ids come from Python str, so they are); a stray byte becomes U+FFFD.

@@ -153,9 +153,10 @@ def test_stats_keys_types_and_figures(path):
     empty = db.stats()
     assert list(empty) == ["num_vectors", "num_deleted", "num_layers", "avg_degree_layer0", "max_degree_layer0",
                            "min_degree_layer0", "memory_vectors_bytes", "memory_graph_bytes",
-                           "memory_quantized_bytes", "uses_brute_force", "uses_quantized_search", "reachable_layer0"]
+                           "memory_quantized_bytes", "uses_brute_force", "uses_quantized_search", "reachable_layer0",
+                           "vectors_in_memory"]
     assert empty == dict.fromkeys(empty, 0) | {"avg_degree_layer0": 0.0, "uses_brute_force": True,
-                                               "uses_quantized_search": False}
+                                               "uses_quantized_search": False, "vectors_in_memory": True}
     assert isinstance(empty["avg_degree_layer0"], float) and isinstance(empty["uses_brute_force"], bool)
     db.add_many([str(i) for i in range(5)], np.arange(20, dtype=np.float32).reshape(5, 4) + 1)
     db.delete("0")

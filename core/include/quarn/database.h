@@ -49,6 +49,10 @@ struct SearchParams {
   // Keyword search only: the statistics BM25 uses instead of the database's own; its terms must
   // be the query's (InvalidArgument otherwise). Owned by the caller like `filter`.
   const CollectionStatistics* keyword_statistics = nullptr;
+  // With quantized search, how many of the walk's nearest candidates by code are scored with
+  // their full-precision rows to pick the k returned (at least k is used; 0 is refused).
+  // Absent: the whole beam, or default_rerank(k) when the rows are kept on disk.
+  std::optional<std::size_t> rerank;
 };
 
 // A record's document is an optional UTF-8 string of at most this many bytes; a longer one or
@@ -72,6 +76,8 @@ using DocumentChange = std::optional<std::optional<std::string>>;
 
 // max(200, k + floor(10 * sqrt(k))).
 std::size_t default_ef(std::size_t k);
+// The re-rank depth of a search whose rows are kept on disk: max(4 * k, 40).
+std::size_t default_rerank(std::size_t k);
 
 struct Item {
   std::string id;
@@ -146,6 +152,12 @@ struct OpenOptions {
   // snapshot without its damaged manifest. What was left out or found damaged is listed in
   // Database::recovery_report().
   bool recover = false;
+  // false: full-precision rows stay in files and are read only to re-rank a search's final
+  // candidates, while the graph and 8-bit codes (quantized search, always on in this mode) stay
+  // in memory. A writer's open stores the choice in the directory (the file vectors.ondisk,
+  // present only while the mode is on), so an open without it keeps the directory's mode;
+  // true switches the directory back. A read-only open uses it for this open only.
+  std::optional<bool> vectors_in_memory;
 };
 
 // One thing an open left out of a database or found damaged in it.
@@ -186,6 +198,8 @@ struct Stats {
   std::size_t memory_quantized_bytes = 0;
   bool uses_brute_force = true;
   bool uses_quantized_search = false;
+  // false while full-precision rows are kept in files (memory_vectors_bytes is then 0).
+  bool vectors_in_memory = true;
 };
 
 // One open database directory. Every call is safe from several threads at once.
@@ -231,6 +245,8 @@ class Database {
   virtual std::size_t total_slots() const = 0;
   virtual std::size_t deleted_count() const = 0;
   virtual bool quantize_setting() const = 0;
+  // Whether full-precision rows are held in memory (OpenOptions::vectors_in_memory).
+  virtual bool vectors_in_memory() const = 0;
   // The graph's parameters, as stored: links per node above layer 0, and the build beam.
   virtual std::size_t m() const = 0;
   virtual std::size_t ef_construction() const = 0;

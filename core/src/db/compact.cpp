@@ -19,18 +19,19 @@ Status DbImpl::compact() {
     const HnswIndex& old = *index_;
     if (old.deleted_count() == 0) return Status::success();
     const std::size_t nodes = old.node_count();
-    std::vector<std::vector<float>> vectors;
-    vectors.reserve(old.live_count());
+    // The live rows are read in place: rows kept on disk are never all in memory at once.
+    std::vector<const float*> rows;
+    rows.reserve(old.live_count());
     new_slot.reserve(old.live_count());
     for (std::size_t s = 0; s < nodes; ++s) {
       const auto slot = static_cast<Slot>(s);
       if (old.is_deleted(slot)) continue;
-      new_slot.emplace(slot, static_cast<Slot>(vectors.size()));
-      auto row = old.vector(slot);
-      vectors.emplace_back(row.begin(), row.end());
+      new_slot.emplace(slot, static_cast<Slot>(rows.size()));
+      rows.push_back(old.vector(slot).data());
     }
     fresh = std::make_unique<HnswIndex>(old.dim(), old.m(), old.ef_construction(), old.metric());
-    if (!vectors.empty()) fresh->batch_insert(std::move(vectors));
+    if (old.rows_on_disk()) QUARN_TRY(fresh->move_rows_to_disk("", storage_.dir));
+    if (!rows.empty()) fresh->batch_insert_gather(rows);
     if (old.has_quantized()) fresh->enable_quantized_search();
   }
 
@@ -75,6 +76,7 @@ Stats DbImpl::stats() const {
   const HnswIndex& index = *index_;
   Stats st;
   st.num_deleted = index.deleted_count();
+  st.vectors_in_memory = !index.rows_on_disk();
   st.uses_quantized_search = index.has_quantized();
   const std::size_t nodes = index.node_count();
   if (nodes == 0) return st;
@@ -102,7 +104,7 @@ Stats DbImpl::stats() const {
   st.max_degree_layer0 = max_degree;
   st.min_degree_layer0 = live == 0 ? 0 : min_degree;
   st.reachable_layer0 = index.live_reachable_on_layer0();
-  st.memory_vectors_bytes = index.store().float_count() * 4;
+  st.memory_vectors_bytes = st.vectors_in_memory ? index.store().float_count() * 4 : 0;
   st.memory_graph_bytes = graph_entries * 4;
   if (const auto& q = index.quantized()) st.memory_quantized_bytes = 8 * q->quantizer.dim + q->codes.size();
   st.uses_brute_force = live * index.dim() < kScanLimit;
@@ -117,6 +119,11 @@ void DbImpl::enable_quantized_search() {
 void DbImpl::disable_quantized_search() {
   std::unique_lock guard(index_lock_);
   index_->disable_quantized_search();
+}
+
+bool DbImpl::vectors_in_memory() const {
+  std::shared_lock guard(index_lock_);
+  return !index_->rows_on_disk();
 }
 
 bool DbImpl::quantized_search() const {

@@ -65,6 +65,7 @@ class DbImpl final : public Database {
   std::size_t total_slots() const override;
   std::size_t deleted_count() const override;
   bool quantize_setting() const override { return quantize_; }
+  bool vectors_in_memory() const override;
   std::size_t m() const override;
   std::size_t ef_construction() const override;
   bool read_only() const override { return read_only_; }

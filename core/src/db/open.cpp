@@ -97,6 +97,27 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether this open keeps the rows on disk: the argument when given, else the directory's mode.
+// A writer stores a given argument in the directory, as the marker file's presence.
+Result<bool> settle_rows_mode(const std::string& dir, const OpenOptions& options) {
+  const std::string marker = join_path(dir, fmt::kRowsOnDiskFile);
+  auto stored = file_exists(marker);
+  if (!stored.ok()) return std::move(stored).error();
+  if (!options.vectors_in_memory.has_value()) return *stored;
+  const bool on_disk = !*options.vectors_in_memory;
+  if (options.read_only || on_disk == *stored) return on_disk;
+  if (on_disk) {
+    auto file = FileHandle::create_truncate(marker);
+    if (!file.ok()) return std::move(file).error();
+    QUARN_TRY(file->sync());
+    QUARN_TRY(file->close());
+  } else {
+    QUARN_TRY(remove_file(marker));
+  }
+  QUARN_TRY(sync_directory(dir));
+  return on_disk;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
@@ -150,6 +171,9 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     Status finished = storage.finish_interrupted_save();
     if (!finished.ok()) return std::move(finished).error();
   }
+  auto rows_mode = settle_rows_mode(path, options);
+  if (!rows_mode.ok()) return std::move(rows_mode).error();
+  const bool rows_on_disk = *rows_mode;
 
   // Loads the snapshot, checked against `manifest` (the directory's, read before), and replays
   // the log. Returns the database, or the failure.
@@ -184,8 +208,9 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
                                           " differ from the database's " + describe(keyword_settings));
     }
     if (files.complete()) {
-      const bool quantize = (create && options.quantize) || files.quantized;
-      auto loaded = storage.load(check);
+      // Rows kept on disk are searched by their codes, which a save then keeps in vectors.sq8.
+      const bool quantize = (create && options.quantize) || files.quantized || rows_on_disk;
+      auto loaded = storage.load(check, !rows_on_disk);
       if (!loaded.ok()) return std::move(loaded).error();
       for (const QuarnError& e : tolerated) {
         notes.push_back({base_name(e.file()), "checksum", 0, 0, 0, e.text() + "; used anyway"});
@@ -230,7 +255,7 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
         if (dim == 0 || dim > kMaxDim) return QuarnError::corrupt("log holds empty vectors", wal_path);
       }
       db = create_empty(path, dim, metric, options.m.value_or(kDefaultM),
-                        options.ef_construction.value_or(kDefaultEfConstruction), options.quantize);
+                        options.ef_construction.value_or(kDefaultEfConstruction), options.quantize || rows_on_disk);
       // Stored before the snapshot that makes the database exist; a file left by a creation
       // that died before its snapshot is replaced, or removed for the defaults.
       keyword_settings = options.keyword.value_or(KeywordSettings{});
@@ -247,6 +272,14 @@ Result<std::unique_ptr<Database>> DbImpl::open(const std::string& path,
     db->durability_ = options.durability;
     db->writer_lock_ = std::move(writer_lock);
     db->recovery_report_ = std::move(notes);
+    if (rows_on_disk) {
+      // The rows move into files that take the writes to come (the log's, for a reader). A
+      // reader that may not make the scratch file keeps the lazy map of vectors.bin, and rows
+      // the log replays are then copied into memory.
+      Status moved = db->index_->move_rows_to_disk(files.complete() ? storage.vectors_path : "", path);
+      if (!moved.ok() && !options.read_only) return std::move(moved).error();
+      if (!db->index_->has_quantized()) db->index_->enable_quantized_search();
+    }
 
     Status replayed = db->replay_wal(options.recover);
     if (!replayed.ok()) return std::move(replayed).error();

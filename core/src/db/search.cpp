@@ -168,8 +168,23 @@ std::vector<SearchResult> DbImpl::assemble(const std::vector<Candidate>& pairs, 
   return out;
 }
 
+std::size_t default_rerank(std::size_t k) { return std::max<std::size_t>(4 * k, 40); }
+
+namespace {
+
+constexpr char kBadRerank[] = "rerank must be at least 1";
+
+// The re-rank depth HnswIndex takes: 0 (the whole beam) unless asked for or the rows are on disk.
+std::size_t rerank_depth(const SearchParams& params, const HnswIndex& index, std::size_t k) {
+  if (params.rerank.has_value()) return *params.rerank;
+  return index.rows_on_disk() ? default_rerank(k) : 0;
+}
+
+}  // namespace
+
 Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, const SearchParams& params) const {
   if (query.size() != dim_) return QuarnError::dimension_mismatch(dim_, query.size());
+  if (params.rerank == std::size_t{0}) return QuarnError::invalid_argument(kBadRerank);
   std::shared_lock index_guard(index_lock_);
   std::shared_lock slot_guard(slot_table_lock_);
   std::shared_lock meta_guard(metadata_lock_);
@@ -179,7 +194,7 @@ Result<std::vector<SearchResult>> DbImpl::search(std::span<const float> query, c
   const std::size_t ef = std::min(params.ef_search.value_or(default_ef(k)), std::max<std::size_t>(live, 1));
   std::vector<Candidate> pairs;
   if (params.filter == nullptr && params.document_filter == nullptr) {
-    pairs = index_->search(query, k, ef);
+    pairs = index_->search(query, k, ef, rerank_depth(params, *index_, k));
   } else {
     // Held for the whole search: the candidates may be a set inside the index.
     std::shared_lock meta_index_guard(metadata_index_lock_);
@@ -197,6 +212,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
   for (const auto& q : queries) {
     if (q.size() != dim_) return QuarnError::dimension_mismatch(dim_, q.size());
   }
+  if (params.rerank == std::size_t{0}) return QuarnError::invalid_argument(kBadRerank);
   std::vector<std::vector<SearchResult>> results(queries.size());
   if (queries.empty()) return results;
   std::shared_lock index_guard(index_lock_);
@@ -224,7 +240,7 @@ Result<std::vector<std::vector<SearchResult>>> DbImpl::search_many(const std::ve
     }
     // Workers take no database lock: the calling thread holds the shared locks for them.
     const std::vector<std::span<const float>> spans(queries.begin(), queries.end());
-    const std::vector<std::vector<Candidate>> found = index_->search_many(spans, k, ef);
+    const std::vector<std::vector<Candidate>> found = index_->search_many(spans, k, ef, rerank_depth(params, *index_, k));
     parallel_for(queries.size(), [&](std::size_t i) { results[i] = assemble(found[i], params); });
     return results;
   }

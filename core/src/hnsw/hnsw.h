@@ -8,12 +8,14 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "distance/distance.h"
+#include "hnsw/disk_rows.h"
 #include "hnsw/graph_links.h"
 #include "quantize/quantizer.h"
 #include "quarn/result.h"
@@ -39,8 +41,9 @@ struct Candidate {
   float distance;
 };
 
-// All vectors, slot-major: either an owned array or a read-only map of vectors.bin whose
-// vector floats are followed by the stored norms.
+// All vectors, slot-major: an owned array, a read-only map of vectors.bin whose vector floats
+// are followed by the stored norms, or rows kept in files (DiskRows) for a collection larger
+// than memory.
 class VectorStore {
  public:
   struct Owned {
@@ -50,31 +53,54 @@ class VectorStore {
     FileMapping map;
     std::size_t float_count;  // number of vector floats (n * dim) at the start of the map
   };
+  struct OnDisk {
+    DiskRows rows;
+  };
 
   VectorStore() : repr_(Owned{}) {}
   explicit VectorStore(const std::vector<float>& data) : repr_(Owned{{data.begin(), data.end()}}) {}
   // Precondition: the map holds at least float_count floats (checked by the loader).
   VectorStore(FileMapping map, std::size_t float_count) : repr_(Mapped{std::move(map), float_count}) {}
+  explicit VectorStore(DiskRows rows) : repr_(OnDisk{std::move(rows)}) {}
 
   bool is_mapped() const { return std::holds_alternative<Mapped>(repr_); }
+  // Rows read from files as needed rather than held: kept in DiskRows, or mapped without
+  // being read in at the open.
+  bool on_disk() const {
+    if (std::holds_alternative<OnDisk>(repr_)) return true;
+    const auto* mapped = std::get_if<Mapped>(&repr_);
+    return mapped != nullptr && !mapped->map.populated();
+  }
   // Inline: every distance of a walk reads it.
   const float* data() const {
     if (const auto* owned = std::get_if<Owned>(&repr_)) return owned->data.data();
+    if (const auto* disk = std::get_if<OnDisk>(&repr_)) return disk->rows.data();
     return reinterpret_cast<const float*>(std::get_if<Mapped>(&repr_)->map.data());
   }
   // Number of vector floats (n * dim).
   std::size_t float_count() const;
   std::span<const float> row(Slot s, std::size_t dim) const { return {data() + std::size_t{s} * dim, dim}; }
 
-  // For a mapped store, a copy of every float after the vector floats; nothing when owned.
+  // For a mapped store, a copy of every float after the vector floats; nothing otherwise.
   std::optional<std::vector<float>> mapped_norms() const;
-  // Copies the mapped vector floats into an owned array and releases the map; no-op when owned.
+  // Copies the mapped vector floats into an owned array and releases the map; no-op when owned
+  // or on disk.
   void ensure_owned();
-  // Owned array (converting first).
+  // Owned array (converting a map first); a store on disk has none.
   CacheAlignedFloats& owned();
+  // Room for `floats` floats in all, so that data() stays put while they are appended.
+  Status reserve(std::size_t floats);
+  Status append(std::span<const float> floats);
+  // Overwrites floats from `offset` on, all below float_count().
+  void write(std::size_t offset, std::span<const float> floats);
+  // For rows in files: has the kernel start reading [offset, offset + floats) without waiting.
+  void will_need(std::size_t offset, std::size_t floats) const;
+  // Moves the rows into DiskRows with a scratch file in `dir`; a mapped store maps
+  // `vectors_path` (the file it maps) again instead of copying it.
+  Status move_to_disk(const std::string& vectors_path, const std::string& dir);
 
  private:
-  std::variant<Owned, Mapped> repr_;
+  std::variant<Owned, Mapped, OnDisk> repr_;
 };
 
 // Told how many records of a batch insert are linked into the graph so far.
@@ -115,6 +141,8 @@ class HnswIndex {
   std::vector<Slot> batch_insert(std::vector<std::vector<float>> vectors, const LinkProgress& progress = {});
   // The same for rows given as one row-major block of dim-float rows, appended to the store at once.
   std::vector<Slot> batch_insert_rows(std::span<const float> rows, const LinkProgress& progress = {});
+  // batch_insert of rows given by pointer (dim floats each), read in place: the same index.
+  std::vector<Slot> batch_insert_gather(std::span<const float* const> rows, const LinkProgress& progress = {});
   // Links one node at every layer it owns; safe to run concurrently on different slots.
   void connect_node(Slot slot, std::size_t level, Slot entry);
   void update_vector(Slot slot, std::span<const float> vector);
@@ -124,20 +152,24 @@ class HnswIndex {
   static void seed_levels(std::uint64_t seed);
 
   // ---- search (caller holds the index lock at least shared) ----
-  // Exhaustive scan when scan_answers(), graph search otherwise.
-  std::vector<Candidate> search(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  // Exhaustive scan when scan_answers(), graph search otherwise. With quantized search, `rerank`
+  // (at least k; 0 for the whole beam) is how many of the walk's nearest candidates by code are
+  // scored exactly to pick the k returned.
+  std::vector<Candidate> search(std::span<const float> query, std::size_t k, std::size_t ef,
+                                std::size_t rerank = 0) const;
   // Whether search() scans: dim x live count below kScanLimit.
   bool scan_answers() const { return dim_ * live_count() < kScanLimit; }
   // The graph path of `search` whatever the size: beam max(ef, k), deleted slots dropped, and
   // with quantized search the candidates re-ranked by exact distance.
-  std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const;
+  std::vector<Candidate> search_graph(std::span<const float> query, std::size_t k, std::size_t ef,
+                                      std::size_t rerank = 0) const;
   // Graph search whose results hold only live slots that `accept` passes; rejected slots still
   // route the walk, which goes on until it holds max(ef, k) accepted results. Distances are exact
   // (re-ranked when quantized). Returns nothing when the walk scored more than `budget` nodes or
   // ended with fewer than k accepted: an exact scan of the accepted slots is then the answer.
   std::optional<std::vector<Candidate>> search_accepting(std::span<const float> query, std::size_t k,
                                                          std::size_t ef, const std::function<bool(Slot)>& accept,
-                                                         std::size_t budget) const;
+                                                         std::size_t budget, std::size_t rerank = 0) const;
   // Whether search() would answer every query by the brute-force scan without deletions,
   // the case search_many_exhaustive speeds up.
   bool batch_scan_applies() const;
@@ -149,7 +181,7 @@ class HnswIndex {
   // search() for each query, one result list per query in query order, each equal to what
   // search() returns for it, spread over the pool; graph searches run in descent_order.
   std::vector<std::vector<Candidate>> search_many(std::span<const std::span<const float>> queries,
-                                                  std::size_t k, std::size_t ef) const;
+                                                  std::size_t k, std::size_t ef, std::size_t rerank = 0) const;
   // Every query's descent through the upper layers, on the pool, and an order to run the
   // layer-0 walks in: queries whose descents took the same path come next to each other, so
   // that they run one after another on a worker and later ones find the rows the earlier ones
@@ -163,10 +195,19 @@ class HnswIndex {
   // search_accepting's walk from a layer-0 entry that descent_order gave; k above 0.
   std::optional<std::vector<Candidate>> search_accepting_from(std::span<const float> query, std::size_t k,
                                                               std::size_t ef, const std::function<bool(Slot)>& accept,
-                                                              std::size_t budget, Slot entry) const;
+                                                              std::size_t budget, Slot entry,
+                                                              std::size_t rerank = 0) const;
   Slot search_layer_single(std::span<const float> query, Slot entry, std::size_t layer) const;
   std::vector<Candidate> search_layer(std::span<const float> query, Slot entry, std::size_t ef,
                                       std::size_t layer) const;
+
+  // ---- rows kept in files ----
+  // Moves the full-precision rows into files (DiskRows, scratch file in `dir`; a store mapped
+  // from `vectors_path` maps it again) and keeps quantized search on from then on: it is
+  // enabled now when rows exist, else once the first rows come, and retrained whenever the
+  // rows have doubled since it was trained, so the codes follow the data as it grows.
+  Status move_rows_to_disk(const std::string& vectors_path, const std::string& dir);
+  bool rows_on_disk() const { return store_.on_disk(); }
 
   // ---- quantized search ----
   void enable_quantized_search();
@@ -291,10 +332,16 @@ class HnswIndex {
   // The rest of search_graph: the layer-0 walk from descend()'s entry, k already clamped to the
   // live count and above 0, beam max(ef, k) clamped to the node count.
   std::vector<Candidate> search_graph_from(std::span<const float> query, std::size_t k, std::size_t beam,
-                                           Slot entry) const;
+                                           Slot entry, std::size_t rerank) const;
   // Its quantized walk: codes for the walk, then live candidates re-ranked by exact distance.
   std::vector<Candidate> search_layer0_quantized(std::span<const float> query, std::size_t k, std::size_t beam,
-                                                 Slot entry) const;
+                                                 Slot entry, std::size_t rerank) const;
+  // Keeps the first max(rerank, k) of `found` (all when rerank is 0; ordered by code distance),
+  // scores them exactly and sorts them by that. Rows in files are asked for all at once first.
+  void rerank_exact(std::span<const float> query, std::vector<Candidate>& found, std::size_t k,
+                    std::size_t rerank) const;
+  // With rows in files: quantized search on once rows exist, retrained when they doubled.
+  void keep_codes_current();
 
   VectorStore store_;
   std::vector<float> norms_;
@@ -310,6 +357,8 @@ class HnswIndex {
   std::atomic<std::size_t> live_count_{0};
   Slot entry_point_ = kNoEntryPoint;
   std::size_t linked_since_repair_ = 0;
+  bool codes_follow_rows_ = false;  // set by move_rows_to_disk
+  std::size_t codes_trained_on_ = 0;  // rows the quantizer was last trained on there
   Metric metric_;
   RowDistanceFn row_distance_;
   RowPairDistanceFn row_pair_distance_;

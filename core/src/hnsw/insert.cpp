@@ -42,6 +42,12 @@ std::vector<std::size_t> link_order(const std::vector<std::size_t>& levels, std:
   return order;
 }
 
+// The store could not take rows (no disk space for rows kept in files): the index cannot go on
+// without them, and the log still holds every acknowledged write.
+void store_ok(const Status& status) {
+  if (!status.ok()) detail::fatal(("vector rows: " + status.error().text()).c_str());
+}
+
 }  // namespace
 
 void HnswIndex::write_codes(Slot slot, std::span<const float> vector) {
@@ -63,9 +69,7 @@ Slot HnswIndex::append_node(std::span<const float> vector, std::size_t level) {
 }
 
 Slot HnswIndex::append_row(std::span<const float> vector, std::size_t level) {
-  auto& data = store_.owned();
-  reserve_geometric(data, data.size() + dim_);
-  data.insert(data.end(), vector.begin(), vector.end());
+  store_ok(store_.append(vector));
   return append_node(vector, level);
 }
 
@@ -78,6 +82,7 @@ Slot HnswIndex::insert(std::vector<float> vector) {
   if (entry_point_ == kNoEntryPoint) {
     entry_point_ = slot;
     max_level_ = level;
+    keep_codes_current();
     return slot;
   }
   connect_node(slot, level, entry_point_);
@@ -86,6 +91,7 @@ Slot HnswIndex::insert(std::vector<float> vector) {
     max_level_ = level;
   }
   note_linked(1);
+  keep_codes_current();
   return slot;
 }
 
@@ -100,6 +106,14 @@ std::vector<Slot> HnswIndex::batch_insert(std::vector<std::vector<float>> vector
   return link_batch(start, levels, progress);
 }
 
+std::vector<Slot> HnswIndex::batch_insert_gather(std::span<const float* const> rows, const LinkProgress& progress) {
+  if (rows.empty()) return {};
+  const std::vector<std::size_t> levels = prepare_batch(rows.size());
+  const auto start = static_cast<Slot>(links_.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) append_row({rows[i], dim_}, levels[i]);
+  return link_batch(start, levels, progress);
+}
+
 std::vector<Slot> HnswIndex::batch_insert_rows(std::span<const float> rows, const LinkProgress& progress) {
   if (rows.empty()) return {};
   if (dim_ == 0 || rows.size() % dim_ != 0) detail::fatal("vector dimension mismatch");
@@ -107,8 +121,7 @@ std::vector<Slot> HnswIndex::batch_insert_rows(std::span<const float> rows, cons
   const std::vector<std::size_t> levels = prepare_batch(count);
   const auto start = static_cast<Slot>(links_.size());
   // The floats go into the store in one piece; the rest of each row follows row by row.
-  auto& data = store_.owned();
-  data.insert(data.end(), rows.begin(), rows.end());
+  store_ok(store_.append(rows));
   for (std::size_t i = 0; i < count; ++i) append_node(rows.subspan(i * dim_, dim_), levels[i]);
   return link_batch(start, levels, progress);
 }
@@ -119,8 +132,7 @@ std::vector<std::size_t> HnswIndex::prepare_batch(std::size_t count) {
   for (auto& level : levels) level = random_level();
   // Every row exists before any linking, so no shared array grows while workers read it.
   // Capacities grow geometrically: many small batches must not copy the whole store each time.
-  auto& data = store_.owned();
-  reserve_geometric(data, data.size() + count * dim_);
+  store_ok(store_.reserve(store_.float_count() + count * dim_));
   reserve_geometric(norms_, norms_.size() + count);
   links_.reserve(links_.size() + count, levels);
   if (quantized_.has_value()) reserve_geometric(quantized_->codes, (links_.size() + count) * dim_);
@@ -186,6 +198,7 @@ std::vector<Slot> HnswIndex::link_batch(Slot start, const std::vector<std::size_
     });
   }
   note_linked(count);
+  keep_codes_current();
   linked = count;
   report();
   live_count_.fetch_add(count, std::memory_order_acq_rel);
@@ -281,8 +294,7 @@ void HnswIndex::connect_node(Slot slot, std::size_t level, Slot entry) {
 void HnswIndex::update_vector(Slot slot, std::span<const float> vector) {
   // Checked in every build type: a violation would write outside the slot's row.
   if (vector.size() != dim_ || slot >= links_.size()) std::abort();
-  auto& data = store_.owned();
-  std::copy(vector.begin(), vector.end(), data.begin() + static_cast<std::ptrdiff_t>(std::size_t{slot} * dim_));
+  store_.write(std::size_t{slot} * dim_, vector);
   norms_[slot] = vector_norm(vector);
   write_codes(slot, vector);
   links_.clear_chosen_by_rule();

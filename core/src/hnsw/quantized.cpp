@@ -58,19 +58,41 @@ std::vector<Candidate> HnswIndex::search_layer_quantized(std::span<const float> 
 }
 
 std::vector<Candidate> HnswIndex::search_layer0_quantized(std::span<const float> query, std::size_t k,
-                                                          std::size_t beam, Slot entry) const {
-  const std::vector<Candidate> found = search_layer_quantized(query, entry, beam);
-  std::vector<Candidate> ranked;
-  ranked.reserve(found.size());
-  const float norm = vector_norm(query);
-  for (const Candidate& cand : found) {
-    if (deleted_.count(cand.slot) != 0) continue;
-    ranked.push_back({cand.slot, query_distance(query, norm, cand.slot)});
-  }
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+                                                          std::size_t beam, Slot entry, std::size_t rerank) const {
+  std::vector<Candidate> ranked = search_layer_quantized(query, entry, beam);
+  std::erase_if(ranked, [&](const Candidate& cand) { return deleted_.count(cand.slot) != 0; });
+  rerank_exact(query, ranked, k, rerank);
   if (ranked.size() > k) ranked.resize(k);
   return ranked;
+}
+
+void HnswIndex::rerank_exact(std::span<const float> query, std::vector<Candidate>& found, std::size_t k,
+                             std::size_t rerank) const {
+  if (rerank != 0 && found.size() > std::max(rerank, k)) found.resize(std::max(rerank, k));
+  if (store_.on_disk()) {
+    // Every row's pages are asked for before the first is read, so the reads overlap and a
+    // query waits about once for the disk instead of once per row.
+    for (const Candidate& cand : found) store_.will_need(std::size_t{cand.slot} * dim_, dim_);
+  }
+  const float norm = vector_norm(query);
+  for (Candidate& cand : found) cand.distance = query_distance(query, norm, cand.slot);
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+}
+
+Status HnswIndex::move_rows_to_disk(const std::string& vectors_path, const std::string& dir) {
+  QUARN_TRY(store_.move_to_disk(vectors_path, dir));
+  codes_follow_rows_ = true;
+  codes_trained_on_ = quantized_.has_value() ? links_.size() : 0;
+  keep_codes_current();
+  return Status::success();
+}
+
+void HnswIndex::keep_codes_current() {
+  if (!codes_follow_rows_ || links_.size() == 0) return;
+  if (quantized_.has_value() && links_.size() < 2 * codes_trained_on_) return;
+  enable_quantized_search();
+  codes_trained_on_ = links_.size();
 }
 
 }  // namespace quarn

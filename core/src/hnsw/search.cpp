@@ -91,20 +91,22 @@ std::vector<float> split_scores(std::span<const float> query, const float* matri
 
 }  // namespace
 
-std::vector<Candidate> HnswIndex::search(std::span<const float> query, std::size_t k, std::size_t ef) const {
+std::vector<Candidate> HnswIndex::search(std::span<const float> query, std::size_t k, std::size_t ef,
+                                         std::size_t rerank) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint) return {};
   if (scan_answers()) return scan(query, k);
-  return search_graph(query, k, ef);
+  return search_graph(query, k, ef, rerank);
 }
 
-std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std::size_t k, std::size_t ef) const {
+std::vector<Candidate> HnswIndex::search_graph(std::span<const float> query, std::size_t k, std::size_t ef,
+                                               std::size_t rerank) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint) return {};
   k = std::min(k, live_count());
   if (k == 0) return {};
   const std::size_t beam = std::min(std::max(ef, k), links_.size());
-  return search_graph_from(query, k, beam, descend(query, nullptr));
+  return search_graph_from(query, k, beam, descend(query, nullptr), rerank);
 }
 
 Slot HnswIndex::descend(std::span<const float> query, Slot* path) const {
@@ -125,16 +127,16 @@ Slot HnswIndex::descend(std::span<const float> query, Slot* path) const {
 }
 
 std::vector<Candidate> HnswIndex::search_graph_from(std::span<const float> query, std::size_t k, std::size_t beam,
-                                                    Slot entry) const {
+                                                    Slot entry, std::size_t rerank) const {
   if (!deleted_.empty()) {
     // Deleted slots route the walk but never fill the beam, so k live hits come back whenever k
     // live records exist; a walk that cannot find them gives way to the exact scan.
-    auto found = search_accepting_from(query, k, beam, [](Slot) { return true; }, live_count(), entry);
+    auto found = search_accepting_from(query, k, beam, [](Slot) { return true; }, live_count(), entry, rerank);
     return found.has_value() ? std::move(*found) : scan(query, k);
   }
   std::vector<Candidate> found;
   if (quantized_.has_value()) {
-    found = search_layer0_quantized(query, k, beam, entry);
+    found = search_layer0_quantized(query, k, beam, entry, rerank);
   } else {
     const detail::QueryScorer dist{*this, query, vector_norm(query)};
     found = detail::beam_search(*this, dist, [&](Slot s) { prefetch_row(s); }, entry, beam, 0);
@@ -149,16 +151,17 @@ std::vector<Candidate> HnswIndex::search_graph_from(std::span<const float> query
 std::optional<std::vector<Candidate>> HnswIndex::search_accepting(std::span<const float> query, std::size_t k,
                                                                   std::size_t ef,
                                                                   const std::function<bool(Slot)>& accept,
-                                                                  std::size_t budget) const {
+                                                                  std::size_t budget, std::size_t rerank) const {
   if (query.size() != dim_) detail::fatal("query dimension mismatch");
   if (entry_point_ == kNoEntryPoint || k == 0) return std::vector<Candidate>{};
-  return search_accepting_from(query, k, ef, accept, budget, descend(query, nullptr));
+  return search_accepting_from(query, k, ef, accept, budget, descend(query, nullptr), rerank);
 }
 
 std::optional<std::vector<Candidate>> HnswIndex::search_accepting_from(std::span<const float> query, std::size_t k,
                                                                        std::size_t ef,
                                                                        const std::function<bool(Slot)>& accept,
-                                                                       std::size_t budget, Slot entry) const {
+                                                                       std::size_t budget, Slot entry,
+                                                                       std::size_t rerank) const {
   const std::size_t beam = std::min(std::max(ef, k), links_.size());
   const float norm = vector_norm(query);
   auto live_and_accepted = [&](Slot s) { return deleted_.count(s) == 0 && accept(s); };
@@ -168,9 +171,8 @@ std::optional<std::vector<Candidate>> HnswIndex::search_accepting_from(std::span
     const detail::CodeScorer dist{*this, query, scratch};
     walk = detail::beam_search_accepting(
         *this, dist, [&](Slot s) { prefetch_codes(s); }, live_and_accepted, entry, beam, 0, budget);
-    for (Candidate& cand : walk.results) cand.distance = query_distance(query, norm, cand.slot);
-    std::stable_sort(walk.results.begin(), walk.results.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+    // A walk that found fewer than k is answered by the scan below, whatever the re-rank.
+    if (!walk.over_budget && walk.results.size() >= k) rerank_exact(query, walk.results, k, rerank);
   } else {
     const detail::QueryScorer dist{*this, query, norm};
     walk = detail::beam_search_accepting(

@@ -24,7 +24,8 @@ HnswIndex::DescentOrder HnswIndex::descent_order(std::span<const std::span<const
 }
 
 std::vector<std::vector<Candidate>> HnswIndex::search_many(std::span<const std::span<const float>> queries,
-                                                           std::size_t k, std::size_t ef) const {
+                                                           std::size_t k, std::size_t ef,
+                                                           std::size_t rerank) const {
   for (const auto& q : queries) {
     if (q.size() != dim_) detail::fatal("query dimension mismatch");
   }
@@ -33,14 +34,14 @@ std::vector<std::vector<Candidate>> HnswIndex::search_many(std::span<const std::
   const bool graph = entry_point_ != kNoEntryPoint && !scan_answers();
   k = std::min(k, live_count());
   if (!graph || k == 0 || n < 2) {
-    parallel_for(n, [&](std::size_t i) { out[i] = search(queries[i], k, ef); });
+    parallel_for(n, [&](std::size_t i) { out[i] = search(queries[i], k, ef, rerank); });
     return out;
   }
   const std::size_t beam = std::min(std::max(ef, k), links_.size());
   const DescentOrder d = descent_order(queries);
   parallel_for(n, [&](std::size_t j) {
     const std::size_t i = d.order[j];
-    out[i] = search_graph_from(queries[i], k, beam, d.entries[i]);
+    out[i] = search_graph_from(queries[i], k, beam, d.entries[i], rerank);
   });
   return out;
 }

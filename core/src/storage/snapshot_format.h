@@ -7,6 +7,8 @@ namespace quarn::snapshot_format {
 
 inline constexpr char kGraphFile[] = "graph.quarn";
 inline constexpr char kVectorsFile[] = "vectors.bin";
+// Empty; present while the database keeps its full-precision rows on disk.
+inline constexpr char kRowsOnDiskFile[] = "vectors.ondisk";
 inline constexpr char kQuantizedFile[] = "vectors.sq8";
 inline constexpr char kGraphTemp[] = "graph.tmp";
 inline constexpr char kVectorsTemp[] = "vectors.tmp";

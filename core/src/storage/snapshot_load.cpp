@@ -73,12 +73,12 @@ Result<QuantizedSearch> read_quantized(const std::string& path, const ParsedGrap
 
 }  // namespace
 
-Result<Storage::Loaded> Storage::load(const ManifestCheck& check) const {
+Result<Storage::Loaded> Storage::load(const ManifestCheck& check, bool populate) const {
   // graph.quarn is parsed in place from a mapping: reading it into a fresh buffer costs a page
   // fault and a copy per page, more than the parse itself. Everything kept is copied out of it.
   auto graph = FileMapping::map_file(graph_path);
   if (!graph.ok()) return std::move(graph).error().concerning(graph_path);
-  auto mapping = FileMapping::map_file(vectors_path);
+  auto mapping = FileMapping::map_file(vectors_path, populate);
   if (!mapping.ok()) return std::move(mapping).error().concerning(vectors_path);
 
   QUARN_TRY(check.check_present({{fmt::kGraphFile, graph_path},

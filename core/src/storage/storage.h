@@ -86,7 +86,8 @@ struct Storage {
   // A live slot that no metadata record names has lost its id and is loaded as deleted.
   // With a manifest, what the load reads anyway is checked against it: graph.quarn,
   // vectors.sq8 and documents.bin whole, and the norms at the end of vectors.bin.
-  Result<Loaded> load(const ManifestCheck& check = {}) const;
+  // Without `populate`, vectors.bin is mapped without reading it in (rows read as needed).
+  Result<Loaded> load(const ManifestCheck& check = {}, bool populate = true) const;
 
   // Completes a save that was interrupted after it had written all of its temporaries: when
   // graph.tmp parses completely and vectors.tmp (or, already renamed, vectors.bin) has the

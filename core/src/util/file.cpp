@@ -223,6 +223,38 @@ Result<void*> FileHandle::map_read_only(std::size_t length) const {
   return addr;
 }
 
+Result<FileHandle> FileHandle::create_scratch(const std::string& dir) {
+  const std::string where = dir.empty() ? std::string(".") : dir;
+  if (int err = injected(FileOp::Open, where)) return QuarnError::io_errno(err, where);
+  int fd;
+  do {
+    fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) return FileHandle(fd, where);
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return QuarnError::io_errno(errno, where);
+  // A file system without unnamed files: a named one, unlinked at once.
+  std::string name = join_path(where, ".scratch-XXXXXX");
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return QuarnError::io_errno(errno, where);
+  ::unlink(name.c_str());
+  return FileHandle(fd, where);
+}
+
+Status FileHandle::allocate(std::uint64_t length) {
+  if (int err = injected(FileOp::Write, path_)) return QuarnError::io_errno(err, path_);
+  const int rc = ::posix_fallocate(fd_, 0, static_cast<off_t>(length));
+  if (rc != 0) return QuarnError::io_errno(rc, path_);
+  return Status::success();
+}
+
+Status FileHandle::map_fixed(void* addr, std::size_t length, std::uint64_t offset, MapKind kind) const {
+  if (int err = injected(FileOp::Map, path_)) return QuarnError::io_errno(err, path_);
+  const int flags = MAP_FIXED | (kind == MapKind::Shared ? MAP_SHARED : MAP_PRIVATE);
+  void* got = ::mmap(addr, length, PROT_READ | PROT_WRITE, flags, fd_, static_cast<off_t>(offset));
+  if (got == MAP_FAILED) return QuarnError::io_errno(errno, path_);
+  return Status::success();
+}
+
 BufferedWriter::BufferedWriter(FileHandle file) : file_(std::move(file)) { buffer_.reserve(kBufferSize); }
 
 Status BufferedWriter::write(const void* data, std::size_t size) {

@@ -77,6 +77,9 @@ class FileHandle {
   static Result<FileHandle> open_directory(const std::string& path);
   // Opens or creates (0666 before the umask) a file that is only ever locked, never written.
   static Result<FileHandle> open_lock_file(const std::string& path);
+  // Opens a new file in `dir` that has no name (read-write): it disappears with its last
+  // descriptor or map, and a crash leaves nothing behind.
+  static Result<FileHandle> create_scratch(const std::string& dir);
 
   Status write_all(const std::uint8_t* data, std::size_t size);
   // Reads up to `size` bytes; 0 at the end of the file.
@@ -91,6 +94,14 @@ class FileHandle {
   Result<bool> try_lock_exclusive();
   // Maps `length` bytes from the start read-only and shared; the caller unmaps them.
   Result<void*> map_read_only(std::size_t length) const;
+  // Gives the file at least `length` bytes of disk (posix_fallocate), so that writes through a
+  // map below that length never fail for want of space.
+  Status allocate(std::uint64_t length);
+  // Maps `length` bytes from the page-aligned `offset` at the page-aligned `addr` (replacing
+  // whatever was mapped there), readable and writable: Shared writes go to the file, Private
+  // writes stay in this process (copy on write).
+  enum class MapKind : std::uint8_t { Shared, Private };
+  Status map_fixed(void* addr, std::size_t length, std::uint64_t offset, MapKind kind) const;
 
  private:
   Status report_sync() const;

@@ -8,7 +8,7 @@
 
 namespace quarn {
 
-Result<FileMapping> FileMapping::map_file(const std::string& path) {
+Result<FileMapping> FileMapping::map_file(const std::string& path, bool populate) {
   auto file = FileHandle::open_read(path);
   if (!file.ok()) return std::move(file).error();
   auto file_size = file->size();
@@ -23,17 +23,18 @@ Result<FileMapping> FileMapping::map_file(const std::string& path) {
   // Fault every page in now: a search reads rows all over the map, and left to fault one page
   // at a time, the first searches after an open pay for it. Best effort: an older kernel
   // refuses the advice and the pages fault in as they are read.
-  (void)::madvise(addr, len, MADV_POPULATE_READ);
+  if (populate) (void)::madvise(addr, len, MADV_POPULATE_READ);
 #endif
   FileMapping mapping;
   mapping.addr_ = addr;
   mapping.mapped_len_ = len;
   mapping.file_size_ = size;
+  mapping.populated_ = populate;
   return mapping;
 }
 
 FileMapping::FileMapping(FileMapping&& other) noexcept
-    : addr_(other.addr_), mapped_len_(other.mapped_len_), file_size_(other.file_size_) {
+    : addr_(other.addr_), mapped_len_(other.mapped_len_), file_size_(other.file_size_), populated_(other.populated_) {
   other.addr_ = nullptr;
   other.mapped_len_ = 0;
   other.file_size_ = 0;
@@ -45,6 +46,7 @@ FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
     addr_ = other.addr_;
     mapped_len_ = other.mapped_len_;
     file_size_ = other.file_size_;
+    populated_ = other.populated_;
     other.addr_ = nullptr;
     other.mapped_len_ = 0;
     other.file_size_ = 0;

@@ -44,7 +44,7 @@ class ShardedDatabase(_text.ShardedTextMethods):
                  replicas: int = 0, address: Optional[str] = None, *, max_restarts: int = -1,
                  actor_options: Optional[dict] = None, restart_timeout: float = 60.0,
                  durability: str = "flush", keyword: Optional[dict] = None, embedding=None,
-                 recover: bool = False):
+                 recover: bool = False, vectors_in_memory: Optional[bool] = None):
         root = os.path.abspath(os.fspath(root))
         fn, dim, metric = _embedding.prepare(root, embedding, dim, metric)
         if isinstance(replicas, bool) or not isinstance(replicas, int) or replicas < 0:
@@ -79,6 +79,8 @@ class ShardedDatabase(_text.ShardedTextMethods):
             params["keyword"] = manifest.get("keyword")
             if recover:
                 params["recover"] = True  # likewise; each shard reports what it left out
+            # Stored by each shard in its own directory, as by a single database.
+            params["vectors_in_memory"] = vectors_in_memory
             self._shards = Shards(root, manifest["shards"], params, replicas,
                                   max_restarts=max_restarts, actor_options=actor_options,
                                   restart_timeout=restart_timeout)
@@ -227,17 +229,18 @@ class ShardedDatabase(_text.ShardedTextMethods):
 
     def search(self, vector, k: int = 10, ef_search: Optional[int] = None, where_filter: Optional[dict] = None,
                max_distance: Optional[float] = None, *, include_documents: bool = False,
-               where_document: Optional[dict] = None) -> list:
+               where_document: Optional[dict] = None, rerank: Optional[int] = None) -> list:
         """Search for the k nearest neighbors on every shard and merge them into one ascending list."""
         return _reads.search(self._open(), self._checks, vector, k, ef_search, where_filter, max_distance,
-                             include_documents, where_document)
+                             include_documents, where_document, rerank)
 
     def search_many(self, vectors, k: int = 10, ef_search: Optional[int] = None,
                     where_filter: Optional[dict] = None, max_distance: Optional[float] = None, *,
-                    include_documents: bool = False, where_document: Optional[dict] = None) -> list:
+                    include_documents: bool = False, where_document: Optional[dict] = None,
+                    rerank: Optional[int] = None) -> list:
         """Search multiple queries on every shard in parallel. Returns list of list of SearchResult."""
         return _reads.search_many(self._open(), self._checks, vectors, k, ef_search, where_filter, max_distance,
-                                  include_documents, where_document)
+                                  include_documents, where_document, rerank)
 
     def search_keyword(self, query: str, k: int = 10, where_filter: Optional[dict] = None,
                        where_document: Optional[dict] = None) -> list:
@@ -373,6 +376,7 @@ class ShardedDatabase(_text.ShardedTextMethods):
         totals["uses_brute_force"] = all(st["uses_brute_force"] for st in per_shard)
         totals["uses_quantized_search"] = all(st["uses_quantized_search"] for st in per_shard)
         totals["reachable_layer0"] = sum(st["reachable_layer0"] for st in per_shard)
+        totals["vectors_in_memory"] = all(st["vectors_in_memory"] for st in per_shard)
         return {"shards": per_shard, "totals": totals}
 
     def _inject_fault(self, shard: int, method: str, error: Optional[Exception]) -> None:

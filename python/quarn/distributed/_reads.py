@@ -33,25 +33,25 @@ def _block(vectors, dim: int):
 
 
 def search(shards, checks, vector, k, ef_search, where_filter, max_distance, include_documents=False,
-           where_document=None) -> list:
+           where_document=None, rerank=None) -> list:
     checks.read("search", vector, k, ef_search, where_filter, max_distance, False, include_documents,
-                where_document=where_document)
+                where_document=where_document, rerank=rerank)
     query = np.asarray(vector, dtype=np.float32)
     k = operator.index(k)
     parts = fan_out(shards, "search", query, k, ef_search=ef_search, where_filter=where_filter,
                     max_distance=max_distance, include_documents=bool(include_documents),
-                    where_document=where_document)
+                    where_document=where_document, rerank=rerank)
     return merge(parts, k)
 
 
 def search_many(shards, checks, vectors, k, ef_search, where_filter, max_distance, include_documents=False,
-                where_document=None) -> list:
+                where_document=None, rerank=None) -> list:
     checks.read("search_many", vectors, k, ef_search, where_filter, max_distance, False, include_documents,
-                where_document=where_document)
+                where_document=where_document, rerank=rerank)
     k = operator.index(k)
     parts = fan_out(shards, "search_many", _block(vectors, checks.db.dim), k, ef_search=ef_search,
                     where_filter=where_filter, max_distance=max_distance, include_documents=bool(include_documents),
-                    where_document=where_document)
+                    where_document=where_document, rerank=rerank)
     return [merge([part[q] for part in parts], k) for q in range(len(parts[0]))]
 
 
