@@ -134,7 +134,7 @@ class QuarnVectorStore(VectorStore):
     ) -> List[Tuple[Document, float]]:
         """The k nearest documents to the vector with their distances; `ef_search` is passed on."""
         return [(_document(hit.id, hit.metadata, hit.document), hit.distance)
-                for hit in self._search(embedding, k, filter, kwargs.get("ef_search"), False)]
+                for hit in self._search(embedding, k, filter, kwargs.get("ef_search"))]
 
     def max_marginal_relevance_search(
         self,
@@ -166,21 +166,21 @@ class QuarnVectorStore(VectorStore):
     ) -> List[Document]:
         """k documents chosen among the fetch_k nearest for relevance to the vector and
         diversity among themselves (lambda_mult 1: relevance only, 0: diversity only)."""
-        hits = self._search(embedding, max(fetch_k, k), filter, kwargs.get("ef_search"), True)
+        hits = self._search(embedding, max(fetch_k, k), filter, kwargs.get("ef_search"))
         if not hits:
             return []
+        # The hits' vectors by id, which a sharded collection serves as one database does.
+        vectors, _ = self._store.database.get_many([hit.id for hit in hits], include_vectors=True)
         chosen = maximal_marginal_relevance(np.asarray(embedding, dtype=np.float32),
-                                            [hit.vector for hit in hits], lambda_mult=lambda_mult, k=k)
+                                            list(vectors), lambda_mult=lambda_mult, k=k)
         return [_document(hits[i].id, hits[i].metadata, hits[i].document) for i in chosen]
 
-    def _search(self, vector: Any, k: int, filter: Optional[Dict[str, Any]], ef_search: Optional[int],
-                include_vectors: bool) -> list:
+    def _search(self, vector: Any, k: int, filter: Optional[Dict[str, Any]], ef_search: Optional[int]) -> list:
         where = to_where(filter)
         db = self._store.database
         if db is None:
             return []
-        return db.search(vector, k=k, ef_search=ef_search, where_filter=where,
-                         include_vectors=include_vectors, include_documents=True)
+        return db.search(vector, k=k, ef_search=ef_search, where_filter=where, include_documents=True)
 
     def _select_relevance_score_fn(self) -> Callable[[float], float]:
         metric = self._store.metric
