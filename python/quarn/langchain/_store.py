@@ -167,12 +167,14 @@ class QuarnVectorStore(VectorStore):
         """k documents chosen among the fetch_k nearest for relevance to the vector and
         diversity among themselves (lambda_mult 1: relevance only, 0: diversity only)."""
         hits = self._search(embedding, max(fetch_k, k), filter, kwargs.get("ef_search"))
-        if not hits:
+        db = self._store.database
+        if not hits or db is None:
             return []
         # The hits' vectors by id, which a sharded collection serves as one database does.
-        vectors, _ = self._store.database.get_many([hit.id for hit in hits], include_vectors=True)
+        vectors, _ = db.get_many([hit.id for hit in hits], include_vectors=True)
+        rows = [] if vectors is None else [row for row in vectors]
         chosen = maximal_marginal_relevance(np.asarray(embedding, dtype=np.float32),
-                                            list(vectors), lambda_mult=lambda_mult, k=k)
+                                            rows, lambda_mult=lambda_mult, k=k)
         return [_document(hits[i].id, hits[i].metadata, hits[i].document) for i in chosen]
 
     def _search(self, vector: Any, k: int, filter: Optional[Dict[str, Any]], ef_search: Optional[int]) -> list:
