@@ -391,9 +391,9 @@ PyObject* create_type() {
       {Py_tp_repr, reinterpret_cast<void*>(db_repr)},
       {0, nullptr},
   };
-  PyType_Spec spec = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
-                      static_cast<unsigned int>(kFlags), slots};
-  PyObject* type = PyType_FromSpec(&spec);
+  PyType_Spec type_desc = {"_quarn.Database", static_cast<int>(sizeof(DatabaseObject)), 0,
+                           static_cast<unsigned int>(kFlags), slots};
+  PyObject* type = PyType_FromSpec(&type_desc);
   if (type == nullptr) throw py::error_already_set();
   return type;
 }
